@@ -1,0 +1,34 @@
+# Windows builds (win64, win32): setup.exe, the stub library, the Windows tests.
+enable_language(RC)
+set(TQ_WIN64 OFF)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(TQ_WIN64 ON)
+  # The emulator is the Wine wrapper with the shared prefix of this build tree.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
+endif()
+
+add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0400 WINVER=0x0400 _WIN32_IE=0x0400)
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+add_subdirectory(res)
+
+# The program's code as one library, so that the tests call the very code that setup.exe runs.
+file(GLOB TQ_CORE_SOURCES CONFIGURE_DEPENDS
+  setup/*.cpp ui/*.cpp steps/*.cpp util/*.cpp unzip/*.cpp)
+list(REMOVE_ITEM TQ_CORE_SOURCES ${PROJECT_SOURCE_DIR}/setup/main.cpp)
+add_library(tqcore STATIC ${TQ_CORE_SOURCES})
+target_include_directories(tqcore PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(tqcore PRIVATE ${TQ_WARNINGS})
+target_link_libraries(tqcore PUBLIC comctl32 advapi32 gdi32 user32 kernel32)
+file(GLOB TQ_ENGINE_SOURCES CONFIGURE_DEPENDS unzip/*.cpp)
+set_source_files_properties(${TQ_ENGINE_SOURCES} PROPERTIES COMPILE_OPTIONS -fno-exceptions)
+
+add_executable(setup WIN32 setup/main.cpp $<TARGET_OBJECTS:tqresources>)
+target_compile_options(setup PRIVATE ${TQ_WARNINGS})
+target_link_libraries(setup PRIVATE tqcore)
+add_dependencies(setup tqresources)
+
+if(EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(tools)
+endif()
+add_subdirectory(tests)

@@ -1,0 +1,56 @@
+// Shared state of the install sequence and the operations of the setup driver: start-up and
+// install sequence, environment checks, default install folder, and the diagnostic trace.
+#ifndef TQ_SETUP_SETUP_H
+#define TQ_SETUP_SETUP_H
+
+#include <windows.h>
+
+// Paths are 8-bit ANSI texts in buffers of this size.
+constexpr int PathBufferSize = 260;
+
+// Module-level state of the sequence, alive for the whole process (defined in setup/state.cpp).
+extern HINSTANCE ModuleInstance;        // loads strings, dialog templates and the stub resource
+extern char SetupTitle[29];             // string 1021, at most 28 characters
+extern char SourceFolder[PathBufferSize];   // folder of setup.exe, ends in a backslash
+extern char InstallFolder[PathBufferSize];  // chosen folder, ends in a backslash
+extern char InstallPath[PathBufferSize];    // the same without the trailing backslash
+extern char ProposedFolder[PathBufferSize]; // the dialog's proposal, initially "C:\Tessel"
+extern char OriginPath[PathBufferSize];     // text after "-argv0", at most 259 characters
+extern FILETIME SetupTimestamp;         // last-write time of setup.exe
+extern FILETIME PayloadTimestamp;       // last-write time of the extracted "tessel32.ex_"
+extern unsigned int InstallSizeKB;      // bytes while the dialog totals them, then KiB
+extern HWND ProgressDialog;             // the modeless progress dialog, or null
+extern HCURSOR CurrentCursor;           // arrow, or the wait cursor during the progress phase
+
+constexpr const char MainProgramName[] = "TESSEL32.EXE";
+
+// Install sequence (setup/run_setup.cpp). RunSetup always returns 0, the process exit code.
+int RunSetup(HINSTANCE instance, HINSTANCE previous, char* commandTail, int showState);
+int ExtractSetupArchive(HWND owner);
+int ReplaceMainProgram(HWND owner, const char* folder, const char* fileName);
+
+// Environment checks (setup/checks.cpp).
+int CheckWindowsVersion(HWND owner);
+int HasLimitedAccess(void);
+int CanOpenKey(HKEY root, const char* path, REGSAM rights);
+int CanWriteUnderKey(HKEY root, const char* path, const char* child);
+int WaitForMainProgramToClose(void);
+void CloseSnapdeck(void);
+HWND GetSnapdeckWindow(void);
+int UnloadFileManagerExtension(void);
+
+// Default install folder (setup/default_folder.cpp).
+void ProposeInstallFolder(void);
+int GetProgramFilesDir(char* buffer);
+int No16BitCopy(const char* folder);
+void GetAssociatedCommand(char* buffer, int size);
+int ExpandLongName(const char* source, char* output, int capacity);
+char* ExpandLongNameInPlace(char* path);
+
+// Diagnostic trace (setup/trace.cpp). The program itself installs no sink, so every text is
+// discarded; tests install one to read the order of the steps.
+void Trace(const char* format, ...);
+typedef void (*TraceSink)(const char* text);
+void SetTraceSink(TraceSink sink);
+
+#endif

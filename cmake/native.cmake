@@ -9,7 +9,7 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/unzip/posix/windows.h)
   set_source_files_properties(${TQ_ENGINE_SOURCES} PROPERTIES COMPILE_OPTIONS -fno-exceptions)
 endif()
 
-foreach(part tools fuzz bench)
+foreach(part tools fuzz bench sample)
   if(EXISTS ${PROJECT_SOURCE_DIR}/${part}/CMakeLists.txt)
     add_subdirectory(${part})
   endif()

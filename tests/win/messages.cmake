@@ -1,0 +1,1 @@
+tq_add_wine_test(messages_test messages_test.cpp)

@@ -28,6 +28,8 @@ constexpr const char MainProgramName[] = "TESSEL32.EXE";
 int RunSetup(HINSTANCE instance, HINSTANCE previous, char* commandTail, int showState);
 int ExtractSetupArchive(HWND owner);
 int ReplaceMainProgram(HWND owner, const char* folder, const char* fileName);
+// The text after "-argv0" in the command tail, at most 259 characters; empty when absent.
+void ParseOriginPath(const char* commandTail, char* originPath);
 
 // Environment checks (setup/checks.cpp).
 int CheckWindowsVersion(HWND owner);

@@ -1,0 +1,110 @@
+// tqpack: builds, verifies and lists a distribution folder (setup.exe, the payload archive
+// "setup.tq" and the seven text files). Shared declarations of the tool's files; every
+// operation reports its problems as lines of text in a Problems list and returns false.
+#ifndef TQ_TOOLS_TQPACK_H
+#define TQ_TOOLS_TQPACK_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+typedef std::vector<std::string> Problems;
+
+// Exit codes: 0 success, 1 failure (the problems are listed), 64 usage error (sysexits EX_USAGE).
+constexpr int ExitSuccess = 0;
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 64;
+
+constexpr const char DefaultPassword[] = "Rv4-Tg9 Lm2 Qz7-Kp5 Vx8 Hc3-Nb6 Js1 Df0-Ya7E";
+constexpr const char SetupProgramName[] = "setup.exe";
+constexpr const char PayloadArchiveName[] = "setup.tq";
+constexpr const char PayloadMainProgram[] = "tessel32.ex_"; // setup renames it to TESSEL32.EXE
+constexpr const char InstalledMainProgram[] = "TESSEL32.EXE";
+extern const char* const TextFileNames[7];
+
+// Engine limits on a stored name and an output path (its EntryName and CreateName buffers).
+constexpr size_t MaxStoredName = 263;
+constexpr size_t MaxOutputPath = 259;
+// The longest folder setup proposes by itself ("C:\Program Files (x86)\Tessel32\"): a payload
+// name must fit behind it within MaxOutputPath.
+constexpr const char LongestProposedFolder[] = "C:\\Program Files (x86)\\Tessel32\\";
+
+// ---- files (files.cpp) ----
+// File times are counted as Windows counts them: 100-ns ticks since 1601-01-01 UTC. On POSIX
+// systems this is the nanosecond mtime cut to whole 100-ns ticks, the mapping Wine uses.
+bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& data, Problems& problems);
+bool WriteWholeFile(const std::string& path, const std::vector<unsigned char>& data, Problems& problems);
+bool GetFileTime100ns(const std::string& path, int64_t& ticks);
+bool SetFileTime100ns(const std::string& path, int64_t ticks);
+bool IsRegularFile(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool MakeDirectory(const std::string& path);
+// Names in a folder (not "." or ".."), sorted by byte value; folders get a trailing "/".
+bool ListDirectory(const std::string& path, std::vector<std::string>& names);
+std::string JoinPath(const std::string& folder, const std::string& name);
+// Canonical absolute form of an existing folder; empty when it cannot be resolved.
+std::string CanonicalFolder(const std::string& path);
+
+// ---- MS-DOS date and time, local time (files.cpp) ----
+// Packs a file time into MS-DOS time (low 16 bits) and date (high 16 bits) of the local
+// clock; seconds are cut to even values, times before 1980 become 1980-01-01 00:00:00.
+uint32_t DosDateTimeFromTicks(int64_t ticks);
+std::string FormatDosDateTime(uint16_t date, uint16_t time);
+
+// ---- archive writing (zipwrite.cpp) ----
+struct PayloadFile {
+    std::string Name;       // name stored in the archive
+    std::string SourcePath; // file it is read from
+};
+struct PackStats {
+    uint64_t StoredBytes = 0;   // uncompressed bytes of all entries
+    uint64_t ArchiveBytes = 0;  // size of the written archive
+    int Entries = 0;
+};
+enum class Compressor { Libdeflate, Zlib };
+bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files,
+                  const std::string& password, Compressor compressor, PackStats& stats,
+                  Problems& problems);
+uint32_t Crc32(uint32_t crc, const unsigned char* data, size_t size);
+// Raw Deflate (RFC 1951) of data at the library's strongest level; false when it fails.
+bool DeflateData(Compressor compressor, const std::vector<unsigned char>& data,
+                 std::vector<unsigned char>& output);
+
+// ---- archive reading (zipread.cpp) ----
+struct ArchiveEntry {
+    std::string Name;
+    uint16_t Flags = 0;
+    uint16_t Method = 0;
+    uint16_t DosTime = 0;
+    uint16_t DosDate = 0;
+    uint32_t Crc = 0;
+    uint32_t CompressedSize = 0;
+    uint32_t UncompressedSize = 0;
+    uint64_t HeaderOffset = 0;
+};
+// Walks the local headers in file order, as the extraction engine does, then checks the
+// central directory against them.
+bool ReadArchiveEntries(const std::string& archivePath, std::vector<ArchiveEntry>& entries,
+                        Problems& problems);
+// Empty when the engine can extract a file of this name into the install folder safely,
+// otherwise the reason.
+std::string CheckPayloadName(const std::string& name);
+
+// ---- commands (build.cpp, verify.cpp) ----
+struct BuildOptions {
+    std::string SetupPath;
+    std::string PayloadFolder;
+    std::string TextsFolder;
+    std::string OutFolder;
+    std::string Password = DefaultPassword;
+    Compressor UseCompressor = Compressor::Libdeflate;
+};
+bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& problems);
+// Runs every check of the distribution; the engine's own messages are added to problems.
+bool VerifyDistribution(const std::string& distFolder, Problems& problems);
+bool ListDistribution(const std::string& distFolder, std::string& listing, Problems& problems);
+// Test run of the extraction engine over an archive with the default password and CRC errors
+// reported; false with the engine's messages when the run ends in an error.
+bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems);
+
+#endif

@@ -1,0 +1,125 @@
+// `tqpack verify` and `tqpack list`: everything setup checks in a distribution folder before
+// it installs (the seven text files with setup.exe's exact time, the payload archive), the
+// payload's records as the engine walks them, and a test run of the engine itself.
+#include "tqpack.h"
+
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+
+constexpr uint16_t MethodStored = 0;
+constexpr uint16_t MethodDeflated = 8;
+constexpr uint16_t FlagEncrypted = 1 << 0;
+constexpr uint32_t EncryptionHeaderSize = 12;
+
+// A file time as UTC with all seven decimal places of the 100-ns tick.
+static std::string FormatTicks(int64_t ticks)
+{
+    constexpr int64_t ticksPerSecond = 10000000;
+    time_t seconds = static_cast<time_t>(ticks / ticksPerSecond - 11644473600LL);
+    struct tm utc;
+    char text[64];
+    if (!gmtime_r(&seconds, &utc))
+        return std::to_string(ticks);
+    size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%07lld UTC",
+                  static_cast<long long>(ticks % ticksPerSecond));
+    return text;
+}
+
+static bool SameNameIgnoringCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+static void CheckTextFiles(const std::string& distFolder, Problems& problems)
+{
+    std::string setupPath = JoinPath(distFolder, SetupProgramName);
+    int64_t setupTicks = 0;
+    if (!IsRegularFile(setupPath) || !GetFileTime100ns(setupPath, setupTicks)) {
+        problems.push_back(std::string(SetupProgramName) + " missing");
+        return;
+    }
+    for (const char* name : TextFileNames) {
+        std::string path = JoinPath(distFolder, name);
+        int64_t ticks = 0;
+        if (!IsRegularFile(path) || !GetFileTime100ns(path, ticks))
+            problems.push_back(std::string(name) + " missing (setup stops with message 1013)");
+        else if (ticks != setupTicks)
+            problems.push_back(std::string(name) + " last written " + FormatTicks(ticks) + ", not at "
+                               + FormatTicks(setupTicks) + " like setup.exe (setup stops with message 1023)");
+    }
+}
+
+static void CheckEntries(const std::vector<ArchiveEntry>& entries, Problems& problems)
+{
+    bool mainProgram = false;
+    for (const ArchiveEntry& entry : entries) {
+        std::string reason = CheckPayloadName(entry.Name);
+        if (!reason.empty())
+            problems.push_back("payload entry \"" + entry.Name + "\": " + reason);
+        if (entry.Method != MethodStored && entry.Method != MethodDeflated)
+            problems.push_back("payload entry " + entry.Name + ": compression method "
+                               + std::to_string(entry.Method) + " (setup reads only 0 and 8)");
+        if ((entry.Flags & FlagEncrypted) && entry.CompressedSize < EncryptionHeaderSize)
+            problems.push_back("payload entry " + entry.Name + ": shorter than its encryption header");
+        if (SameNameIgnoringCase(entry.Name, PayloadMainProgram))
+            mainProgram = true;
+    }
+    if (!mainProgram)
+        problems.push_back(std::string("payload holds no ") + PayloadMainProgram
+                           + ", the main program that setup puts in place");
+}
+
+bool VerifyDistribution(const std::string& distFolder, Problems& problems)
+{
+    size_t problemsBefore = problems.size();
+    if (!IsDirectory(distFolder)) {
+        problems.push_back("distribution folder " + distFolder + " not found");
+        return false;
+    }
+    CheckTextFiles(distFolder, problems);
+    std::string archive = JoinPath(distFolder, PayloadArchiveName);
+    if (!IsRegularFile(archive)) {
+        problems.push_back(std::string(PayloadArchiveName) + " missing");
+        return false;
+    }
+    std::vector<ArchiveEntry> entries;
+    if (ReadArchiveEntries(archive, entries, problems))
+        CheckEntries(entries, problems);
+    // The engine runs in every case: it is what setup will meet, whatever the walk above said.
+    TestArchiveWithEngine(archive, problems);
+    return problems.size() == problemsBefore;
+}
+
+bool ListDistribution(const std::string& distFolder, std::string& listing, Problems& problems)
+{
+    std::vector<ArchiveEntry> entries;
+    if (!ReadArchiveEntries(JoinPath(distFolder, PayloadArchiveName), entries, problems))
+        return false;
+    char line[512];
+    std::snprintf(line, sizeof line, "%-24s %10s %10s %-8s %-9s %-8s %s\n", "Name", "Size", "Packed",
+                  "Method", "Encrypted", "CRC-32", "Time (local)");
+    listing = line;
+    uint64_t total = 0, packed = 0;
+    for (const ArchiveEntry& entry : entries) {
+        const char* method = entry.Method == MethodStored ? "stored"
+                           : entry.Method == MethodDeflated ? "deflated" : "other";
+        std::snprintf(line, sizeof line, "%-24s %10u %10u %-8s %-9s %08x %s\n", entry.Name.c_str(),
+                      entry.UncompressedSize, entry.CompressedSize, method,
+                      (entry.Flags & FlagEncrypted) ? "yes" : "no", entry.Crc,
+                      FormatDosDateTime(entry.DosDate, entry.DosTime).c_str());
+        listing += line;
+        total += entry.UncompressedSize;
+        packed += entry.CompressedSize;
+    }
+    std::snprintf(line, sizeof line, "%zu entries, %llu bytes, %llu packed\n", entries.size(),
+                  static_cast<unsigned long long>(total), static_cast<unsigned long long>(packed));
+    listing += line;
+    return true;
+}

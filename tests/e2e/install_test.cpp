@@ -1,0 +1,449 @@
+// Whole installations: the real setup.exe in a fresh Wine prefix, driven through its windows as
+// a person would, with the outcome checked on disk, in the registry and in what the stand-in
+// main program recorded when setup started it.
+#include "driver.h"
+#include "e2e.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+namespace {
+
+constexpr DWORD WindowTimeoutMs = 20000;
+constexpr DWORD ExitTimeoutMs = 60000;
+
+const char* const TextFileNames[] = {"README.TXT", "TESSEL.TXT", "LICENSE.TXT", "VENDOR.TXT",
+                                     "WHATSNEW.TXT", "FILE_ID.DIZ", "ORDER.TXT"};
+
+constexpr char NotInstalledText[] = "The software has not been successfully installed.";
+constexpr char ConfirmCancelText[] = "Are you sure you want to cancel?";
+constexpr char OriginPathGiven[] = "C:\\users\\Public\\Downloads\\tessel 81 setup.exe";
+
+void PlantShellExtensionKeys()
+{
+    for (const char* path : ShellExtensionKeys)
+        ASSERT_TRUE(CreateKey(HKEY_CLASSES_ROOT, std::string(path) + "\\InprocServer32")) << path;
+}
+
+void ExpectShellExtensionKeysGone()
+{
+    for (const char* path : ShellExtensionKeys)
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, path)) << path;
+}
+
+void ExpectShellExtensionKeysKept()
+{
+    for (const char* path : ShellExtensionKeys)
+        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, path)) << path;
+}
+
+class Install : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(LoadE2eConfig(&Config)) << "TQ_SETUP_DIST must name the sample distribution";
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        Dist = std::string("C:\\dist-") + info->name();
+        ASSERT_TRUE(CopyFolder(Config.Dist, Dist));
+        ASSERT_TRUE(FileExists(Dist + "\\setup.exe"));
+        DeleteFileA(Config.LaunchLog.c_str());
+    }
+
+    void TearDown() override { Setup.Kill(); }
+
+    void Start(const std::string& tail = std::string("-argv0 ") + OriginPathGiven)
+    {
+        ASSERT_TRUE(StartSetup(&Setup, Dist + "\\setup.exe", tail, Dist));
+    }
+
+    HWND Wait(SetupWindow kind, DWORD timeoutMs = WindowTimeoutMs)
+    {
+        return WaitForSetupWindow(Setup, kind, timeoutMs);
+    }
+
+    // The next message box; fails the test when none comes.
+    BoxInfo NextBox(DWORD timeoutMs = WindowTimeoutMs)
+    {
+        HWND window = Wait(SetupWindow::MessageBox, timeoutMs);
+        EXPECT_NE(nullptr, window) << "no message box came";
+        if (window == nullptr)
+            return BoxInfo();
+        Sleep(100); // let it paint before reading and capturing it
+        return ReadBox(window);
+    }
+
+    // Presses a button of a box or dialog and waits until that window is gone.
+    void Answer(HWND window, int id)
+    {
+        ASSERT_NE(nullptr, window);
+        PressButton(window, id);
+        DWORD start = GetTickCount();
+        while (IsWindow(window) && IsWindowVisible(window) && GetTickCount() - start < WindowTimeoutMs)
+            Sleep(10);
+        ASSERT_FALSE(IsWindow(window) && IsWindowVisible(window)) << "the window stayed after button " << id;
+    }
+
+    // The install-folder dialog: optionally types a folder, then presses OK.
+    HWND ConfirmFolder(const std::string& folder = std::string())
+    {
+        HWND dialog = Wait(SetupWindow::InstallDialog);
+        EXPECT_NE(nullptr, dialog) << "the install-folder dialog did not come";
+        if (dialog == nullptr)
+            return nullptr;
+        if (!folder.empty())
+            TypeText(dialog, 101, folder);
+        PressButton(dialog, IDOK);
+        return dialog;
+    }
+
+    void ExpectEndsQuietly()
+    {
+        EXPECT_EQ(0u, Setup.WaitForExit(ExitTimeoutMs));
+        EXPECT_EQ(nullptr, FindSetupWindow(Setup.Info.dwProcessId, SetupWindow::MessageBox));
+    }
+
+    // Message 1006 as the last box, then setup ends with 0.
+    void ExpectNotInstalledEnd(bool progressDialogShown = false)
+    {
+        BoxInfo box = NextBox();
+        EXPECT_NE(std::string::npos, box.Text.find(NotInstalledText)) << box.Text;
+        EXPECT_EQ("Tessel Setup", box.Caption);
+        HWND progress = FindSetupWindow(Setup.Info.dwProcessId, SetupWindow::ProgressDialog);
+        EXPECT_EQ(progressDialogShown, progress != nullptr);
+        Answer(box.Window, IDOK);
+        EXPECT_EQ(0u, Setup.WaitForExit(ExitTimeoutMs));
+    }
+
+    std::vector<ZipEntryInfo> PayloadEntries()
+    {
+        std::string bytes;
+        std::vector<ZipEntryInfo> entries;
+        EXPECT_TRUE(ReadWholeFile(Dist + "\\setup.tq", &bytes));
+        EXPECT_TRUE(ReadZipDirectory(bytes, &entries));
+        return entries;
+    }
+
+    void ExpectNothingStarted()
+    {
+        Sleep(500);
+        EXPECT_TRUE(ReadLaunchRecords(Config).empty());
+    }
+
+    std::vector<LaunchRecord> WaitForLaunch()
+    {
+        std::vector<LaunchRecord> records;
+        DWORD start = GetTickCount();
+        while ((records = ReadLaunchRecords(Config)).empty() && GetTickCount() - start < WindowTimeoutMs)
+            Sleep(50);
+        Sleep(300); // a second start would show up now
+        return ReadLaunchRecords(Config);
+    }
+
+    // Every payload entry in the folder with its content and stored time, the text files with
+    // the payload time, the stub with setup's time, the main program under its own name.
+    void ExpectInstalled(const std::string& folder)
+    {
+        std::vector<ZipEntryInfo> entries = PayloadEntries();
+        ASSERT_FALSE(entries.empty());
+        FILETIME payloadTime{};
+        for (const ZipEntryInfo& entry : entries) {
+            if (entry.Name.empty() || entry.Name.back() == '/')
+                continue;
+            std::string name = entry.BaseName();
+            if (_stricmp(name.c_str(), "tessel32.ex_") == 0) {
+                payloadTime = entry.Time();
+                name = "TESSEL32.EXE";
+            }
+            std::string path = folder + name, bytes;
+            ASSERT_TRUE(ReadWholeFile(path, &bytes)) << path;
+            EXPECT_EQ(entry.Size, bytes.size()) << path;
+            EXPECT_EQ(entry.Crc, Crc32(bytes)) << path;
+            FILETIME written{};
+            ASSERT_TRUE(GetFileTimes(path, &written));
+            EXPECT_TRUE(SameTime(entry.Time(), written))
+                << path << ": " << FormatFileTime(written) << " instead of " << FormatFileTime(entry.Time());
+        }
+        EXPECT_FALSE(FileExists(folder + "tessel32.ex_"));
+        FILETIME setupTime{};
+        ASSERT_TRUE(GetFileTimes(Dist + "\\setup.exe", &setupTime));
+        for (const char* name : TextFileNames) {
+            std::string copied, original;
+            ASSERT_TRUE(ReadWholeFile(folder + name, &copied)) << name;
+            ASSERT_TRUE(ReadWholeFile(Dist + "\\" + name, &original));
+            EXPECT_EQ(original, copied) << name;
+            FILETIME written{};
+            GetFileTimes(folder + name, &written);
+            EXPECT_TRUE(SameTime(payloadTime, written)) << name << ": " << FormatFileTime(written);
+        }
+        FILETIME stubTime{};
+        ASSERT_TRUE(GetFileTimes(folder + "TQSHLSTB.DLL", &stubTime));
+        EXPECT_TRUE(SameTime(setupTime, stubTime)) << FormatFileTime(stubTime);
+    }
+
+    E2eConfig Config;
+    std::string Dist;
+    SetupProcess Setup;
+};
+
+TEST_F(Install, HappyPathWithTheProposedFolder)
+{
+    PlantShellExtensionKeys();
+    MeterSpy spy;
+    ASSERT_TRUE(spy.Start(Config));
+    Start();
+    HWND dialog = Wait(SetupWindow::InstallDialog);
+    ASSERT_NE(nullptr, dialog);
+    Sleep(300);
+    EXPECT_EQ("Tessel Setup", WindowText(dialog));
+    std::string folder = ItemText(dialog, 101);
+    EXPECT_EQ("C:\\Program Files\\Tessel", folder);
+    SaveScreenshot(dialog, Config.Screenshots + "\\1-install-folder-dialog.bmp");
+    PressButton(dialog, IDOK);
+
+    HWND progress = Wait(SetupWindow::ProgressDialog, WindowTimeoutMs);
+    if (progress != nullptr) {
+        EXPECT_EQ("Tessel Setup", WindowText(progress));
+        SaveScreenshot(progress, Config.Screenshots + "\\2-progress-dialog.bmp");
+    }
+    ExpectEndsQuietly();
+
+    std::string installFolder = folder + "\\";
+    ExpectInstalled(installFolder);
+    ExpectShellExtensionKeysGone();
+    std::vector<LaunchRecord> launches = WaitForLaunch();
+    ASSERT_EQ(1u, launches.size());
+    EXPECT_EQ("\"" + installFolder + "TESSEL32.EXE\" /installS /f:\"" + OriginPathGiven + "\"", launches[0].CommandLine);
+    EXPECT_EQ(folder, launches[0].CurrentFolder);
+
+    // Position 0, then the range, then the progress of the work, and the full range at the end.
+    MeterTrace meter = spy.Stop();
+    EXPECT_TRUE(meter.ZeroBeforeRange);
+    EXPECT_GT(meter.Range, 0u);
+    ASSERT_GE(meter.Positions.size(), 2u);
+    EXPECT_EQ(meter.Range, meter.Positions.back());
+    PrintInstallReport(Config, installFolder, &meter);
+}
+
+TEST_F(Install, FolderTypedWithBlanksIsCreated)
+{
+    const std::string folder = "C:\\My Programs\\Tessel 8 x";
+    ASSERT_FALSE(FolderExists("C:\\My Programs"));
+    Start("-ARGV0    C:\\a b\\");
+    ConfirmFolder(folder);
+    ExpectEndsQuietly();
+    ExpectInstalled(folder + "\\");
+    std::vector<LaunchRecord> launches = WaitForLaunch();
+    ASSERT_EQ(1u, launches.size());
+    EXPECT_EQ("\"" + folder + "\\TESSEL32.EXE\" /installS /f:\"C:\\a b\\\"", launches[0].CommandLine);
+    EXPECT_EQ(folder, launches[0].CurrentFolder);
+}
+
+TEST_F(Install, CancelDuringExtraction)
+{
+    ASSERT_TRUE(AddBigPayload(Config, Dist));
+    const std::string folder = "C:\\Cancelled";
+    Start();
+    ConfirmFolder(folder);
+    HWND progress = Wait(SetupWindow::ProgressDialog);
+    ASSERT_NE(nullptr, progress);
+
+    // No: the work goes on.
+    PressButton(progress, IDCANCEL);
+    BoxInfo question = NextBox();
+    EXPECT_NE(std::string::npos, question.Text.find(ConfirmCancelText)) << question.Text;
+    EXPECT_EQ(progress, question.Owner);
+    bool answered = false;
+    int before = SendToItem(progress, 100, 1027 /* MTR_GETPOS */, 5000, &answered);
+    EXPECT_TRUE(answered);
+    Sleep(300);
+    EXPECT_EQ(before, SendToItem(progress, 100, 1027, 5000)) << "the work waits while the question is up";
+    Answer(question.Window, IDNO);
+    Sleep(300);
+    int after = SendToItem(progress, 100, 1027, 5000, &answered);
+    ASSERT_TRUE(answered) << "extraction ended before the second cancel";
+    EXPECT_GT(after, before);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(progress, IDCANCEL)));
+
+    // Yes: it stops.
+    PressButton(progress, IDCANCEL);
+    question = NextBox();
+    ASSERT_NE(std::string::npos, question.Text.find(ConfirmCancelText));
+    std::string being = ItemText(progress, 104);
+    Answer(question.Window, IDYES);
+    ExpectNotInstalledEnd();
+
+    EXPECT_EQ(BigPayloadName, being);
+    EXPECT_FALSE(FileExists(folder + "\\" + being));
+    for (const char* name : TextFileNames)
+        EXPECT_FALSE(FileExists(folder + "\\" + name)) << name;
+    EXPECT_TRUE(FileExists(folder + "\\TQSHLSTB.DLL"));
+    ExpectNothingStarted();
+}
+
+TEST_F(Install, DamagedPayloadEntry)
+{
+    std::string damaged;
+    ASSERT_TRUE(DamageFirstEntryCrc(Dist + "\\setup.tq", &damaged));
+    Start();
+    ConfirmFolder("C:\\Damaged");
+    BoxInfo box = NextBox();
+    EXPECT_NE(std::string::npos, box.Text.find("ZIP damaged: file C:\\Damaged\\" + damaged + ": Bad CRC")) << box.Text;
+    EXPECT_EQ(Wait(SetupWindow::ProgressDialog, 0), box.Owner);
+    Answer(box.Window, IDOK);
+    ExpectNotInstalledEnd();
+    for (const char* name : TextFileNames)
+        EXPECT_FALSE(FileExists(std::string("C:\\Damaged\\") + name)) << name;
+    EXPECT_FALSE(FileExists("C:\\Damaged\\TESSEL32.EXE"));
+    ExpectNothingStarted();
+}
+
+TEST_F(Install, TextFileWithAnotherTime)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ASSERT_TRUE(SetLastWriteTime(Dist + "\\WHATSNEW.TXT", now));
+    Start();
+    HWND dialog = ConfirmFolder("C:\\Touched");
+    BoxInfo box = NextBox();
+    EXPECT_EQ("Date/time stamp on the file WHATSNEW.TXT does not match the date/time stamp on SETUP.EXE.", box.Text);
+    EXPECT_EQ(dialog, box.Owner);
+    Answer(box.Window, IDOK);
+    // The dialog stays for another try; the user gives up.
+    ASSERT_EQ(dialog, Wait(SetupWindow::InstallDialog));
+    PressButton(dialog, IDCANCEL);
+    ExpectNotInstalledEnd();
+    EXPECT_FALSE(FolderExists("C:\\Touched"));
+    ExpectNothingStarted();
+}
+
+TEST_F(Install, MainProgramRunning)
+{
+    HWND standIn = CreateMainProgramWindow();
+    ASSERT_NE(nullptr, standIn);
+    Start();
+    BoxInfo box = NextBox();
+    EXPECT_NE(std::string::npos, box.Text.find("another version of Tessel is running")) << box.Text;
+    EXPECT_EQ((std::vector<int>{IDRETRY, IDCANCEL}), box.Buttons);
+    Answer(box.Window, IDRETRY);
+    box = NextBox(); // still running: asked again
+    EXPECT_NE(std::string::npos, box.Text.find("another version of Tessel is running"));
+    DestroyWindow(standIn);
+    Answer(box.Window, IDRETRY);
+    HWND dialog = Wait(SetupWindow::InstallDialog);
+    ASSERT_NE(nullptr, dialog);
+    PressButton(dialog, IDCANCEL);
+    ExpectNotInstalledEnd();
+
+    // Cancel ends setup without a further word.
+    standIn = CreateMainProgramWindow();
+    Setup.Kill();
+    Setup = SetupProcess();
+    Start();
+    box = NextBox();
+    EXPECT_NE(std::string::npos, box.Text.find("another version of Tessel is running"));
+    Answer(box.Window, IDCANCEL);
+    ExpectEndsQuietly();
+    DestroyWindow(standIn);
+    ExpectNothingStarted();
+}
+
+TEST_F(Install, OldStubLibraryHeldByAnotherProcess)
+{
+    const std::string folder = "C:\\Held";
+    PlantShellExtensionKeys();
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(folder + "\\TQSHLSTB.DLL", "an old stub without a version record"));
+    HANDLE held = CreateFileA((folder + "\\TQSHLSTB.DLL").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    Start();
+    HWND dialog = ConfirmFolder(folder);
+    // While it waits, the dialog says so and counts the seconds with stars.
+    DWORD start = GetTickCount();
+    std::string stars;
+    while (GetTickCount() - start < 12000 && stars.size() < 5) {
+        stars = ItemText(dialog, 107);
+        Sleep(200);
+    }
+    EXPECT_EQ("Please wait a moment while the Tessel Shell Extension is unloaded.", ItemText(dialog, 106));
+    EXPECT_EQ(std::string(stars.size(), '*'), stars);
+    EXPECT_GE(stars.size(), 5u);
+
+    BoxInfo box = NextBox(30000);
+    EXPECT_NE(std::string::npos, box.Text.find("Setup can not close the \"Tessel Shell Extension\"")) << box.Text;
+    EXPECT_EQ((std::vector<int>{IDYES, IDNO}), box.Buttons);
+    EXPECT_EQ(std::string(15, '*'), ItemText(dialog, 107));
+    Answer(box.Window, IDYES);
+    box = NextBox();
+    EXPECT_NE(std::string::npos, box.Text.find("Tessel's Shell Extension has been temporarily turned off")) << box.Text;
+    Answer(box.Window, IDOK);
+    ExpectEndsQuietly();
+    CloseHandle(held);
+
+    ExpectShellExtensionKeysGone();
+    std::string value;
+    DWORD size = 0;
+    ASSERT_TRUE(ReadStringValue(HKEY_CURRENT_USER, "Software\\Ostrel Computing\\Tessel\\fm", "shlExt", &value, &size));
+    EXPECT_EQ("0", value);
+    EXPECT_EQ(1u, size);
+    EXPECT_FALSE(FileExists(folder + "\\TESSEL32.EXE"));
+    ExpectNothingStarted();
+}
+
+TEST_F(Install, RenameOfTheMainProgramFails)
+{
+    // The payload delivers the main program under another name, so "tessel32.ex_" is missing
+    // when it is to take the program's name; an old program is in the folder.
+    ASSERT_TRUE(RenamePayloadEntry(Dist + "\\setup.tq", "tessel32.ex_", "tessel32.ex0"));
+    const std::string folder = "C:\\Renamed";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(folder + "\\TESSEL32.EXE", "the old main program"));
+    PlantShellExtensionKeys();
+    Start();
+    ConfirmFolder(folder);
+    BoxInfo box = NextBox();
+    EXPECT_EQ("Cannot open " + folder + "\\TESSEL32.EXE for writing", box.Text);
+    HWND progress = Wait(SetupWindow::ProgressDialog, 0);
+    ASSERT_NE(nullptr, progress);
+    EXPECT_EQ(progress, box.Owner);
+    Answer(box.Window, IDOK);
+
+    box = NextBox();
+    EXPECT_NE(std::string::npos, box.Text.find(NotInstalledText));
+    EXPECT_EQ(nullptr, box.Owner);
+    EXPECT_TRUE(IsWindowVisible(progress));
+    bool answered = false;
+    int range = SendToItem(progress, 100, 1025 /* MTR_GETRANGE */, 5000, &answered);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(range, SendToItem(progress, 100, 1027 /* MTR_GETPOS */, 5000));
+    Answer(box.Window, IDOK);
+    EXPECT_EQ(0u, Setup.WaitForExit(ExitTimeoutMs));
+
+    EXPECT_FALSE(FileExists(folder + "\\TESSEL32.EXE"));
+    EXPECT_FALSE(FileExists(folder + "\\tessel32.ex_"));
+    EXPECT_TRUE(FileExists(folder + "\\README.TXT"));
+    ExpectShellExtensionKeysKept();
+    ExpectNothingStarted();
+}
+
+TEST_F(Install, FirstStartFailsAndTheFallbackStartsFromTheInstallFolder)
+{
+    // A folder typed relative to the current folder of drive C (the distribution folder): the
+    // folder dialog makes it the current folder, so by the launch the full form names a folder
+    // one level deeper that does not exist, and only the start relative to the current folder
+    // finds the program. The files land in the nested folder, which the user had prepared.
+    const std::string nested = Dist + "\\Tessel\\Tessel";
+    CreateDirectoryA((Dist + "\\Tessel").c_str(), nullptr);
+    CreateDirectoryA(nested.c_str(), nullptr);
+    Start("-argv0 x");
+    ConfirmFolder("C:Tessel");
+    ExpectEndsQuietly();
+    EXPECT_TRUE(FileExists(nested + "\\TESSEL32.EXE"));
+    std::vector<LaunchRecord> launches = WaitForLaunch();
+    ASSERT_EQ(1u, launches.size());
+    EXPECT_EQ(".\\TESSEL32.EXE /installS /f:\"x\"", launches[0].CommandLine);
+    EXPECT_EQ(nested, launches[0].CurrentFolder);
+}
+
+} // namespace

@@ -1,0 +1,1 @@
+tq_add_wine_test(sequence_test sequence_test.cpp)

@@ -1,0 +1,388 @@
+// The install sequence's own operations, called directly: the origin path from the command
+// tail, the launch command lines, the payload request, the replacement of the main program.
+#include "setup/setup.h"
+#include "ui/ui.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---- message boxes: a WH_CBT hook records each box and presses the chosen button ----
+
+struct SeenBox {
+    std::string Caption, Text;
+    HWND Owner;
+};
+std::vector<SeenBox> Boxes;
+int BoxAnswer = IDOK;
+HHOOK BoxHook;
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM context)
+{
+    char name[16] = "";
+    GetClassNameA(child, name, sizeof name);
+    if (_stricmp(name, "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & 0x1F) != SS_ICON) {
+        char text[1024] = "";
+        GetWindowTextA(child, text, sizeof text);
+        if (text[0] != '\0')
+            *(std::string*)context = text;
+    }
+    return TRUE;
+}
+
+LRESULT CALLBACK BoxHookProc(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE) {
+        HWND box = (HWND)wParam;
+        char name[16] = "";
+        GetClassNameA(box, name, sizeof name);
+        if (strcmp(name, "#32770") == 0) {
+            SeenBox seen;
+            char caption[256] = "";
+            GetWindowTextA(box, caption, sizeof caption);
+            seen.Caption = caption;
+            EnumChildWindows(box, CollectStaticText, (LPARAM)&seen.Text);
+            seen.Owner = GetWindow(box, GW_OWNER);
+            Boxes.push_back(seen);
+            PostMessageA(box, WM_COMMAND, BoxAnswer, 0);
+        }
+    }
+    return CallNextHookEx(BoxHook, code, wParam, lParam);
+}
+
+class SequenceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ModuleInstance = GetModuleHandleA(nullptr);
+        LoadStringA(ModuleInstance, 1021, SetupTitle, sizeof SetupTitle);
+        Boxes.clear();
+        BoxAnswer = IDOK;
+        BoxHook = SetWindowsHookExA(WH_CBT, BoxHookProc, nullptr, GetCurrentThreadId());
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        Scratch = std::string(temp) + "tq-sequence-" + std::to_string(GetCurrentProcessId()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
+        CreateDirectoryA(Scratch.c_str(), nullptr);
+        Owner = CreateWindowA("STATIC", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, ModuleInstance, nullptr);
+    }
+    void TearDown() override
+    {
+        UnhookWindowsHookEx(BoxHook);
+        DestroyWindow(Owner);
+        CancelRequested = 0;
+    }
+
+    std::string Scratch;
+    HWND Owner = nullptr;
+};
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
+    return written == bytes.size();
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// ---- the origin path ----
+
+std::string Origin(const char* tail)
+{
+    char originPath[PathBufferSize];
+    memset(originPath, '#', sizeof originPath);
+    ParseOriginPath(tail, originPath);
+    return originPath;
+}
+
+TEST(ParseOriginPath, TakesTheTextAfterTheSwitch)
+{
+    EXPECT_EQ("C:\\My Files\\t.exe", Origin("-ARGV0    C:\\My Files\\t.exe"));
+    EXPECT_EQ("C:\\x", Origin("   -argv0 C:\\x"));
+    EXPECT_EQ("abc", Origin("-argv0abc"));      // no blank needed after the switch
+    EXPECT_EQ("\"q\" r  ", Origin("-Argv0 \"q\" r  ")); // quotes and trailing blanks kept
+    EXPECT_EQ("\tx", Origin("-argv0 \tx"));     // only blanks are skipped
+}
+
+TEST(ParseOriginPath, StaysEmptyWithoutTheSwitch)
+{
+    EXPECT_EQ("", Origin(""));
+    EXPECT_EQ("", Origin("\t-argv0 C:\\x")); // a tab is no blank
+    EXPECT_EQ("", Origin("/argv0 C:\\x"));
+    EXPECT_EQ("", Origin("x -argv0 C:\\x"));
+    EXPECT_EQ("", Origin("-argv C:\\x"));
+    EXPECT_EQ("", Origin("-argv0"));
+    EXPECT_EQ("", Origin("-argv0    "));
+}
+
+TEST(ParseOriginPath, KeepsAtMost259Characters)
+{
+    std::string tail = "-argv0 " + std::string(300, 'p');
+    std::string origin = Origin(tail.c_str());
+    EXPECT_EQ(std::string(259, 'p'), origin);
+}
+
+// ---- the launch command lines ----
+
+TEST(BuildLaunchCommand, QuotesTheProgramPathAndTheOriginPath)
+{
+    lstrcpyA(InstallFolder, "C:\\Program Files\\Tessel\\");
+    lstrcpyA(OriginPath, "D:\\get it\\setup.exe");
+    char commandLine[LaunchCommandSize];
+    BuildLaunchCommand(commandLine, 0);
+    EXPECT_STREQ("\"C:\\Program Files\\Tessel\\TESSEL32.EXE\" /installS /f:\"D:\\get it\\setup.exe\"", commandLine);
+    BuildLaunchCommand(commandLine, 1);
+    EXPECT_STREQ(".\\TESSEL32.EXE /installS /f:\"D:\\get it\\setup.exe\"", commandLine);
+    OriginPath[0] = '\0';
+    BuildLaunchCommand(commandLine, 0);
+    EXPECT_STREQ("\"C:\\Program Files\\Tessel\\TESSEL32.EXE\" /installS /f:\"\"", commandLine);
+}
+
+TEST(BuildLaunchCommand, HoldsTheLongestFolderAndOriginPath)
+{
+    std::string folder = "C:\\" + std::string(255, 'f') + "\\";
+    ASSERT_EQ(259u, folder.size());
+    lstrcpyA(InstallFolder, folder.c_str());
+    ParseOriginPath(("-argv0 " + std::string(400, 'o')).c_str(), OriginPath);
+    std::vector<char> commandLine(LaunchCommandSize + 64, '#');
+    BuildLaunchCommand(commandLine.data(), 0);
+    std::string expected = "\"" + folder + "TESSEL32.EXE\" /installS /f:\"" + std::string(259, 'o') + "\"";
+    EXPECT_EQ(expected, commandLine.data());
+    EXPECT_EQ((size_t)LaunchCommandSize, expected.size() + 1); // exactly the room it needs
+    EXPECT_EQ('#', commandLine[LaunchCommandSize]);
+}
+
+// ---- the replacement of the main program ----
+
+TEST_F(SequenceTest, ReplaceMainProgramPutsTheFreshFileInPlace)
+{
+    ASSERT_TRUE(WriteFileBytes(Scratch + "TESSEL32.EXE", "old"));
+    ASSERT_TRUE(WriteFileBytes(Scratch + "TESSEL32.EX_", "new"));
+    EXPECT_EQ(1, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
+    EXPECT_EQ("new", ReadFileBytes(Scratch + "TESSEL32.EXE"));
+    EXPECT_FALSE(Exists(Scratch + "TESSEL32.EX_"));
+    EXPECT_TRUE(Boxes.empty());
+
+    // No old program: no error. The fresh file's name differs in letter case only.
+    DeleteFileA((Scratch + "TESSEL32.EXE").c_str());
+    ASSERT_TRUE(WriteFileBytes(Scratch + "tessel32.ex_", "newer"));
+    EXPECT_EQ(1, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
+    EXPECT_EQ("newer", ReadFileBytes(Scratch + "TESSEL32.EXE"));
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(SequenceTest, ReplaceMainProgramReportsAFailedRename)
+{
+    // The old program is held open, so it can neither be deleted nor replaced.
+    std::string target = Scratch + "TESSEL32.EXE";
+    ASSERT_TRUE(WriteFileBytes(target, "old"));
+    ASSERT_TRUE(WriteFileBytes(Scratch + "tessel32.ex_", "new"));
+    HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(0, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
+    CloseHandle(held);
+    ASSERT_EQ(1u, Boxes.size());
+    EXPECT_EQ("Cannot open " + target + " for writing", Boxes[0].Text);
+    EXPECT_EQ("Tessel Setup", Boxes[0].Caption);
+    EXPECT_EQ(Owner, Boxes[0].Owner);
+    EXPECT_FALSE(Exists(Scratch + "tessel32.ex_")); // the fresh file is deleted
+    EXPECT_EQ("old", ReadFileBytes(target));
+
+    // Without a fresh file the rename fails the same way, and nothing is left.
+    Boxes.clear();
+    EXPECT_EQ(0, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
+    ASSERT_EQ(1u, Boxes.size());
+    EXPECT_FALSE(Exists(target));
+}
+
+// ---- the payload request ----
+
+// A minimal ZIP writer (APPNOTE 4.3.7, 4.3.12, 4.3.16): stored entries, optionally with the
+// traditional encryption of APPNOTE 6.1 under setup's built-in password.
+struct ZipWriter {
+    std::string Bytes, Directory;
+    int Count = 0;
+
+    static unsigned int CrcByte(unsigned int crc, unsigned char byte)
+    {
+        crc ^= byte;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        return crc;
+    }
+    static unsigned int Crc(const std::string& data)
+    {
+        unsigned int crc = 0xFFFFFFFFu;
+        for (unsigned char byte : data)
+            crc = CrcByte(crc, byte);
+        return crc ^ 0xFFFFFFFFu;
+    }
+    static void Put(std::string* out, unsigned int value, int size)
+    {
+        for (int i = 0; i < size; ++i)
+            out->push_back((char)(value >> (8 * i) & 0xFF));
+    }
+
+    struct Keys {
+        unsigned int K0 = 0x12345678, K1 = 0x23456789, K2 = 0x34567890;
+        void Update(unsigned char plain)
+        {
+            K0 = CrcByte(K0, plain);
+            K1 = (K1 + (K0 & 0xFF)) * 134775813u + 1;
+            K2 = CrcByte(K2, (unsigned char)(K1 >> 24));
+        }
+        unsigned char Encrypt(unsigned char plain)
+        {
+            unsigned int temp = (K2 | 2) & 0xFFFF;
+            unsigned char cipher = (unsigned char)(plain ^ ((temp * (temp ^ 1)) >> 8));
+            Update(plain);
+            return cipher;
+        }
+    };
+
+    void Add(const std::string& name, const std::string& data, bool encrypt, int crcDelta = 0)
+    {
+        unsigned int crc = Crc(data) + crcDelta;
+        std::string body = data;
+        if (encrypt) {
+            Keys keys;
+            for (const char* p = "Rv4-Tg9 Lm2 Qz7-Kp5 Vx8 Hc3-Nb6 Js1 Df0-Ya7E"; *p != '\0'; ++p)
+                keys.Update((unsigned char)*p);
+            std::string header(11, '\x5C');
+            header.push_back((char)(Crc(data) >> 24)); // the check byte: the CRC's high byte
+            body.clear();
+            for (char c : header + data)
+                body.push_back((char)keys.Encrypt((unsigned char)c));
+        }
+        unsigned int offset = (unsigned int)Bytes.size();
+        std::string fields;
+        Put(&fields, 20, 2);
+        Put(&fields, encrypt ? 1 : 0, 2);
+        Put(&fields, 0, 2);       // stored
+        Put(&fields, 0x6000, 2);  // 12:00:00
+        Put(&fields, 0x5A21, 2);  // 2025-01-01
+        Put(&fields, crc, 4);
+        Put(&fields, (unsigned int)body.size(), 4);
+        Put(&fields, (unsigned int)data.size(), 4);
+        Put(&fields, (unsigned int)name.size(), 2);
+        Put(&fields, 0, 2);
+        Put(&Bytes, 0x04034b50, 4);
+        Bytes += fields + name + body;
+        Put(&Directory, 0x02014b50, 4);
+        Put(&Directory, 20, 2);
+        Directory += fields;
+        Put(&Directory, 0, 2);    // comment length
+        Put(&Directory, 0, 4);    // disk number, internal attributes
+        Put(&Directory, 0, 4);    // external attributes
+        Put(&Directory, offset, 4);
+        Directory += name;
+        ++Count;
+    }
+
+    std::string Finish()
+    {
+        std::string out = Bytes + Directory;
+        Put(&out, 0x06054b50, 4);
+        Put(&out, 0, 4);
+        Put(&out, Count, 2);
+        Put(&out, Count, 2);
+        Put(&out, (unsigned int)Directory.size(), 4);
+        Put(&out, (unsigned int)Bytes.size(), 4);
+        Put(&out, 0, 2);
+        return out;
+    }
+};
+
+class ExtractSetupArchiveTest : public SequenceTest {
+protected:
+    void SetUp() override
+    {
+        SequenceTest::SetUp();
+        std::string source = Scratch + "dist\\", dest = Scratch + "Tessel";
+        CreateDirectoryA(source.c_str(), nullptr);
+        CreateDirectoryA(dest.c_str(), nullptr);
+        lstrcpyA(SourceFolder, source.c_str());
+        lstrcpyA(InstallPath, dest.c_str());
+        lstrcpyA(InstallFolder, (dest + "\\").c_str());
+    }
+    void WriteArchive(ZipWriter& zip) { ASSERT_TRUE(WriteFileBytes(std::string(SourceFolder) + "setup.tq", zip.Finish())); }
+};
+
+TEST_F(ExtractSetupArchiveTest, UnpacksEveryEntryByItsFileNameWithTheBuiltInPassword)
+{
+    ZipWriter zip;
+    zip.Add("sub/dir/a.txt", "alpha, encrypted", true);
+    zip.Add("b.txt", "beta, plain", false);
+    zip.Add("docs/", "", false);
+    zip.Add("empty.txt", "", false);
+    WriteArchive(zip);
+    EXPECT_EQ(1, ExtractSetupArchive(Owner));
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_EQ("alpha, encrypted", ReadFileBytes(std::string(InstallFolder) + "a.txt"));
+    EXPECT_EQ("beta, plain", ReadFileBytes(std::string(InstallFolder) + "b.txt"));
+    EXPECT_EQ("", ReadFileBytes(std::string(InstallFolder) + "empty.txt")); // empty files are kept
+    EXPECT_FALSE(Exists(std::string(InstallFolder) + "sub"));
+}
+
+TEST_F(ExtractSetupArchiveTest, ReportsACrcMismatchAndFails)
+{
+    ZipWriter zip;
+    zip.Add("first.txt", "sound", true);
+    zip.Add("damaged.txt", "this entry's CRC is off by one", true, 1);
+    zip.Add("never.txt", "not reached", false);
+    WriteArchive(zip);
+    EXPECT_EQ(0, ExtractSetupArchive(Owner));
+    ASSERT_EQ(1u, Boxes.size());
+    EXPECT_NE(std::string::npos, Boxes[0].Text.find("ZIP damaged: file ")) << Boxes[0].Text;
+    EXPECT_NE(std::string::npos, Boxes[0].Text.find("damaged.txt: Bad CRC")) << Boxes[0].Text;
+    EXPECT_EQ(Owner, Boxes[0].Owner);
+    EXPECT_EQ("sound", ReadFileBytes(std::string(InstallFolder) + "first.txt"));
+    EXPECT_FALSE(Exists(std::string(InstallFolder) + "never.txt"));
+}
+
+TEST_F(ExtractSetupArchiveTest, FailsQuietlyAfterACancelAndLoudlyWithoutAnArchive)
+{
+    ZipWriter zip;
+    zip.Add("a.txt", "alpha", true);
+    WriteArchive(zip);
+    CancelRequested = 1;
+    EXPECT_EQ(0, ExtractSetupArchive(Owner));
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_FALSE(Exists(std::string(InstallFolder) + "a.txt"));
+    CancelRequested = 0;
+
+    // The archive is "setup.tq" in the source folder.
+    DeleteFileA((std::string(SourceFolder) + "setup.tq").c_str());
+    EXPECT_EQ(0, ExtractSetupArchive(Owner));
+    ASSERT_EQ(1u, Boxes.size());
+    EXPECT_NE(std::string::npos, Boxes[0].Text.find("Can't open input file: ")) << Boxes[0].Text;
+    EXPECT_NE(std::string::npos, Boxes[0].Text.find("setup.tq")) << Boxes[0].Text;
+}
+
+} // namespace

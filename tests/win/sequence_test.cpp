@@ -1,6 +1,7 @@
 // The install sequence's own operations, called directly: the origin path from the command
 // tail, the launch command lines, the payload request, the replacement of the main program.
 #include "setup/setup.h"
+#include "tests/support/win_test.h"
 #include "ui/ui.h"
 
 #include <gtest/gtest.h>
@@ -11,99 +12,38 @@
 
 namespace {
 
-// ---- message boxes: a WH_CBT hook records each box and presses the chosen button ----
-
-struct SeenBox {
-    std::string Caption, Text;
-    HWND Owner;
-};
-std::vector<SeenBox> Boxes;
-int BoxAnswer = IDOK;
-HHOOK BoxHook;
-
-BOOL CALLBACK CollectStaticText(HWND child, LPARAM context)
-{
-    char name[16] = "";
-    GetClassNameA(child, name, sizeof name);
-    if (_stricmp(name, "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & 0x1F) != SS_ICON) {
-        char text[1024] = "";
-        GetWindowTextA(child, text, sizeof text);
-        if (text[0] != '\0')
-            *(std::string*)context = text;
-    }
-    return TRUE;
-}
-
-LRESULT CALLBACK BoxHookProc(int code, WPARAM wParam, LPARAM lParam)
-{
-    if (code == HCBT_ACTIVATE) {
-        HWND box = (HWND)wParam;
-        char name[16] = "";
-        GetClassNameA(box, name, sizeof name);
-        if (strcmp(name, "#32770") == 0) {
-            SeenBox seen;
-            char caption[256] = "";
-            GetWindowTextA(box, caption, sizeof caption);
-            seen.Caption = caption;
-            EnumChildWindows(box, CollectStaticText, (LPARAM)&seen.Text);
-            seen.Owner = GetWindow(box, GW_OWNER);
-            Boxes.push_back(seen);
-            PostMessageA(box, WM_COMMAND, BoxAnswer, 0);
-        }
-    }
-    return CallNextHookEx(BoxHook, code, wParam, lParam);
-}
-
 class SequenceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ModuleInstance = GetModuleHandleA(nullptr);
         LoadStringA(ModuleInstance, 1021, SetupTitle, sizeof SetupTitle);
-        Boxes.clear();
-        BoxAnswer = IDOK;
-        BoxHook = SetWindowsHookExA(WH_CBT, BoxHookProc, nullptr, GetCurrentThreadId());
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        Scratch = std::string(temp) + "tq-sequence-" + std::to_string(GetCurrentProcessId()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
-        CreateDirectoryA(Scratch.c_str(), nullptr);
+        Scratch = Folder.Path();
         Owner = CreateWindowA("STATIC", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, ModuleInstance, nullptr);
     }
     void TearDown() override
     {
-        UnhookWindowsHookEx(BoxHook);
         DestroyWindow(Owner);
         CancelRequested = 0;
     }
+    const std::vector<RecordedBox>& Boxes() const { return Recorder.Boxes(); }
 
+    MessageBoxRecorder Recorder;
+    ScratchFolder Folder;
     std::string Scratch;
     HWND Owner = nullptr;
 };
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(file);
-    return written == bytes.size();
+    return WriteWholeFile(path, bytes);
 }
 
 std::string ReadFileBytes(const std::string& path)
 {
-    std::string bytes;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         return "<missing>";
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
+    return ReadWholeFile(path);
 }
 
 bool Exists(const std::string& path)
@@ -187,14 +127,14 @@ TEST_F(SequenceTest, ReplaceMainProgramPutsTheFreshFileInPlace)
     EXPECT_EQ(1, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
     EXPECT_EQ("new", ReadFileBytes(Scratch + "TESSEL32.EXE"));
     EXPECT_FALSE(Exists(Scratch + "TESSEL32.EX_"));
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(Boxes().empty());
 
     // No old program: no error. The fresh file's name differs in letter case only.
     DeleteFileA((Scratch + "TESSEL32.EXE").c_str());
     ASSERT_TRUE(WriteFileBytes(Scratch + "tessel32.ex_", "newer"));
     EXPECT_EQ(1, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
     EXPECT_EQ("newer", ReadFileBytes(Scratch + "TESSEL32.EXE"));
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(SequenceTest, ReplaceMainProgramReportsAFailedRename)
@@ -207,17 +147,18 @@ TEST_F(SequenceTest, ReplaceMainProgramReportsAFailedRename)
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     EXPECT_EQ(0, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
     CloseHandle(held);
-    ASSERT_EQ(1u, Boxes.size());
-    EXPECT_EQ("Cannot open " + target + " for writing", Boxes[0].Text);
-    EXPECT_EQ("Tessel Setup", Boxes[0].Caption);
-    EXPECT_EQ(Owner, Boxes[0].Owner);
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_EQ("Cannot open " + target + " for writing", Boxes()[0].text);
+    EXPECT_EQ("Tessel Setup", Boxes()[0].caption);
+    EXPECT_EQ((UINT)MB_ICONERROR, Boxes()[0].type);
+    EXPECT_EQ(Owner, Boxes()[0].owner);
     EXPECT_FALSE(Exists(Scratch + "tessel32.ex_")); // the fresh file is deleted
     EXPECT_EQ("old", ReadFileBytes(target));
 
     // Without a fresh file the rename fails the same way, and nothing is left.
-    Boxes.clear();
+    Recorder.Clear();
     EXPECT_EQ(0, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
-    ASSERT_EQ(1u, Boxes.size());
+    ASSERT_EQ(1u, Boxes().size());
     EXPECT_FALSE(Exists(target));
 }
 
@@ -343,7 +284,7 @@ TEST_F(ExtractSetupArchiveTest, UnpacksEveryEntryByItsFileNameWithTheBuiltInPass
     zip.Add("empty.txt", "", false);
     WriteArchive(zip);
     EXPECT_EQ(1, ExtractSetupArchive(Owner));
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ("alpha, encrypted", ReadFileBytes(std::string(InstallFolder) + "a.txt"));
     EXPECT_EQ("beta, plain", ReadFileBytes(std::string(InstallFolder) + "b.txt"));
     EXPECT_EQ("", ReadFileBytes(std::string(InstallFolder) + "empty.txt")); // empty files are kept
@@ -358,10 +299,12 @@ TEST_F(ExtractSetupArchiveTest, ReportsACrcMismatchAndFails)
     zip.Add("never.txt", "not reached", false);
     WriteArchive(zip);
     EXPECT_EQ(0, ExtractSetupArchive(Owner));
-    ASSERT_EQ(1u, Boxes.size());
-    EXPECT_NE(std::string::npos, Boxes[0].Text.find("ZIP damaged: file ")) << Boxes[0].Text;
-    EXPECT_NE(std::string::npos, Boxes[0].Text.find("damaged.txt: Bad CRC")) << Boxes[0].Text;
-    EXPECT_EQ(Owner, Boxes[0].Owner);
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_NE(std::string::npos, Boxes()[0].text.find("ZIP damaged: file ")) << Boxes()[0].text;
+    EXPECT_NE(std::string::npos, Boxes()[0].text.find("damaged.txt: Bad CRC")) << Boxes()[0].text;
+    EXPECT_EQ(Owner, Boxes()[0].owner);
+    EXPECT_TRUE(Boxes()[0].defaultCaption);
+    EXPECT_EQ((UINT)MB_ICONERROR, Boxes()[0].type);
     EXPECT_EQ("sound", ReadFileBytes(std::string(InstallFolder) + "first.txt"));
     EXPECT_FALSE(Exists(std::string(InstallFolder) + "never.txt"));
 }
@@ -373,16 +316,16 @@ TEST_F(ExtractSetupArchiveTest, FailsQuietlyAfterACancelAndLoudlyWithoutAnArchiv
     WriteArchive(zip);
     CancelRequested = 1;
     EXPECT_EQ(0, ExtractSetupArchive(Owner));
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(Boxes().empty());
     EXPECT_FALSE(Exists(std::string(InstallFolder) + "a.txt"));
     CancelRequested = 0;
 
     // The archive is "setup.tq" in the source folder.
     DeleteFileA((std::string(SourceFolder) + "setup.tq").c_str());
     EXPECT_EQ(0, ExtractSetupArchive(Owner));
-    ASSERT_EQ(1u, Boxes.size());
-    EXPECT_NE(std::string::npos, Boxes[0].Text.find("Can't open input file: ")) << Boxes[0].Text;
-    EXPECT_NE(std::string::npos, Boxes[0].Text.find("setup.tq")) << Boxes[0].Text;
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_NE(std::string::npos, Boxes()[0].text.find("Can't open input file: ")) << Boxes()[0].text;
+    EXPECT_NE(std::string::npos, Boxes()[0].text.find("setup.tq")) << Boxes()[0].text;
 }
 
 } // namespace

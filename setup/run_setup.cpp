@@ -31,12 +31,12 @@ constexpr char FallbackLaunchFormat[] = ".\\%s /install%s /f:\"%s\"";
 
 // Room for the longest command line: an install folder and an origin path of 259 characters
 // each, the program name, the switch suffix and the fixed characters of the format (the four
-// "%s" directives take no room of their own).
-constexpr int LaunchBufferSize = (PathBufferSize - 1) + (int)(sizeof MainProgramName - 1)
-    + (PathBufferSize - 1) + (int)(sizeof InstallSwitchSuffix - 1) + (int)(sizeof LaunchFormat - 1)
-    - 4 * 2 + 1;
-static_assert(LaunchBufferSize >= (int)sizeof FallbackLaunchFormat + (int)sizeof MainProgramName + PathBufferSize,
-              "the fallback command line must fit the same buffer");
+// "%s" directives take no room of their own), and the terminating NUL.
+static_assert(LaunchCommandSize == (PathBufferSize - 1) + (int)(sizeof MainProgramName - 1) + (PathBufferSize - 1)
+                  + (int)(sizeof InstallSwitchSuffix - 1) + (int)(sizeof LaunchFormat - 1) - 4 * 2 + 1,
+              "LaunchCommandSize must follow the launch format");
+static_assert(sizeof FallbackLaunchFormat < sizeof LaunchFormat + PathBufferSize,
+              "the fallback command line is the shorter one");
 
 // The last-write time of a file, or false when the file is not there.
 static bool GetLastWriteTime(const char* path, FILETIME* time)
@@ -120,15 +120,23 @@ int ReplaceMainProgram(HWND owner, const char* folder, const char* fileName)
     return 1;
 }
 
+void BuildLaunchCommand(char* commandLine, int fallback)
+{
+    if (fallback)
+        wsprintfA(commandLine, FallbackLaunchFormat, MainProgramName, InstallSwitchSuffix, OriginPath);
+    else
+        wsprintfA(commandLine, LaunchFormat, InstallFolder, MainProgramName, InstallSwitchSuffix, OriginPath);
+}
+
 // Starts the installed main program with its install command line; the current folder is the
 // install folder. Returns 1 when one of the two starts succeeded.
 static int LaunchMainProgram(void)
 {
-    char commandLine[LaunchBufferSize];
-    wsprintfA(commandLine, LaunchFormat, InstallFolder, MainProgramName, InstallSwitchSuffix, OriginPath);
+    char commandLine[LaunchCommandSize];
+    BuildLaunchCommand(commandLine, 0);
     if (WinExec(commandLine, SW_SHOW) >= 32)
         return 1;
-    wsprintfA(commandLine, FallbackLaunchFormat, MainProgramName, InstallSwitchSuffix, OriginPath);
+    BuildLaunchCommand(commandLine, 1);
     return WinExec(commandLine, SW_SHOW) >= 32 ? 1 : 0;
 }
 

@@ -30,6 +30,10 @@ int ExtractSetupArchive(HWND owner);
 int ReplaceMainProgram(HWND owner, const char* folder, const char* fileName);
 // The text after "-argv0" in the command tail, at most 259 characters; empty when absent.
 void ParseOriginPath(const char* commandTail, char* originPath);
+// The command line that starts the main program: by its quoted full path, or (fallback) by its
+// name relative to the current folder. The buffer holds the longest folder and origin path.
+constexpr int LaunchCommandSize = 2 * (PathBufferSize - 1) + 31;
+void BuildLaunchCommand(char* commandLine, int fallback);
 
 // Environment checks (setup/checks.cpp).
 int CheckWindowsVersion(HWND owner);

@@ -34,3 +34,6 @@ target_link_options(path_test PRIVATE -Wl,--wrap=__imp__mkdir)
 tq_add_wine_test(path_dbcs_test path_dbcs_test.cpp mkdir_seam.cpp)
 target_link_options(path_dbcs_test PRIVATE -Wl,--wrap=__imp__mkdir)
 set_tests_properties(win.path_dbcs_test PROPERTIES ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8")
+
+# The command tail taken by the program entry.
+tq_add_wine_test(command_line_test command_line_test.cpp)

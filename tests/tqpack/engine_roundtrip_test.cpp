@@ -12,7 +12,6 @@ TEST_F(TqpackTest, EngineExtractsWhatTqpackPacked)
     ASSERT_TRUE(MakeDirectory(out));
     std::string destination = out + "/";
     ExtractRequest request{};
-    request.ArchivePath = (Dist + "/setup.tq").c_str();
     std::string archive = Dist + "/setup.tq";
     request.ArchivePath = archive.c_str();
     request.DestFolder = destination.c_str();

@@ -87,6 +87,10 @@ TEST_F(TqpackTest, EntryTimesAreLocalMsDosTimes)
               "2026-06-01 14:00:00");
     // 1975 lies before the MS-DOS epoch.
     EXPECT_EQ(DosDateTimeFromTicks(epochTicks + 157766400LL * 10000000LL), (1u << 5 | 1u) << 16);
+    // 2200 lies beyond it.
+    uint32_t last = DosDateTimeFromTicks(epochTicks + 7258118400LL * 10000000LL);
+    EXPECT_EQ(FormatDosDateTime(static_cast<uint16_t>(last >> 16), static_cast<uint16_t>(last)),
+              "2107-12-31 23:59:58");
 
     ASSERT_EQ(Build().Status, 0); // tqpack inherits TZ
     std::vector<ArchiveEntry> entries;

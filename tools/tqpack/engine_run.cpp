@@ -4,7 +4,18 @@
 #include "tqpack.h"
 
 #ifdef TQPACK_WITH_ENGINE
+#include "unzip/posix/sink.h"
 #include "unzip/unzip.h"
+
+// The engine's error boxes of the current run; the native layer hands them here.
+static Problems* EngineMessages;
+
+static int CollectEngineMessage(HWND, const char* text, const char*, UINT)
+{
+    if (EngineMessages)
+        EngineMessages->push_back(std::string("extraction engine: ") + text);
+    return IDOK;
+}
 #endif
 
 bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
@@ -14,12 +25,19 @@ bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
     request.ReportCrcErrors = 1;
     request.ArchivePath = archivePath.c_str();
     request.DestFolder = nullptr; // test run
-    if (ExtractArchive(&request) != 1) {
+    size_t problemsBefore = problems.size();
+    EngineMessages = &problems;
+    SetMessageBoxSink(CollectEngineMessage);
+    int ran = ExtractArchive(&request);
+    SetMessageBoxSink(nullptr);
+    EngineMessages = nullptr;
+    if (ran != 1) {
         problems.push_back("the extraction engine refused the test run");
         return false;
     }
-    if (request.Result != 0) {
-        problems.push_back("the extraction engine's test run of " + archivePath + " ended with an error");
+    if (request.Result != 0 || problems.size() != problemsBefore) {
+        problems.push_back("the extraction engine's test run of " + archivePath + " ended with result "
+                           + std::to_string(request.Result) + " (setup would fail to install)");
         return false;
     }
     return true;

@@ -153,9 +153,8 @@ uint32_t DosDateTimeFromTicks(int64_t ticks)
     struct tm local;
     if (!localtime_r(&seconds, &local) || local.tm_year < 80)
         return (1u << 5 | 1u) << 16; // 1980-01-01 00:00:00
-    if (local.tm_year > 80 + 127)
-        local.tm_year = 80 + 127, local.tm_mon = 11, local.tm_mday = 31,
-        local.tm_hour = 23, local.tm_min = 59, local.tm_sec = 58;
+    if (local.tm_year > 80 + 127) // the last time the format holds: 2107-12-31 23:59:58
+        return (127u << 9 | 12u << 5 | 31u) << 16 | (23u << 11 | 59u << 5 | 29u);
     int second = local.tm_sec > 59 ? 59 : local.tm_sec; // a leap second
     uint32_t time = static_cast<uint32_t>(local.tm_hour << 11 | local.tm_min << 5 | second / 2);
     uint32_t date = static_cast<uint32_t>((local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);

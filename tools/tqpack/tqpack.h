@@ -47,7 +47,8 @@ std::string CanonicalFolder(const std::string& path);
 
 // ---- MS-DOS date and time, local time (files.cpp) ----
 // Packs a file time into MS-DOS time (low 16 bits) and date (high 16 bits) of the local
-// clock; seconds are cut to even values, times before 1980 become 1980-01-01 00:00:00.
+// clock; seconds are cut to even values, times before 1980 become 1980-01-01 00:00:00 and
+// times after 2107 become 2107-12-31 23:59:58.
 uint32_t DosDateTimeFromTicks(int64_t ticks);
 std::string FormatDosDateTime(uint16_t date, uint16_t time);
 

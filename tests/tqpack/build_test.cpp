@@ -1,0 +1,269 @@
+// tqpack build: the distribution it writes (files, time stamps to the 100-ns tick, stored or
+// deflated entries, MS-DOS times), reproducible output, and every input it refuses.
+#include "fixture.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <sys/stat.h>
+
+namespace {
+
+bool Exists(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+ArchiveEntry FindEntry(const std::vector<ArchiveEntry>& entries, const std::string& name)
+{
+    for (const ArchiveEntry& entry : entries)
+        if (entry.Name == name)
+            return entry;
+    ADD_FAILURE() << "no entry " << name;
+    return ArchiveEntry();
+}
+
+} // namespace
+
+TEST_F(TqpackTest, BuildWritesEveryFileWithSetupTimeToTheTick)
+{
+    CommandResult result = Build();
+    ASSERT_EQ(result.Status, 0) << result.Output;
+    EXPECT_EQ(ReadBytes(Dist + "/setup.exe"), ReadBytes(Setup));
+    // 535897932 ns is 5358979 whole ticks of 100 ns: Windows (and Wine) see 535897900 ns.
+    long long expected = SetupSeconds * 1000000000LL + 535897900;
+    EXPECT_EQ(MtimeNanoseconds(Dist + "/setup.exe"), expected);
+    for (const char* name : TextFileNames) {
+        EXPECT_EQ(ReadBytes(Dist + "/" + name), ReadBytes(Texts + "/" + name)) << name;
+        EXPECT_EQ(MtimeNanoseconds(Dist + "/" + name), expected) << name;
+    }
+    int64_t setupTicks = 0, ticks = 0;
+    ASSERT_TRUE(GetFileTime100ns(Setup, setupTicks));
+    EXPECT_EQ(setupTicks, (SetupSeconds + 11644473600LL) * 10000000LL + 5358979);
+    ASSERT_TRUE(GetFileTime100ns(Dist + "/README.TXT", ticks));
+    EXPECT_EQ(ticks, setupTicks);
+}
+
+TEST_F(TqpackTest, EntriesAreSortedEncryptedAndStoredOnlyWhenSmaller)
+{
+    ASSERT_EQ(Build().Status, 0);
+    std::vector<ArchiveEntry> entries;
+    Problems problems;
+    ASSERT_TRUE(ReadArchiveEntries(Dist + "/setup.tq", entries, problems)) << problems[0];
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].Name, "TQFAVS.LST");
+    EXPECT_EQ(entries[1].Name, "TQSOUNDS.DAT");
+    EXPECT_EQ(entries[2].Name, "tessel.hlp");
+    EXPECT_EQ(entries[3].Name, "tessel32.ex_"); // given as TESSEL32.EXE
+    for (const ArchiveEntry& entry : entries)
+        EXPECT_EQ(entry.Flags, 1) << entry.Name; // encrypted, no data descriptor
+
+    ArchiveEntry empty = FindEntry(entries, "TQFAVS.LST");
+    EXPECT_EQ(empty.Method, 0);
+    EXPECT_EQ(empty.CompressedSize, 12u); // the encryption header alone
+    EXPECT_EQ(empty.Crc, 0u);
+    ArchiveEntry noise = FindEntry(entries, "TQSOUNDS.DAT");
+    EXPECT_EQ(noise.Method, 0);
+    EXPECT_EQ(noise.CompressedSize, noise.UncompressedSize + 12);
+    ArchiveEntry help = FindEntry(entries, "tessel.hlp");
+    EXPECT_EQ(help.Method, 8);
+    EXPECT_LT(help.CompressedSize, help.UncompressedSize / 10);
+    std::vector<unsigned char> content = ReadBytes(Payload + "/tessel.hlp");
+    EXPECT_EQ(help.Crc, Crc32(0, content.data(), content.size()));
+}
+
+TEST_F(TqpackTest, EntryTimesAreLocalMsDosTimes)
+{
+    const char* oldZone = std::getenv("TZ");
+    std::string saved = oldZone ? oldZone : "";
+    setenv("TZ", "XST-2", 1); // two hours east of UTC
+    tzset();
+    constexpr int64_t epochTicks = 11644473600LL * 10000000LL;
+    // 2026-06-01 12:00:01 UTC: 14:00:00 local, odd seconds cut to even.
+    uint32_t packed = DosDateTimeFromTicks(epochTicks + 1780315201LL * 10000000LL);
+    EXPECT_EQ(packed & 0xFFFF, 14u << 11);
+    EXPECT_EQ(packed >> 16, (46u << 9) | (6u << 5) | 1u);
+    EXPECT_EQ(FormatDosDateTime(static_cast<uint16_t>(packed >> 16), static_cast<uint16_t>(packed)),
+              "2026-06-01 14:00:00");
+    // 1975 lies before the MS-DOS epoch.
+    EXPECT_EQ(DosDateTimeFromTicks(epochTicks + 157766400LL * 10000000LL), (1u << 5 | 1u) << 16);
+    // 2200 lies beyond it.
+    uint32_t last = DosDateTimeFromTicks(epochTicks + 7258118400LL * 10000000LL);
+    EXPECT_EQ(FormatDosDateTime(static_cast<uint16_t>(last >> 16), static_cast<uint16_t>(last)),
+              "2107-12-31 23:59:58");
+
+    ASSERT_EQ(Build().Status, 0); // tqpack inherits TZ
+    std::vector<ArchiveEntry> entries;
+    Problems problems;
+    ASSERT_TRUE(ReadArchiveEntries(Dist + "/setup.tq", entries, problems));
+    ArchiveEntry noise = FindEntry(entries, "TQSOUNDS.DAT"); // 12:00:01.999999999 UTC
+    EXPECT_EQ(FormatDosDateTime(noise.DosDate, noise.DosTime), "2026-06-01 14:00:00");
+    if (oldZone)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+TEST_F(TqpackTest, SameInputGivesSameBytes)
+{
+    ASSERT_EQ(Build().Status, 0);
+    ASSERT_EQ(Build("", Root + "/second").Status, 0);
+    std::vector<unsigned char> first = ReadBytes(Dist + "/setup.tq");
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(first, ReadBytes(Root + "/second/setup.tq"));
+
+    // SOURCE_DATE_EPOCH seeds the encryption headers instead of the content: again the same
+    // bytes run to run, but other headers than the content-seeded ones.
+    std::string epoch = "SOURCE_DATE_EPOCH=1700000000 ";
+    ASSERT_EQ(RunCommand(epoch + Quote(TQPACK_PROGRAM) + " build --setup " + Quote(Setup) + " --payload "
+                         + Quote(Payload) + " --texts " + Quote(Texts) + " --out " + Quote(Root + "/e1")).Status, 0);
+    ASSERT_EQ(RunCommand(epoch + Quote(TQPACK_PROGRAM) + " build --setup " + Quote(Setup) + " --payload "
+                         + Quote(Payload) + " --texts " + Quote(Texts) + " --out " + Quote(Root + "/e2")).Status, 0);
+    std::vector<unsigned char> seeded = ReadBytes(Root + "/e1/setup.tq");
+    EXPECT_EQ(seeded, ReadBytes(Root + "/e2/setup.tq"));
+    EXPECT_EQ(seeded.size(), first.size());
+    EXPECT_NE(seeded, first);
+}
+
+TEST_F(TqpackTest, CompressorsAreMeasuredAgainstEachOther)
+{
+    ASSERT_EQ(Build("--deflate zlib", Root + "/zlib").Status, 0);
+    ASSERT_EQ(Build("--deflate libdeflate").Status, 0);
+    std::vector<ArchiveEntry> zlibEntries, libdeflateEntries;
+    Problems problems;
+    ASSERT_TRUE(ReadArchiveEntries(Root + "/zlib/setup.tq", zlibEntries, problems));
+    ASSERT_TRUE(ReadArchiveEntries(Dist + "/setup.tq", libdeflateEntries, problems));
+    // Both decode to the same data; level 12 of libdeflate is never larger here.
+    EXPECT_EQ(FindEntry(zlibEntries, "tessel.hlp").Crc, FindEntry(libdeflateEntries, "tessel.hlp").Crc);
+    EXPECT_LE(FindEntry(libdeflateEntries, "tessel.hlp").CompressedSize,
+              FindEntry(zlibEntries, "tessel.hlp").CompressedSize);
+}
+
+TEST_F(TqpackTest, PayloadNamesSetupCannotWriteSafely)
+{
+    struct Case { std::string Name; bool Accepted; };
+    const std::string longest(MaxOutputPath - std::string(LongestProposedFolder).size(), 'n');
+    const Case cases[] = {
+        {"tessel.hlp", true},
+        {"TQ CORE.DLL", true},
+        {longest, true},
+        {longest + "n", false},         // output path of 260 characters
+        {std::string(264, 'n'), false}, // beyond the engine's name buffer
+        {"sub\\a.txt", false},
+        {"sub/a.txt", false},
+        {"c:a.txt", false},
+        {"a.txt:stream", false},
+        {"caf\xc3\xa9.txt", false},
+        {"tab\tname", false},
+        {"what?.txt", false},
+        {"trailing.", false},
+        {"CON", false},
+        {"nul.txt", false},
+        {"Com1.log", false},
+        {"COM10.log", true},
+        {"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CheckPayloadName(c.Name).empty(), c.Accepted) << "\"" << c.Name << "\"";
+}
+
+// Each refusal: exit status 1, a message naming the problem, nothing written.
+class TqpackRefusal : public TqpackTest {
+protected:
+    void ExpectRefused(const std::string& fragment, const std::string& out = std::string())
+    {
+        CommandResult result = Build("", out);
+        EXPECT_EQ(result.Status, 1) << result.Output;
+        EXPECT_NE(result.Output.find(fragment), std::string::npos) << result.Output;
+        EXPECT_FALSE(Exists((out.empty() ? Dist : out) + "/setup.tq"));
+    }
+};
+
+TEST_F(TqpackRefusal, MissingTextFile)
+{
+    ASSERT_EQ(std::remove((Texts + "/FILE_ID.DIZ").c_str()), 0);
+    ExpectRefused("text file FILE_ID.DIZ missing");
+    EXPECT_FALSE(Exists(Dist));
+}
+
+TEST_F(TqpackRefusal, MissingSetupProgram)
+{
+    Setup = Root + "/in/nothing.exe";
+    ExpectRefused("setup program");
+}
+
+TEST_F(TqpackRefusal, NameWithColon)
+{
+    WriteText(Payload + "/a:b.txt", "x");
+    ExpectRefused("\"a:b.txt\" cannot be extracted safely");
+}
+
+TEST_F(TqpackRefusal, NameWithBackslash)
+{
+    WriteText(Payload + "/sub\\a.txt", "x");
+    ExpectRefused("path separator");
+}
+
+TEST_F(TqpackRefusal, NameTooLongForTheInstallFolder)
+{
+    WriteText(Payload + "/" + std::string(240, 'x'), "x");
+    ExpectRefused("output path would exceed 259");
+}
+
+TEST_F(TqpackRefusal, Subfolder)
+{
+    ASSERT_EQ(mkdir((Payload + "/docs").c_str(), 0777), 0);
+    ExpectRefused("the payload must be flat");
+}
+
+TEST_F(TqpackRefusal, MissingMainProgram)
+{
+    ASSERT_EQ(std::remove((Payload + "/TESSEL32.EXE").c_str()), 0);
+    ExpectRefused("holds no main program");
+}
+
+TEST_F(TqpackRefusal, MainProgramTwice)
+{
+    WriteText(Payload + "/tessel32.ex_", "MZ");
+    ExpectRefused("main program twice");
+}
+
+TEST_F(TqpackRefusal, NamesEqualOnWindows)
+{
+    WriteText(Payload + "/TESSEL.HLP", "x");
+    ExpectRefused("same name on Windows");
+}
+
+TEST_F(TqpackRefusal, PayloadFileThatATextFileWouldReplace)
+{
+    WriteText(Payload + "/readme.txt", "x");
+    ExpectRefused("setup copies the text file");
+}
+
+TEST_F(TqpackRefusal, OutputFolderIsThePayloadFolder)
+{
+    ExpectRefused("is the payload folder", Payload);
+    ExpectRefused("is the payload folder", Payload + "/./");
+    ExpectRefused("lies inside it", Payload + "/dist");
+    EXPECT_FALSE(Exists(Payload + "/dist"));
+}
+
+TEST(TqpackUsage, UsageErrorsExit64AndHelpExits0)
+{
+    EXPECT_EQ(RunTqpack("").Status, 64);
+    EXPECT_EQ(RunTqpack("pack x").Status, 64);
+    EXPECT_EQ(RunTqpack("build --setup a --payload b --texts c").Status, 64);  // no --out
+    EXPECT_EQ(RunTqpack("build --setup").Status, 64);                          // no value
+    EXPECT_EQ(RunTqpack("build --frobnicate x").Status, 64);
+    EXPECT_EQ(RunTqpack("build --setup a --payload b --texts c --out d --deflate lzma").Status, 64);
+    EXPECT_EQ(RunTqpack("verify").Status, 64);
+    EXPECT_EQ(RunTqpack("verify a b").Status, 64);
+    EXPECT_EQ(RunTqpack("list --all x").Status, 64);
+    for (const char* command : {"--help", "build --help", "verify --help", "list --help"}) {
+        CommandResult result = RunTqpack(command);
+        EXPECT_EQ(result.Status, 0) << command;
+        EXPECT_NE(result.Output.find("usage: tqpack"), std::string::npos) << command;
+    }
+    EXPECT_NE(RunTqpack("build --help").Output.find("TESSEL32.EXE"), std::string::npos);
+}

@@ -11,3 +11,6 @@ add_dependencies(short_write_test tqresources)
 add_test(NAME win.short_write_test
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/file-size-limit.sh 64 ${PROJECT_SOURCE_DIR}/tests/wine-run.sh
           ${CMAKE_BINARY_DIR}/wineprefix $<TARGET_FILE:short_write_test>)
+
+# Writes the registry (TurnOffShellExtension), so it gets a throw-away prefix.
+tq_add_wine_test(stub_test stub_test.cpp ${steps_support} FRESH_PREFIX)

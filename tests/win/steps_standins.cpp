@@ -1,9 +1,6 @@
-// Test-only stand-ins for helpers that other branches provide (path and file helpers, the removal
-// of the shell-extension keys); removed once those land.
+// Test-only stand-ins for helpers that other branches provide (the path and file helpers); removed once those land.
 #include "steps/steps.h"
 #include "util/path.h"
-
-int StandInRemoveKeysCalls;
 
 char* LastChar(const char* text)
 {
@@ -30,11 +27,5 @@ int CanOpenExclusive(const char* path)
     if (file == HFILE_ERROR)
         return 0;
     _lclose(file);
-    return 1;
-}
-
-int RemoveShellExtensionKeys(void)
-{
-    ++StandInRemoveKeysCalls;
     return 1;
 }

@@ -132,6 +132,8 @@ protected:
         WriteSources(files);
     }
 
+    // Wine on a Linux file system reports the last-write time as the creation time, so there
+    // only the last-access and last-write checks can tell a missing stamp; Windows checks all three.
     void ExpectPayloadTimes(const std::string& path)
     {
         FILETIME creation, access, write;

@@ -5,6 +5,7 @@
 #include "setup/setup.h"
 #include "steps/steps.h"
 #include "steps_support.h"
+#include "tests/support/win_test.h"
 #include "ui/ui.h"
 
 #include <gtest/gtest.h>
@@ -35,15 +36,15 @@ TEST(ShortWrite, IsReportedAsAWriteErrorWithNoMoreWrittenThanRead)
 
     std::string install = MakeScratchFolder("short_write");
     lstrcpyA(InstallFolder, install.c_str());
-    StartBoxRecorder(IDOK);
+    MessageBoxRecorder recorder;
     EXPECT_EQ(0, CopyTextFile(self, 0));
-    std::vector<RecordedBox> boxes = StopBoxRecorder();
+    const std::vector<RecordedBox>& boxes = recorder.Boxes();
 
     ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ("Error writing to " + install + "README.TXT", boxes[0].Text);
-    EXPECT_EQ(ProgressDialog, boxes[0].Owner);
-    EXPECT_EQ(SetupTitle, boxes[0].Caption);
-    EXPECT_EQ((UINT)MB_ICONERROR, boxes[0].Type);
+    EXPECT_EQ("Error writing to " + install + "README.TXT", boxes[0].text);
+    EXPECT_EQ(ProgressDialog, boxes[0].owner);
+    EXPECT_EQ(SetupTitle, boxes[0].caption);
+    EXPECT_EQ((UINT)MB_ICONERROR, boxes[0].type);
 
     // Whole buffers before the limit are counted; the short one is not.
     EXPECT_EQ(limit / 15360 * 15360, CopiedBytes);

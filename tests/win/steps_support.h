@@ -1,5 +1,4 @@
-// Shared by the steps test groups: scratch folders, files with given bytes and times, and a
-// recorder that answers message boxes through a WH_CBT hook.
+// Shared by the steps test groups: scratch folders and files with given bytes and times.
 #ifndef TQ_TESTS_WIN_STEPS_SUPPORT_H
 #define TQ_TESTS_WIN_STEPS_SUPPORT_H
 
@@ -7,17 +6,6 @@
 
 #include <string>
 #include <vector>
-
-struct RecordedBox {
-    std::string Caption;
-    std::string Text;
-    HWND Owner;
-    UINT Type; // icon and button flags as far as the box's window shows them
-};
-
-// Starts recording every message box of this thread and answering it with `button`.
-void StartBoxRecorder(int button);
-std::vector<RecordedBox> StopBoxRecorder(void);
 
 // A fresh empty folder under the temporary folder, ending in a backslash; removed with its files.
 std::string MakeScratchFolder(const char* tag);

@@ -5,6 +5,7 @@
 #include "setup/setup.h"
 #include "steps/steps.h"
 #include "steps_support.h"
+#include "tests/support/win_test.h"
 #include "ui/ui.h"
 
 #include <gtest/gtest.h>
@@ -106,7 +107,6 @@ protected:
 
     void TearDown() override
     {
-        StopBoxRecorder();
         ProgressDialog = nullptr;
         DestroyWindow(progress);
         CancelRequested = 0;
@@ -146,10 +146,10 @@ protected:
     void ExpectOneErrorBox(const std::vector<RecordedBox>& boxes, HWND owner, const std::string& text)
     {
         ASSERT_EQ(1u, boxes.size());
-        EXPECT_EQ(text, boxes[0].Text);
-        EXPECT_EQ(SetupTitle, boxes[0].Caption);
-        EXPECT_EQ(owner, boxes[0].Owner);
-        EXPECT_EQ((UINT)MB_ICONERROR, boxes[0].Type);
+        EXPECT_EQ(text, boxes[0].text);
+        EXPECT_EQ(SetupTitle, boxes[0].caption);
+        EXPECT_EQ(owner, boxes[0].owner);
+        EXPECT_EQ((UINT)MB_ICONERROR, boxes[0].type);
     }
 };
 
@@ -165,9 +165,9 @@ TEST_F(TextFileSteps, CheckModeTotalsTheSevenFilesInBytes)
         PatternBytes(70000, 7),
     });
     InstallSizeKB = 5;
-    StartBoxRecorder(IDOK);
+    MessageBoxRecorder boxes;
     EXPECT_EQ(1, ProcessTextFiles(progress, 0));
-    EXPECT_TRUE(StopBoxRecorder().empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_EQ(5u + 100 + 123456 + 0 + 40 + 10 + 15360 + 70000, InstallSizeKB);
 
     // Check mode writes nothing and moves nothing.
@@ -190,9 +190,9 @@ TEST_F(TextFileSteps, CheckModeStopsAtAMissingFile)
     WriteSourcesOfSizes({ 10, 20, 30, 40, 50, 60, 70 });
     DeleteFileA((source + "LICENSE.TXT").c_str());
     InstallSizeKB = 0;
-    StartBoxRecorder(IDOK);
+    MessageBoxRecorder boxes;
     EXPECT_EQ(0, ProcessTextFiles(progress, 0));
-    ExpectOneErrorBox(StopBoxRecorder(), progress,
+    ExpectOneErrorBox(boxes.Boxes(), progress,
                       "Cannot find required file LICENSE.TXT.  Please verify that the file exists on the installation disk.");
     EXPECT_EQ(30u, InstallSizeKB); // the two files before it were counted
 }
@@ -206,9 +206,9 @@ TEST_F(TextFileSteps, CheckModeStopsAtAFileTouchedLater)
     later.QuadPart += 1; // one tick of 100 ns is already a different time
     FILETIME touched = { later.LowPart, later.HighPart };
     SetAllTimes(source + "WHATSNEW.TXT", touched);
-    StartBoxRecorder(IDOK);
+    MessageBoxRecorder boxes;
     EXPECT_EQ(0, ProcessTextFiles(progress, 0));
-    ExpectOneErrorBox(StopBoxRecorder(), progress,
+    ExpectOneErrorBox(boxes.Boxes(), progress,
                       "Date/time stamp on the file WHATSNEW.TXT does not match the date/time stamp on SETUP.EXE.");
 }
 
@@ -217,9 +217,9 @@ TEST_F(TextFileSteps, ASourceFolderTooLongForThePathIsAMissingFile)
     WriteSourcesOfSizes({ 10, 20, 30, 40, 50, 60, 70 });
     std::string longFolder = "C:\\" + std::string(250, 'x') + "\\";
     lstrcpyA(SourceFolder, longFolder.c_str());
-    StartBoxRecorder(IDOK);
+    MessageBoxRecorder boxes;
     EXPECT_EQ(0, ProcessTextFiles(progress, 0));
-    ExpectOneErrorBox(StopBoxRecorder(), progress,
+    ExpectOneErrorBox(boxes.Boxes(), progress,
                       "Cannot find required file README.TXT.  Please verify that the file exists on the installation disk.");
 }
 
@@ -235,9 +235,9 @@ TEST_F(TextFileSteps, CopyModeCopiesByteForByteWithProgressAndPayloadTimes)
         PatternBytes(100, 7),
     });
     WriteBytes(install + "README.TXT", PatternBytes(40000, 99)); // an older, longer copy
-    StartBoxRecorder(IDOK);
+    MessageBoxRecorder boxes;
     EXPECT_EQ(1, ProcessTextFiles(progress, 1));
-    EXPECT_TRUE(StopBoxRecorder().empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
 
     // Times first: reading a copy moves its last-access time.
     for (size_t i = 0; i < contents.size(); i++) {
@@ -257,9 +257,9 @@ TEST_F(TextFileSteps, CopyModeReportsADestinationThatCannotBeCreated)
     WriteSourcesOfSizes({ 10, 20, 30, 40, 50, 60, 70 });
     std::string missing = install + "no such folder\\";
     lstrcpyA(InstallFolder, missing.c_str());
-    StartBoxRecorder(IDOK);
+    MessageBoxRecorder boxes;
     EXPECT_EQ(0, ProcessTextFiles(progress, 1));
-    ExpectOneErrorBox(StopBoxRecorder(), progress, "Cannot open " + missing + "README.TXT for writing");
+    ExpectOneErrorBox(boxes.Boxes(), progress, "Cannot open " + missing + "README.TXT for writing");
     EXPECT_EQ(0u, CopiedBytes);
 }
 
@@ -267,9 +267,9 @@ TEST_F(TextFileSteps, CancelConfirmedBeforeAFileEndsTheWalkAfterItsFirstBuffer)
 {
     WriteSourcesOfSizes({ 12000, 25600, 30, 40, 50, 60, 70 });
     CancelOnFirstMeterMove = true; // the cancel is confirmed while README.TXT is copied
-    StartBoxRecorder(IDOK);
+    MessageBoxRecorder boxes;
     EXPECT_EQ(0, ProcessTextFiles(progress, 1));
-    EXPECT_TRUE(StopBoxRecorder().empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
 
     ExpectPayloadTimes(install + "TESSEL.TXT");
     EXPECT_EQ(contents[0], ReadBytes(install + "README.TXT"));

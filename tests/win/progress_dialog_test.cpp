@@ -1,10 +1,10 @@
 // The progress dialog from its real template: caption and centring, what showing it resets,
 // the file name, progress with the copied bytes added, and Cancel with both answers.
-#include "box_answers.h"
 #include "res/resource.h"
 #include "screenshot.h"
 #include "setup/setup.h"
 #include "steps/steps.h"
+#include "tests/support/win_test.h"
 #include "ui/ui.h"
 #include "util/path.h"
 
@@ -119,15 +119,15 @@ TEST_F(ProgressDialogTest, ProgressAddsTheCopiedBytesInWholeUnits)
 TEST_F(ProgressDialogTest, CancelAnsweredNoLeavesTheWorkGoing)
 {
     ShowWindow(dialog, SW_SHOW);
-    AnswerBoxes({ IDNO });
+    MessageBoxRecorder boxes;
+    boxes.Answer(IDNO);
     SendMessageA(cancel, BM_CLICK, 0, 0);
-    std::vector<RecordedBox> boxes = RecordedBoxes();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ("Setup has not completed installing the software.\nAre you sure you want to cancel?", boxes[0].Text);
-    EXPECT_EQ("Tessel Setup", boxes[0].Caption);
-    EXPECT_EQ(dialog, boxes[0].Owner);
-    EXPECT_EQ((UINT)MB_YESNO, boxes[0].Buttons);
-    EXPECT_EQ((UINT)MB_ICONQUESTION, boxes[0].Icon);
+    ASSERT_EQ(1u, boxes.Boxes().size());
+    const RecordedBox& box = boxes.Boxes()[0];
+    EXPECT_EQ("Setup has not completed installing the software.\nAre you sure you want to cancel?", box.text);
+    EXPECT_EQ("Tessel Setup", box.caption);
+    EXPECT_EQ(dialog, box.owner);
+    EXPECT_EQ((UINT)(MB_YESNO | MB_ICONQUESTION), box.type);
 
     EXPECT_TRUE(IsWindowEnabled(cancel));
     EXPECT_EQ(0, CancelRequested);
@@ -137,9 +137,10 @@ TEST_F(ProgressDialogTest, CancelAnsweredNoLeavesTheWorkGoing)
 TEST_F(ProgressDialogTest, CancelAnsweredYesStopsTheWorkAtTheNextReport)
 {
     ShowWindow(dialog, SW_SHOW);
-    AnswerBoxes({ IDYES });
+    MessageBoxRecorder boxes;
+    boxes.Answer(IDYES);
     SendMessageA(cancel, BM_CLICK, 0, 0);
-    ASSERT_EQ(1u, RecordedBoxes().size());
+    ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_FALSE(IsWindowEnabled(cancel));
     EXPECT_EQ(1, CancelRequested);
     EXPECT_EQ(1, ProgressDlgProc(dialog, WM_SETUP_PROGRESS, 4, 0));
@@ -149,12 +150,14 @@ TEST_F(ProgressDialogTest, CancelAnsweredYesStopsTheWorkAtTheNextReport)
 
 TEST_F(ProgressDialogTest, EnterAsksLikeCancelButOtherCommandsDoNot)
 {
-    AnswerBoxes({ IDNO, IDNO });
+    MessageBoxRecorder boxes;
+    boxes.Answer(IDNO);
     EXPECT_EQ(1, ProgressDlgProc(dialog, WM_COMMAND, IDOK, 0));
     // A notification code in the high word makes it another command.
     EXPECT_EQ(1, ProgressDlgProc(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 1), 0));
     EXPECT_EQ(1, ProgressDlgProc(dialog, WM_COMMAND, IDC_METER, 0));
-    EXPECT_EQ(1u, RecordedBoxes().size());
+    ASSERT_EQ(1u, boxes.Boxes().size());
+    EXPECT_EQ(0, CancelRequested);
 }
 
 TEST_F(ProgressDialogTest, Screenshot)

@@ -312,3 +312,63 @@ TEST(SizeIfCompressed, GivesTheDirectorySizeForAFileThatCannotBeOpened)
 {
     EXPECT_EQ(4711u, SizeIfCompressed("C:\\no such folder\\no such file.txt", 4711));
 }
+
+// The same walk with the real progress dialog and Meter: the copier's moves land on the Meter, and
+// the dialog's own Cancel, confirmed with Yes while the copier dispatches before the first file,
+// stops the walk after that file's first buffer.
+class TextFilesWithProgressDialog : public TextFileSteps {
+protected:
+    HWND dialog = nullptr;
+
+    void SetUp() override
+    {
+        TextFileSteps::SetUp();
+        static bool registered;
+        if (!registered)
+            registered = RegisterMeterClass(ModuleInstance) != 0;
+        dialog = CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDlgProc, 0);
+        ASSERT_NE(nullptr, dialog);
+        ShowWindow(dialog, SW_SHOW);
+        UpdateWindow(dialog);
+        ProgressDialog = dialog;
+        SendDlgItemMessageA(dialog, IDC_METER, MTR_SETPOS, 0, 0);
+        SendDlgItemMessageA(dialog, IDC_METER, MTR_SETRANGE, 100, 0);
+    }
+
+    void TearDown() override
+    {
+        DestroyWindow(dialog);
+        TextFileSteps::TearDown();
+    }
+};
+
+TEST_F(TextFilesWithProgressDialog, CopiesMoveTheMeter)
+{
+    WriteSourcesOfSizes({ 25600, 3000, 3000, 3000, 3000, 15360, 100 });
+    MessageBoxRecorder boxes;
+    EXPECT_EQ(1, ProcessTextFiles(dialog, 1));
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_EQ(5, SendDlgItemMessageA(dialog, IDC_METER, MTR_GETPOS, 0, 0));
+    char shown[64];
+    GetDlgItemTextA(dialog, IDC_FILENAME_TEXT, shown, sizeof shown);
+    EXPECT_STREQ("ORDER.TXT", shown);
+}
+
+TEST_F(TextFilesWithProgressDialog, ACancelConfirmedBeforeTheFirstFileStopsAfterItsFirstBuffer)
+{
+    WriteSourcesOfSizes({ 25600, 3000, 3000, 3000, 3000, 15360, 100 });
+    MessageBoxRecorder boxes;
+    boxes.Answer(IDYES);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0); // the user presses Cancel
+    EXPECT_EQ(0, ProcessTextFiles(dialog, 1));
+
+    ASSERT_EQ(1u, boxes.Boxes().size());
+    EXPECT_EQ(dialog, boxes.Boxes()[0].owner);
+    EXPECT_EQ((UINT)(MB_YESNO | MB_ICONQUESTION), boxes.Boxes()[0].type);
+    EXPECT_EQ(1, CancelRequested);
+    ExpectPayloadTimes(install + "README.TXT");
+    std::vector<unsigned char> firstBuffer(contents[0].begin(), contents[0].begin() + 15360);
+    EXPECT_EQ(firstBuffer, ReadBytes(install + "README.TXT"));
+    EXPECT_FALSE(FileExists(install + "TESSEL.TXT"));
+    EXPECT_EQ(1, SendDlgItemMessageA(dialog, IDC_METER, MTR_GETPOS, 0, 0));
+}

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (mkdir(output.c_str(), 0700) != 0)
             abort();
         SetMessageBoxSink(SilentBox);
-        SetWindowMessageSink(SilentOwner);
+        SetMessageSink(SilentOwner);
         atexit(RemoveScratch);
     }
     FILE* file = fopen(archive.c_str(), "wb");

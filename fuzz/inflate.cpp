@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // The "." keeps the engine from appending ".ZIP" to a name without one.
         snprintf(path, sizeof path, "/proc/self/fd/./%d", file);
         SetMessageBoxSink(SilentBox);
-        SetWindowMessageSink(SilentOwner);
+        SetMessageSink(SilentOwner);
         lowestFreeFd = dup(0);
         close(lowestFreeFd);
     }

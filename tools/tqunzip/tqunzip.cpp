@@ -42,7 +42,7 @@ static int ShowProgress;           // 1: a terminal line that is rewritten in pl
 static int ShowNames;              // 1: one line per entry (not quiet, no terminal)
 static int LineOpen;               // a progress line is on the terminal without its line break
 static const char* Verb = "extracting";
-static char CurrentName[MAX_PATH];
+static char CurrentName[260];      // the entry name of WM_SETUP_FILENAME
 static unsigned long long ArchiveSize;
 static unsigned LastUnits;         // last wParam seen, to notice the 16-bit wrap
 static unsigned long long Wraps;
@@ -199,7 +199,7 @@ int main(int argc, char** argv)
     ShowNames = !quiet && !terminal;
     Verb = testOnly ? "testing" : "extracting";
     SetMessageBoxSink(OnEngineMessageBox);
-    SetWindowMessageSink(OnEngineWindowMessage);
+    SetMessageSink(OnEngineWindowMessage);
 
     ExtractRequest request;
     memset(&request, 0, sizeof request);

@@ -1,12 +1,105 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds everything and installs the sample
-# distribution under Wine.
+# The main job: installs what is missing, builds everything (native first, for tqpack), makes the
+# sample distribution with tqpack and installs it under Wine in a fresh prefix.
+#   bash scripts/demo.sh          with a reachable display: the real windows, for a person to
+#                                 click through; without one: driven automatically
+#   bash scripts/demo.sh --auto   driven automatically on a virtual display in any case
+# At the end it prints what happened: the install folder and its files, the registry changes,
+# the command line the main program received, and where the screenshots are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/bootstrap.sh
-for preset in native win64 win32; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
+root=$PWD
+
+auto=0
+for argument in "$@"; do
+  case $argument in
+    --auto) auto=1 ;;
+    *) echo "usage: bash scripts/demo.sh [--auto]" >&2; exit 64 ;;
+  esac
 done
-echo "demo: setup.exe is built (build/win64/setup.exe, build/win32/setup.exe)."
-echo "demo: the install sequence and the sample distribution are not in place yet."
+
+bash scripts/bootstrap.sh
+
+for preset in native win64 win32; do
+  echo "demo: building $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j2
+done
+# The sample distribution needs the native tqpack; a win64 tree configured before it existed
+# learns of it now.
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 -j2 --target sample_dist e2e_test
+
+dist=$root/build/win64/sample-dist
+driver=$root/build/win64/tests/e2e/e2e_test.exe
+demo=$root/build/demo
+screenshots=$demo/screenshots
+echo
+echo "demo: the sample distribution ($dist):"
+build/native/tools/tqpack/tqpack list "$dist"
+
+export WINELOADER=/usr/lib/wine/wine64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+server=/usr/lib/wine/wineserver
+export WINEPREFIX=$demo/prefix
+if [ -d "$WINEPREFIX" ]; then
+  "$server" -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+fi
+rm -rf "$screenshots"
+mkdir -p "$demo" "$screenshots"
+
+if [ "$auto" = 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  mode=interactive
+else
+  mode=auto
+  display=:$((120 + RANDOM % 100))
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
+  export DISPLAY=$display
+  sleep 1
+fi
+
+echo
+echo "demo: a fresh Wine prefix in $WINEPREFIX"
+"$WINELOADER" wineboot -i >/dev/null 2>&1
+"$server" -w
+"$server" -p
+wine() { "$WINELOADER" "$@"; }
+
+if [ "$mode" = interactive ]; then
+  # The distribution as a user would have it, in a downloads folder of the prefix.
+  downloads="$WINEPREFIX/drive_c/users/Public/Downloads/Tessel 8.1"
+  mkdir -p "$downloads"
+  cp -p "$dist"/* "$downloads/"
+  wine "$driver" --plant-keys
+  wine "$driver" --watch "Z:${screenshots//\//\\}" &
+  watch_pid=$!
+  echo
+  echo "demo: setup.exe is starting on $DISPLAY. Click through it as a user would;"
+  echo "      the installed program says \"Tessel has been installed.\" at the end."
+  (cd "$downloads" && TQ_INSTALL_RECORD='C:\install-record.txt' TQ_DEMO=1 \
+     wine 'C:\users\Public\Downloads\Tessel 8.1\setup.exe' -argv0 'C:\users\Public\Downloads\tessel81.exe') || true
+  sleep 2 # the main program's own box comes up after setup has ended
+  touch "$screenshots/stop"
+  wait "$watch_pid" 2>/dev/null || true
+  "$server" -w || true
+  echo
+  echo "demo: what happened"
+  TQ_INSTALL_RECORD='C:\install-record.txt' wine "$driver" --report
+else
+  echo "demo: installing without a person, driven on the virtual display $DISPLAY"
+  TQ_SETUP_DIST=$dist TQ_SCREENSHOTS=$screenshots \
+    wine "$driver" --gtest_filter=Install.HappyPathWithTheProposedFolder --gtest_brief=0
+fi
+"$server" -k 2>/dev/null || true
+
+for bmp in "$screenshots"/*.bmp; do
+  [ -e "$bmp" ] || continue
+  convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+echo
+echo "demo: done ($mode). Screenshots of the dialogs setup showed: $screenshots"
+ls -1 "$screenshots"
+echo "      The Wine prefix with the installation stays in $WINEPREFIX"
+echo "      (the install folder is $WINEPREFIX/drive_c/Program Files/Tessel unless another was chosen)."

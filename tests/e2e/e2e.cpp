@@ -28,8 +28,7 @@ bool LoadE2eConfig(E2eConfig* config)
     config->Dist = HostPath(Environment("TQ_SETUP_DIST"));
     config->Screenshots = HostPath(Environment("TQ_SCREENSHOTS"));
     if (config->Screenshots.empty())
-        config->Screenshots = "screenshots";
-    CreateDirectoryA(config->Screenshots.c_str(), nullptr);
+        config->Screenshots = "e2e-screenshots";
     config->LaunchLog = Environment("TQ_LAUNCH_LOG");
     if (config->LaunchLog.empty())
         config->LaunchLog = "C:\\install-record.txt";
@@ -319,6 +318,5 @@ void PrintInstallReport(const E2eConfig& config, const std::string& installFolde
     if (meter != nullptr && !meter->Positions.empty())
         printf("Meter: range %u, %u positions set, last %u\n", meter->Range, (unsigned)meter->Positions.size(),
                meter->Positions.back());
-    printf("Screenshots: %s\n", config.Screenshots.c_str());
     fflush(stdout);
 }

@@ -43,6 +43,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(LoadE2eConfig(&Config)) << "TQ_SETUP_DIST must name the sample distribution";
+        CreateDirectoryA(Config.Screenshots.c_str(), nullptr);
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         Dist = std::string("C:\\dist-") + info->name();
         ASSERT_TRUE(CopyFolder(Config.Dist, Dist));
@@ -204,6 +205,7 @@ TEST_F(Install, HappyPathWithTheProposedFolder)
     HWND progress = Wait(SetupWindow::ProgressDialog, WindowTimeoutMs);
     if (progress != nullptr) {
         EXPECT_EQ("Tessel Setup", WindowText(progress));
+        Sleep(150); // some way into the payload
         SaveScreenshot(progress, Config.Screenshots + "\\2-progress-dialog.bmp");
     }
     ExpectEndsQuietly();

@@ -83,9 +83,10 @@ int ExtractSetupArchive(HWND owner)
 {
     ExtractRequest request;
     memset(&request, 0, sizeof request);
-    char archivePath[PathBufferSize];
-    if (snprintf(archivePath, sizeof archivePath, "%s%s", SourceFolder, PayloadArchiveName) >= (int)sizeof archivePath)
-        archivePath[0] = '\0'; // cannot happen: SourceFolder leaves room for the name
+    // Room for the longest SourceFolder and the name: a path the platform cannot open is then
+    // reported by the engine with its true name, never shortened into another one.
+    char archivePath[PathBufferSize + sizeof PayloadArchiveName];
+    wsprintfA(archivePath, "%s%s", SourceFolder, PayloadArchiveName);
     request.ArchivePath = archivePath;
     request.DestFolder = InstallPath;
     request.OwnerWindow = owner;

@@ -6,7 +6,8 @@
 
 Checks (all when none is named):
   format     PE32 for 32 bits (i386), PE32+ for 64 bits (x86-64), GUI subsystem
-  imports    setup.exe and the stub import only from system libraries
+  imports    setup.exe and the stub import only from system libraries, and none of the
+             functions that older Windows lacks
   manifest   exactly one manifest, byte for byte our own: common controls 6.0.0.0, DPI aware,
              supported OS list, no requested execution level
   strings    the string table holds every ID of resource.h and the continuation IDs; 1021 is
@@ -27,6 +28,19 @@ import sys
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 SYSTEM_LIBRARIES = {'KERNEL32.DLL', 'USER32.DLL', 'GDI32.DLL', 'ADVAPI32.DLL', 'COMCTL32.DLL', 'MSVCRT.DLL'}
 CONTINUATION_IDS = [1040, 1041, 1042, 1045, 1047, 1048]
+# Functions that the oldest Windows the version check admits lacks, which must therefore never be
+# imported statically (they are looked up at run time where they are wanted). Not complete: the
+# ones a Win32 program of today reaches for without noticing.
+NEWER_FUNCTIONS = {
+    'GetTickCount64', 'SetDefaultDllDirectories', 'AddDllDirectory', 'SetDllDirectoryA',
+    'SetDllDirectoryW', 'GetModuleHandleExA', 'GetModuleHandleExW', 'RegDeleteTreeA',
+    'RegDeleteTreeW', 'RegGetValueA', 'RegGetValueW', 'IsWow64Process', 'GetNativeSystemInfo',
+    'InitializeCriticalSectionEx', 'InitOnceExecuteOnce', 'FlsAlloc', 'CreateFile2',
+    'GetFileInformationByHandleEx', 'GetSystemTimePreciseAsFileTime', 'SetThreadDescription',
+    'Wow64DisableWow64FsRedirection', 'CompareStringEx', 'GetFileSizeEx', 'SetFilePointerEx',
+    'GetVersionExW', 'VerifyVersionInfoA', 'SHGetFolderPathA', 'SHGetKnownFolderPath',
+    'SetProcessDPIAware', 'SetProcessDpiAwarenessContext', 'InitCommonControlsEx',
+}
 
 
 class Pe:
@@ -65,16 +79,27 @@ class Pe:
         return self.data[at:self.data.index(b'\0', at)].decode('ascii')
 
     def imports(self):
+        """{library: [function names]}; functions imported by ordinal are left out."""
         rva, size = self.directories[1]
-        names = []
+        libraries = {}
         if not rva:
-            return names
+            return libraries
+        wide = self.magic == 0x20B
+        entry_size, ordinal_flag = (8, 1 << 63) if wide else (4, 1 << 31)
         at = self.offset(rva)
         while True:
             lookup, _, _, name, thunk = struct.unpack_from('<IIIII', self.data, at)
             if not (lookup or name or thunk):
-                return names
-            names.append(self.cstring(name))
+                return libraries
+            functions = libraries.setdefault(self.cstring(name), [])
+            entry = self.offset(lookup or thunk)
+            while True:
+                value = struct.unpack_from('<Q' if wide else '<I', self.data, entry)[0]
+                if not value:
+                    break
+                if not value & ordinal_flag:
+                    functions.append(self.cstring((value & 0x7FFFFFFF) + 2))
+                entry += entry_size
             at += 20
 
     def resources(self):
@@ -155,10 +180,15 @@ class Checks:
 
     def imports(self):
         for name, pe in (('setup.exe', self.exe), ('stub', self.stub)):
-            libraries = {library.upper() for library in pe.imports()}
+            imported = pe.imports()
+            libraries = {library.upper() for library in imported}
             self.expect('KERNEL32.DLL' in libraries, f'{name}: no KERNEL32 import?')
             foreign = sorted(libraries - SYSTEM_LIBRARIES)
             self.expect(not foreign, f'{name}: imports from {foreign}')
+            functions = {function for functions in imported.values() for function in functions}
+            self.expect(len(functions) > 10, f'{name}: only {len(functions)} imported functions read')
+            newer = sorted(functions & NEWER_FUNCTIONS)
+            self.expect(not newer, f'{name}: imports functions older Windows lacks: {newer}')
 
     def manifest(self):
         manifests = [(name, language, data) for (rtype, name), items in self.resources.items()

@@ -19,19 +19,18 @@ static LRESULT SilentOwner(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 static void Run(const char* archive, const char* destination, unsigned short reportCrcErrors)
 {
-    static int lowestFreeFd = -1;
     ExtractRequest request;
     memset(&request, 0, sizeof request);
     request.ReportCrcErrors = reportCrcErrors;
     request.ArchivePath = archive;
     request.DestFolder = destination;
+    int lowestFree = dup(0);   // every handle of the run must be closed again
+    close(lowestFree);
     if (ExtractArchive(&request) != 1)
-        __builtin_trap();   // a run left the engine busy
-    int probe = dup(0);     // every handle of the run must be closed again
+        __builtin_trap();      // a run left the engine busy
+    int probe = dup(0);
     close(probe);
-    if (lowestFreeFd < 0)
-        lowestFreeFd = probe;
-    if (probe != lowestFreeFd)
+    if (probe != lowestFree)
         __builtin_trap();
 }
 

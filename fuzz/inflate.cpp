@@ -29,7 +29,7 @@ static LRESULT SilentOwner(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static int file = -1, lowestFreeFd;
+    static int file = -1;
     static char path[64];
     if (file < 0) {
         file = memfd_create("entry.zip", 0);
@@ -37,8 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         snprintf(path, sizeof path, "/proc/self/fd/./%d", file);
         SetMessageBoxSink(SilentBox);
         SetMessageSink(SilentOwner);
-        lowestFreeFd = dup(0);
-        close(lowestFreeFd);
     }
 
     std::vector<uint8_t> archive;
@@ -64,12 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     memset(&request, 0, sizeof request);
     request.ReportCrcErrors = 1;
     request.ArchivePath = path;
+    int lowestFree = dup(0);   // every handle of the run must be closed again
+    close(lowestFree);
     if (ExtractArchive(&request) != 1)
         __builtin_trap();   // a run left the engine busy
-    // Every handle of the run must be closed again.
     int probe = dup(0);
     close(probe);
-    if (probe != lowestFreeFd)
+    if (probe != lowestFree)
         __builtin_trap();
     return 0;
 }

@@ -178,3 +178,42 @@ TEST(SampleDist, EngineExtractsThePayloadWithItsTimes)
     DeleteFileA(program.c_str());
     RemoveDirectoryA(folder.c_str());
 }
+
+TEST(SampleDist, StandInShowsTheDemoBoxUntilClosed)
+{
+    std::string program = PayloadFolder + "/TESSEL32.EXE";
+    FILETIME unused;
+    if (!LastWriteTime(program, unused))
+        GTEST_SKIP() << "no stand-in at " << program;
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
+    std::string record = std::string(temp) + "tq-demo-record.txt";
+    SetEnvironmentVariableA("TQ_INSTALL_RECORD", record.c_str());
+    SetEnvironmentVariableA("TQ_DEMO", "1");
+    std::string commandLine = "\"" + program + "\" /installS /f:\"\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, temp,
+                                  &startup, &process);
+    SetEnvironmentVariableA("TQ_DEMO", nullptr);
+    ASSERT_TRUE(started);
+
+    HWND box = nullptr;
+    for (int i = 0; i < 200 && !box; i++) {
+        box = FindWindowA("#32770", "Tessel");
+        if (!box)
+            Sleep(50);
+    }
+    ASSERT_NE(box, nullptr) << "no message box \"Tessel\"";
+    char text[256] = "";
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    EXPECT_STREQ(text, "Tessel has been installed.");
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 300), static_cast<DWORD>(WAIT_TIMEOUT)); // still up
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_NE(ReadTextFile(record).find("/installS"), std::string::npos); // recorded before the box
+    DeleteFileA(record.c_str());
+}

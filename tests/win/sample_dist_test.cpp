@@ -1,10 +1,14 @@
 // The sample distribution as Windows sees it under Wine: every text file carries setup.exe's
-// last-write time in all 64 bits (what setup compares), and the stand-in main program records
-// the command line and current folder it was started with when it gets "/install".
+// last-write time in all 64 bits (what setup compares), the engine extracts the payload with
+// its times, and the stand-in main program records the command line and current folder it
+// was started with when it gets "/install".
 #include <windows.h>
+
+#include "unzip/unzip.h"
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -32,6 +36,42 @@ std::string ReadTextFile(const std::string& path)
     ReadFile(file, buffer, sizeof buffer, &count, nullptr);
     CloseHandle(file);
     return std::string(buffer, count);
+}
+
+std::vector<unsigned char> ReadBytes(const std::string& path)
+{
+    std::vector<unsigned char> data;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return data;
+    data.resize(GetFileSize(file, nullptr));
+    DWORD count = 0;
+    if (!data.empty())
+        ReadFile(file, data.data(), static_cast<DWORD>(data.size()), &count, nullptr);
+    data.resize(count);
+    CloseHandle(file);
+    return data;
+}
+
+// Answers every message box of the engine with OK and keeps its text, so that a failing run
+// reports instead of waiting for a click.
+std::string BoxTexts;
+HHOOK BoxHook;
+
+LRESULT CALLBACK AnswerBoxes(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char className[32] = "";
+        GetClassNameA(box, className, sizeof className);
+        if (lstrcmpA(className, "#32770") == 0) {
+            char text[1024] = "";
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the text of a message box
+            BoxTexts += std::string(text) + "\n";
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+    }
+    return CallNextHookEx(BoxHook, code, wParam, lParam);
 }
 
 } // namespace
@@ -96,4 +136,84 @@ TEST(SampleDist, StandInRecordsItsInstallStart)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     EXPECT_EQ(GetFileAttributesA(record.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(SampleDist, EngineExtractsThePayloadWithItsTimes)
+{
+    std::string archive = DistFolder + "/setup.tq";
+    FILETIME unused;
+    if (!LastWriteTime(archive, unused))
+        GTEST_SKIP() << "no sample distribution at " << DistFolder;
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
+    std::string folder = std::string(temp) + "tq-sample-extract";
+    CreateDirectoryA(folder.c_str(), nullptr);
+
+    BoxTexts.clear();
+    BoxHook = SetWindowsHookExA(WH_CBT, AnswerBoxes, nullptr, GetCurrentThreadId());
+    ExtractRequest request{};
+    request.ReportCrcErrors = 1;
+    request.ArchivePath = archive.c_str();
+    request.DestFolder = folder.c_str();
+    EXPECT_EQ(ExtractArchive(&request), 1);
+    UnhookWindowsHookEx(BoxHook);
+    EXPECT_EQ(request.Result, 0) << BoxTexts;
+    EXPECT_EQ(BoxTexts, "");
+
+    const char* const names[] = {"tessel.hlp", "TQCORE.DLL", "TQSOUNDS.DAT", "tqlang.ini",
+                                 "DEFAULT.TQS", "TQFAVS.LST"};
+    for (const char* name : names) {
+        std::string extracted = folder + "\\" + name;
+        EXPECT_EQ(ReadBytes(extracted), ReadBytes(PayloadFolder + "/" + name)) << name;
+        // The payload files were written at 12:00:00 UTC, an even second: the MS-DOS time of
+        // the local clock brings back exactly that.
+        FILETIME original, written;
+        ASSERT_TRUE(LastWriteTime(PayloadFolder + "/" + name, original));
+        ASSERT_TRUE(LastWriteTime(extracted, written)) << name;
+        EXPECT_EQ(CompareFileTime(&original, &written), 0) << name;
+        DeleteFileA(extracted.c_str());
+    }
+    std::string program = folder + "\\tessel32.ex_";
+    EXPECT_EQ(ReadBytes(program), ReadBytes(PayloadFolder + "/TESSEL32.EXE"));
+    DeleteFileA(program.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+TEST(SampleDist, StandInShowsTheDemoBoxUntilClosed)
+{
+    std::string program = PayloadFolder + "/TESSEL32.EXE";
+    FILETIME unused;
+    if (!LastWriteTime(program, unused))
+        GTEST_SKIP() << "no stand-in at " << program;
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
+    std::string record = std::string(temp) + "tq-demo-record.txt";
+    SetEnvironmentVariableA("TQ_INSTALL_RECORD", record.c_str());
+    SetEnvironmentVariableA("TQ_DEMO", "1");
+    std::string commandLine = "\"" + program + "\" /installS /f:\"\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, temp,
+                                  &startup, &process);
+    SetEnvironmentVariableA("TQ_DEMO", nullptr);
+    ASSERT_TRUE(started);
+
+    HWND box = nullptr;
+    for (int i = 0; i < 200 && !box; i++) {
+        box = FindWindowA("#32770", "Tessel");
+        if (!box)
+            Sleep(50);
+    }
+    ASSERT_NE(box, nullptr) << "no message box \"Tessel\"";
+    char text[256] = "";
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    EXPECT_STREQ(text, "Tessel has been installed.");
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 300), static_cast<DWORD>(WAIT_TIMEOUT)); // still up
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_NE(ReadTextFile(record).find("/installS"), std::string::npos); // recorded before the box
+    DeleteFileA(record.c_str());
 }

@@ -169,6 +169,15 @@ TEST_F(StubSteps, OurStubLibraryCarriesAVersionRecordTheScanFinds)
     EXPECT_EQ((DWORD)(parts[2] << 16 | parts[3]), installed.LeastSignificant);
 }
 
+TEST_F(StubSteps, LoadStubPayloadFailsInAModuleWithoutTheResource)
+{
+    ModuleInstance = GetModuleHandleA("kernel32.dll");
+    Traced.clear();
+    EXPECT_EQ(0, LoadStubPayload());
+    EXPECT_EQ(std::vector<std::string>{ "Failed to find resource for stub DLL." }, Traced);
+    ModuleInstance = GetModuleHandleA(nullptr);
+}
+
 TEST_F(StubSteps, ReadInstalledVersionGivesZeroForAFileWithoutVersionRecord)
 {
     WriteBytes(Path("plain.dll"), PatternBytes(3000, 1));

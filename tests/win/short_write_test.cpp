@@ -34,7 +34,8 @@ TEST(ShortWrite, IsReportedAsAWriteErrorWithNoMoreWrittenThanRead)
     std::vector<unsigned char> source = ReadBytes(self);
     ASSERT_GT(source.size(), limit + 15360);
 
-    std::string install = MakeScratchFolder("short_write");
+    ScratchFolder scratch;
+    std::string install = scratch.Path();
     lstrcpyA(InstallFolder, install.c_str());
     MessageBoxRecorder recorder;
     EXPECT_EQ(0, CopyTextFile(self, 0));
@@ -57,5 +58,4 @@ TEST(ShortWrite, IsReportedAsAWriteErrorWithNoMoreWrittenThanRead)
 
     DestroyWindow(ProgressDialog);
     ProgressDialog = nullptr;
-    RemoveScratchFolder(install);
 }

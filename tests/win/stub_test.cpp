@@ -6,6 +6,7 @@
 #include "setup/setup.h"
 #include "steps/steps.h"
 #include "steps_support.h"
+#include "tests/support/win_test.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -109,7 +110,8 @@ TEST(SameFileVersion, ComparesBothHalves)
 
 class StubSteps : public ::testing::Test {
 protected:
-    std::string folder;
+    ScratchFolder scratch;
+    std::string folder = scratch.Path();
     std::vector<unsigned char> payload;
     size_t recordOffset = 0;
 
@@ -128,7 +130,6 @@ protected:
         char self[MAX_PATH];
         GetModuleFileNameA(nullptr, self, sizeof self);
         ASSERT_TRUE(GetTimes(self, nullptr, nullptr, &SetupTimestamp));
-        folder = MakeScratchFolder("stub");
         lstrcpyA(InstallFolder, folder.c_str());
         Traced.clear();
         SetTraceSink(RecordTrace);
@@ -137,7 +138,6 @@ protected:
     void TearDown() override
     {
         SetTraceSink(nullptr);
-        RemoveScratchFolder(folder);
     }
 
     // Our stub library with another file version written into its version record.

@@ -1,6 +1,6 @@
-// A short write in the text-file copy. The group runs under a file-size limit (see
-// file-size-limit.sh): the copy of a source larger than the limit gets one write that comes back
-// short, exactly as on a disk that fills up, and must be reported as error 1019.
+// Short writes. The group runs under a file-size limit (see file-size-limit.sh): a write that
+// crosses the limit comes back short, exactly as on a disk that fills up. The text-file copy must
+// report it as error 1019, and the stub library's write must fail.
 #include "res/resource.h"
 #include "setup/setup.h"
 #include "steps/steps.h"
@@ -34,7 +34,8 @@ TEST(ShortWrite, IsReportedAsAWriteErrorWithNoMoreWrittenThanRead)
     std::vector<unsigned char> source = ReadBytes(self);
     ASSERT_GT(source.size(), limit + 15360);
 
-    std::string install = MakeScratchFolder("short_write");
+    ScratchFolder scratch;
+    std::string install = scratch.Path();
     lstrcpyA(InstallFolder, install.c_str());
     MessageBoxRecorder recorder;
     EXPECT_EQ(0, CopyTextFile(self, 0));
@@ -57,5 +58,38 @@ TEST(ShortWrite, IsReportedAsAWriteErrorWithNoMoreWrittenThanRead)
 
     DestroyWindow(ProgressDialog);
     ProgressDialog = nullptr;
-    RemoveScratchFolder(install);
+}
+
+static std::vector<std::string> Traced;
+static void RecordTrace(const char* text)
+{
+    Traced.push_back(text);
+}
+
+// A stub payload larger than the limit: the one write comes back short, WriteStub fails and the
+// partly written file stays.
+TEST(ShortWrite, OfTheStubLibraryFailsTheWrite)
+{
+    char limitText[16];
+    ASSERT_NE(0u, GetEnvironmentVariableA("TQ_FILE_SIZE_LIMIT_KIB", limitText, sizeof limitText));
+    const size_t limit = (size_t)atoi(limitText) * 1024;
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::vector<unsigned char> large = ReadBytes(self);
+    ASSERT_GT(large.size(), limit);
+    StubData = large.data();
+    StubSize = (DWORD)large.size();
+
+    ScratchFolder scratch;
+    lstrcpyA(InstallFolder, scratch.Path().c_str());
+    Traced.clear();
+    SetTraceSink(RecordTrace);
+    EXPECT_EQ(0, WriteStub());
+    SetTraceSink(nullptr);
+    EXPECT_EQ((std::vector<std::string>{ "Extracting stub DLL to " + scratch.File("TQSHLSTB.DLL"),
+                                         "Failed to write to file for stub DLL." }),
+              Traced);
+    EXPECT_EQ(limit, ReadBytes(scratch.File("TQSHLSTB.DLL")).size());
+    StubData = nullptr;
+    StubSize = 0;
 }

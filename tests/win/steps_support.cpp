@@ -1,37 +1,5 @@
-// Scratch folders and file helpers of the steps test groups.
+// File helpers of the steps test groups.
 #include "steps_support.h"
-
-#include <stdio.h>
-
-std::string MakeScratchFolder(const char* tag)
-{
-    static int counter;
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    char folder[MAX_PATH];
-    snprintf(folder, sizeof folder, "%stq_%s_%lu_%d\\", temp, tag, GetCurrentProcessId(), ++counter);
-    CreateDirectoryA(folder, nullptr);
-    return folder;
-}
-
-void RemoveScratchFolder(const std::string& folder)
-{
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &data);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveScratchFolder(folder + name + "\\");
-            else
-                DeleteFileA((folder + name).c_str());
-        } while (FindNextFileA(search, &data));
-        FindClose(search);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
 
 void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes)
 {

@@ -1,4 +1,5 @@
-// Shared by the steps test groups: scratch folders and files with given bytes and times.
+// Shared by the steps test groups: files with given bytes and times (scratch folders, registry
+// keys and the message-box recorder come from tests/support/win_test.h).
 #ifndef TQ_TESTS_WIN_STEPS_SUPPORT_H
 #define TQ_TESTS_WIN_STEPS_SUPPORT_H
 
@@ -6,10 +7,6 @@
 
 #include <string>
 #include <vector>
-
-// A fresh empty folder under the temporary folder, ending in a backslash; removed with its files.
-std::string MakeScratchFolder(const char* tag);
-void RemoveScratchFolder(const std::string& folder);
 
 void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes);
 std::vector<unsigned char> ReadBytes(const std::string& path);

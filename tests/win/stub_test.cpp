@@ -6,6 +6,7 @@
 #include "setup/setup.h"
 #include "steps/steps.h"
 #include "steps_support.h"
+#include "tests/support/win_test.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -109,7 +110,8 @@ TEST(SameFileVersion, ComparesBothHalves)
 
 class StubSteps : public ::testing::Test {
 protected:
-    std::string folder;
+    ScratchFolder scratch;
+    std::string folder = scratch.Path();
     std::vector<unsigned char> payload;
     size_t recordOffset = 0;
 
@@ -128,7 +130,6 @@ protected:
         char self[MAX_PATH];
         GetModuleFileNameA(nullptr, self, sizeof self);
         ASSERT_TRUE(GetTimes(self, nullptr, nullptr, &SetupTimestamp));
-        folder = MakeScratchFolder("stub");
         lstrcpyA(InstallFolder, folder.c_str());
         Traced.clear();
         SetTraceSink(RecordTrace);
@@ -137,7 +138,6 @@ protected:
     void TearDown() override
     {
         SetTraceSink(nullptr);
-        RemoveScratchFolder(folder);
     }
 
     // Our stub library with another file version written into its version record.
@@ -167,6 +167,15 @@ TEST_F(StubSteps, OurStubLibraryCarriesAVersionRecordTheScanFinds)
     ASSERT_EQ(1, ReadInstalledVersion(Path("TQSHLSTB.DLL").c_str(), &installed));
     EXPECT_EQ((DWORD)(parts[0] << 16 | parts[1]), installed.MostSignificant);
     EXPECT_EQ((DWORD)(parts[2] << 16 | parts[3]), installed.LeastSignificant);
+}
+
+TEST_F(StubSteps, LoadStubPayloadFailsInAModuleWithoutTheResource)
+{
+    ModuleInstance = GetModuleHandleA("kernel32.dll");
+    Traced.clear();
+    EXPECT_EQ(0, LoadStubPayload());
+    EXPECT_EQ(std::vector<std::string>{ "Failed to find resource for stub DLL." }, Traced);
+    ModuleInstance = GetModuleHandleA(nullptr);
 }
 
 TEST_F(StubSteps, ReadInstalledVersionGivesZeroForAFileWithoutVersionRecord)

@@ -70,8 +70,10 @@ static std::vector<unsigned char> CompressedHeader(DWORD secondMagic, DWORD size
 
 class TextFileSteps : public ::testing::Test {
 protected:
-    std::string source;
-    std::string install;
+    ScratchFolder sourceFolder;
+    ScratchFolder installFolder;
+    std::string source = sourceFolder.Path();
+    std::string install = installFolder.Path();
     HWND progress = nullptr;
     std::vector<std::vector<unsigned char>> contents;
 
@@ -99,8 +101,6 @@ protected:
         ASSERT_TRUE(GetTimes(self, nullptr, nullptr, &SetupTimestamp));
         PayloadTimestamp = MakeFileTime(2001, 2, 3, 4, 5, 6);
 
-        source = MakeScratchFolder("text_src");
-        install = MakeScratchFolder("text_dst");
         lstrcpyA(SourceFolder, source.c_str());
         lstrcpyA(InstallFolder, install.c_str());
     }
@@ -110,8 +110,6 @@ protected:
         ProgressDialog = nullptr;
         DestroyWindow(progress);
         CancelRequested = 0;
-        RemoveScratchFolder(source);
-        RemoveScratchFolder(install);
     }
 
     // Writes the seven files with the given contents, all stamped with SetupTimestamp.

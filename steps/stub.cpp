@@ -115,11 +115,12 @@ int LoadStubPayload(void)
     }
     StubSize = SizeofResource(ModuleInstance, resource);
     HGLOBAL loaded = LoadResource(ModuleInstance, resource);
-    if (loaded == nullptr) {
+    const unsigned char* bytes = loaded != nullptr ? (const unsigned char*)LockResource(loaded) : nullptr;
+    if (bytes == nullptr) {
         Trace("Failed to load resource for stub DLL.");
         return 0;
     }
-    StubData = (const unsigned char*)LockResource(loaded);
+    StubData = bytes;
     return 1;
 }
 

@@ -64,7 +64,6 @@ echo
 echo "demo: a fresh Wine prefix in $WINEPREFIX"
 "$WINELOADER" wineboot -i >/dev/null 2>&1
 "$server" -w
-"$server" -p
 wine() { "$WINELOADER" "$@"; }
 
 if [ "$mode" = interactive ]; then
@@ -83,12 +82,14 @@ if [ "$mode" = interactive ]; then
   sleep 2 # the main program's own box comes up after setup has ended
   touch "$screenshots/stop"
   wait "$watch_pid" 2>/dev/null || true
-  "$server" -w || true
+  "$server" -w || true # until the main program's box is closed
   echo
   echo "demo: what happened"
   TQ_INSTALL_RECORD='C:\install-record.txt' wine "$driver" --report
 else
-  echo "demo: installing without a person, driven on the virtual display $DISPLAY"
+  echo "demo: installing without a person, driven on the virtual display $DISPLAY: the driver plants"
+  echo "      the 16 shell-extension keys of an earlier installation, starts setup.exe, presses OK in"
+  echo "      the install-folder dialog and checks the outcome"
   TQ_SETUP_DIST=$dist TQ_SCREENSHOTS=$screenshots \
     wine "$driver" --gtest_filter=Install.HappyPathWithTheProposedFolder --gtest_brief=0
 fi

@@ -311,6 +311,8 @@ void PrintInstallReport(const E2eConfig& config, const std::string& installFolde
     std::string shlExt;
     if (ReadStringValue(HKEY_CURRENT_USER, "Software\\Ostrel Computing\\Tessel\\fm", "shlExt", &shlExt))
         printf("HKEY_CURRENT_USER\\Software\\Ostrel Computing\\Tessel\\fm shlExt = \"%s\"\n", shlExt.c_str());
+    else
+        printf("HKEY_CURRENT_USER\\Software\\Ostrel Computing\\Tessel\\fm shlExt: not set (the shell extension was not turned off)\n");
     std::vector<LaunchRecord> launches = ReadLaunchRecords(config);
     printf("Main program started %u time(s)\n", (unsigned)launches.size());
     for (const LaunchRecord& launch : launches)

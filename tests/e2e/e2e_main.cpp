@@ -42,14 +42,15 @@ static BOOL CALLBACK WatchProc(HWND window, LPARAM context)
     if (process == GetCurrentProcessId())
         return TRUE;
     state->Seen->insert(window);
-    Sleep(400); // let it paint
+    Sleep(150); // let it paint
     std::string caption = WindowText(window);
     char file[64];
-    snprintf(file, sizeof file, "\\%d-", ++*state->Count);
+    snprintf(file, sizeof file, "\\%d-", *state->Count + 1);
     std::string tidy;
     for (char c : caption)
         tidy += isalnum((unsigned char)c) ? c : '-';
-    SaveScreenshot(window, *state->Folder + file + tidy + ".bmp");
+    if (IsWindowVisible(window) && SaveScreenshot(window, *state->Folder + file + tidy + ".bmp"))
+        ++*state->Count;
     return TRUE;
 }
 
@@ -61,7 +62,7 @@ static int Watch(const std::string& folder)
     WatchState state{&seen, &folder, &count};
     while (!FileExists(folder + "\\stop")) {
         EnumWindows(WatchProc, (LPARAM)&state);
-        Sleep(100);
+        Sleep(50);
     }
     DeleteFileA((folder + "\\stop").c_str());
     return 0;

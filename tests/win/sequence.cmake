@@ -1,1 +1,2 @@
 tq_add_wine_test(sequence_test sequence_test.cpp)
+tq_add_wine_test(run_setup_test run_setup_test.cpp FRESH_PREFIX)

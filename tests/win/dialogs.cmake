@@ -2,7 +2,7 @@
 # dialogs go to the build tree's screenshots folder.
 set(TQ_SCREENSHOT_DIR ${CMAKE_BINARY_DIR}/screenshots)
 tq_add_wine_test(meter_test meter_test.cpp)
-tq_add_wine_test(progress_dialog_test progress_dialog_test.cpp screenshot.cpp)
+tq_add_wine_test(progress_dialog_test progress_dialog_test.cpp screenshot.cpp unmanaged_windows.cpp)
 set_property(TEST win.progress_dialog_test APPEND PROPERTY ENVIRONMENT TQ_SCREENSHOT_DIR=${TQ_SCREENSHOT_DIR})
-tq_add_wine_test(install_dialog_test install_dialog_test.cpp screenshot.cpp FRESH_PREFIX)
+tq_add_wine_test(install_dialog_test install_dialog_test.cpp screenshot.cpp unmanaged_windows.cpp FRESH_PREFIX)
 set_property(TEST win.install_dialog_test APPEND PROPERTY ENVIRONMENT TQ_SCREENSHOT_DIR=${TQ_SCREENSHOT_DIR})

@@ -401,6 +401,19 @@ TEST_F(InstallDialogTest, AMissingTextFileIsNamed)
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ("Cannot find required file VENDOR.TXT.  Please verify that the file exists on the installation disk.",
               boxes.Boxes()[0].text);
+    EXPECT_EQ(CurrentDialog, boxes.Boxes()[0].owner);
+    EXPECT_FALSE(Exists(Target()));
+}
+
+TEST_F(InstallDialogTest, ATextFileFromAnotherBuildIsNamed)
+{
+    MakeDistribution();
+    SetFileTimes(source.File("ORDER.TXT"), TimeOf(2024, 5, 7));
+    EXPECT_EQ(StillOpen, RunWithOk(Target()));
+    ASSERT_EQ(1u, boxes.Boxes().size());
+    EXPECT_EQ("Date/time stamp on the file ORDER.TXT does not match the date/time stamp on SETUP.EXE.",
+              boxes.Boxes()[0].text);
+    EXPECT_EQ(CurrentDialog, boxes.Boxes()[0].owner);
     EXPECT_FALSE(Exists(Target()));
 }
 

@@ -6,3 +6,6 @@ tq_add_wine_test(progress_dialog_test progress_dialog_test.cpp screenshot.cpp un
 set_property(TEST win.progress_dialog_test APPEND PROPERTY ENVIRONMENT TQ_SCREENSHOT_DIR=${TQ_SCREENSHOT_DIR})
 tq_add_wine_test(install_dialog_test install_dialog_test.cpp screenshot.cpp unmanaged_windows.cpp FRESH_PREFIX)
 set_property(TEST win.install_dialog_test APPEND PROPERTY ENVIRONMENT TQ_SCREENSHOT_DIR=${TQ_SCREENSHOT_DIR})
+# The same program under code page 932, for the double-byte folder names.
+add_test(NAME win.install_dialog_dbcs COMMAND install_dialog_test --gtest_filter=*DoubleByte*)
+set_tests_properties(win.install_dialog_dbcs PROPERTIES ENVIRONMENT "TQ_FRESH_PREFIX=1;LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8")

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <direct.h>
 #include <shlobj.h>
 #include <string.h>
 

@@ -233,7 +233,7 @@ int ExpandLongName(const char* source, char* output, int capacity)
         if (search == INVALID_HANDLE_VALUE)
             return 0;
         FindClose(search);
-        // An empty last part (a source that is only a root, such as "\\\\server\\share") adds
+        // An empty last part (a source that is only a root, such as "\\server\share") adds
         // nothing, whatever name the lookup gives for the root.
         if (*component != '\0' && !IsDotName(component, strlen(component)))
             lastPart = found.cFileName;

@@ -1,39 +1,43 @@
 #!/usr/bin/env python3
 """Draws setup's icon and writes it as a Windows .ico file: 16x16 and 32x32, 32-bit colour.
 
-The picture is a mosaic of four tiles (a tessellation) on a transparent ground. Each image is
-stored the classic way (ICO: directory, then per image a BITMAPINFOHEADER with double height,
-bottom-up BGRA rows and a 1-bit AND mask).
+The picture is a tessellation: a rounded square cut into a 4x4 grid of cells, each cell halved
+along a diagonal whose direction alternates, so that the halves form diamonds in two shades of
+teal with one golden diamond. Each image is stored the classic way (ICO: directory, then per
+image a BITMAPINFOHEADER with double height, bottom-up BGRA rows and a 1-bit AND mask).
 
     make_icon.py OUTPUT.ico
 """
 import struct
 import sys
 
-# Tile colours, BGRA: top-left, top-right, bottom-left, bottom-right.
-TILES = [(0xC0, 0x60, 0x20, 0xFF), (0x30, 0xA0, 0xF0, 0xFF),
-         (0x40, 0xB0, 0x40, 0xFF), (0x20, 0x30, 0xD0, 0xFF)]
-EDGE = (0x30, 0x30, 0x30, 0xFF)
+# Colours, BGRA.
+LIGHT = (0xB0, 0xC8, 0x2E, 0xFF)
+DARK = (0x6A, 0x7A, 0x12, 0xFF)
+GOLD = (0x30, 0xB8, 0xF0, 0xFF)
+EDGE = (0x40, 0x40, 0x10, 0xFF)
 
 
 def pixel(x, y, size):
     """Colour of one pixel, top-down coordinates; None is transparent."""
-    margin = size // 16
-    gap = max(1, size // 16)
-    inner = size - 2 * margin
-    half = inner // 2
-    u, v = x - margin, y - margin
-    if u < 0 or v < 0 or u >= inner or v >= inner:
+    last = size - 1
+    corner = max(1, size // 10)
+    # Rounded corners: leave out the pixels beyond a quarter circle in each corner.
+    cx = min(x, last - x)
+    cy = min(y, last - y)
+    if cx < corner and cy < corner and (corner - cx) ** 2 + (corner - cy) ** 2 > corner ** 2:
         return None
-    column, row = u // half, v // half
-    if column > 1 or row > 1:
-        return None
-    du, dv = u - column * half, v - row * half
-    if du >= half - gap or dv >= half - gap:
-        return None  # the grout between tiles
-    if du == 0 or dv == 0 or du == half - gap - 1 or dv == half - gap - 1:
+    if x in (0, last) or y in (0, last) or (cx < corner and cy < corner and
+                                            (corner - cx) ** 2 + (corner - cy) ** 2 > (corner - 1) ** 2):
         return EDGE
-    return TILES[row * 2 + column]
+    cell = size / 4
+    column, row = int(x // cell), int(y // cell)
+    u, v = (x - column * cell) / cell, (y - row * cell) / cell
+    rising = (column + row) % 2 == 0
+    upper = (u + v < 1) if rising else (u < v)
+    if (column, row) == (1, 1) and not upper or (column, row) == (2, 1) and upper:
+        return GOLD
+    return LIGHT if upper else DARK
 
 
 def image(size):

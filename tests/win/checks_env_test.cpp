@@ -94,6 +94,29 @@ TEST(HasLimitedAccess, ValueThatCouldNotBeRemovedCountsAsFailure)
     DeleteTree(HKEY_CLASSES_ROOT, NullGuidKey);
 }
 
+static LONG WINAPI RefusingNullGuidOpen(HKEY root, LPCSTR path, DWORD options, REGSAM rights, PHKEY key)
+{
+    if (lstrcmpiA(path, "{00000000-0000-0000-0000-000000000000}") == 0 && (rights & KEY_SET_VALUE) != 0)
+        return ERROR_ACCESS_DENIED;
+    return RealOpenKey(root, path, options, rights, key);
+}
+
+// A null-GUID key that exists but refuses the write rights is opened by the create call; the
+// probe did not make it, so it must not delete it, and nothing was written.
+TEST(HasLimitedAccess, ExistingKeyThatRefusesWritingIsNeverDeleted)
+{
+    SetStringValue(HKEY_CLASSES_ROOT, NullGuidKey, "Owner", "someone else");
+    {
+        ImportPatch patch("advapi32.dll", "RegOpenKeyExA", (void*)RefusingNullGuidOpen);
+        ASSERT_TRUE(patch.Active());
+        RealOpenKey = (OpenKeyProc)patch.Original();
+        EXPECT_EQ(1, HasLimitedAccess());
+    }
+    EXPECT_TRUE(ValueExists(HKEY_CLASSES_ROOT, NullGuidKey, "Owner"));
+    EXPECT_FALSE(ValueExists(HKEY_CLASSES_ROOT, NullGuidKey, ProbeValue));
+    DeleteTree(HKEY_CLASSES_ROOT, NullGuidKey);
+}
+
 // ---- running main program -------------------------------------------------------------------
 
 class MainProgramTest : public ::testing::Test {
@@ -103,9 +126,9 @@ protected:
 
 TEST_F(MainProgramTest, NoWindowMeansNoMessage)
 {
-    MessageBoxRecorder boxes(IDCANCEL);
+    MessageBoxRecorder boxes;
     EXPECT_EQ(1, WaitForMainProgramToClose());
-    EXPECT_TRUE(boxes.Boxes.empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 TEST_F(MainProgramTest, RetryWhileRunningAsksAgainAndRetryAfterCloseGoesOn)
@@ -118,18 +141,19 @@ TEST_F(MainProgramTest, RetryWhileRunningAsksAgainAndRetryAfterCloseGoesOn)
 
         TraceRecorder trace;
         MessageBoxRecorder boxes;
-        boxes.Answerer = [&](size_t index, const RecordedBox&) {
-            if (index == 1) // the second time round the user has closed the program
+        // The second time round the user closes the program before pressing Retry.
+        ScriptedMessageBoxes answers([&](size_t index) {
+            if (index == 1)
                 program.CloseWindowOfClass(windowClass);
             return IDRETRY;
-        };
+        });
         EXPECT_EQ(1, WaitForMainProgramToClose());
-        ASSERT_EQ(2u, boxes.Boxes.size());
-        for (const RecordedBox& box : boxes.Boxes) {
-            EXPECT_EQ(nullptr, box.Owner);
-            EXPECT_EQ(UINT(MB_RETRYCANCEL | MB_ICONERROR), box.Type);
-            EXPECT_STREQ(SetupTitle, box.Caption.c_str());
-            EXPECT_EQ(0u, box.Text.find("Setup cannot install Tessel now because another version"));
+        ASSERT_EQ(2u, boxes.Boxes().size());
+        for (const RecordedBox& box : boxes.Boxes()) {
+            EXPECT_EQ(nullptr, box.owner);
+            EXPECT_EQ(UINT(MB_RETRYCANCEL | MB_ICONERROR), box.type);
+            EXPECT_STREQ(SetupTitle, box.caption.c_str());
+            EXPECT_EQ(0u, box.text.find("Setup cannot install Tessel now because another version"));
         }
         EXPECT_EQ(2, std::count(trace.Texts.begin(), trace.Texts.end(),
                                 std::string("Setup detected that Tessel is runnning")));
@@ -141,27 +165,15 @@ TEST_F(MainProgramTest, CancelEnds)
     StandIn program;
     ASSERT_TRUE(program.Start("main Tessel2WClass"));
     ASSERT_TRUE(WaitUntil([] { return FindWindowA("Tessel2WClass", nullptr) != nullptr; }, 10000));
-    MessageBoxRecorder boxes(IDCANCEL);
+    MessageBoxRecorder boxes;
+    boxes.Answer(IDCANCEL);
     EXPECT_EQ(0, WaitForMainProgramToClose());
-    EXPECT_EQ(1u, boxes.Boxes.size());
+    ASSERT_EQ(1u, boxes.Boxes().size());
+    EXPECT_EQ((std::vector<int>{IDCANCEL, IDRETRY}), boxes.Boxes()[0].buttons);
     EXPECT_TRUE(program.CloseWindowOfClass("Tessel2WClass"));
 }
 
 // ---- tray helper ----------------------------------------------------------------------------
-
-static std::string ReadWholeFile(const std::string& path)
-{
-    std::string text;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return text;
-    char buffer[256];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, count);
-    fclose(file);
-    return text;
-}
 
 static void SetRawValue(DWORD type, const void* data, DWORD size)
 {
@@ -294,7 +306,7 @@ TEST_F(FileManagerTest, NoEntryGoesOn)
     TraceRecorder trace;
     MessageBoxRecorder boxes;
     EXPECT_EQ(1, UnloadFileManagerExtension());
-    EXPECT_TRUE(boxes.Boxes.empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_EQ((std::vector<std::string>{"Inside unload FMX", "FMX not being used"}), trace.Texts);
 }
 
@@ -305,7 +317,7 @@ TEST_F(FileManagerTest, FileManagerNotRunningLeavesTheEntry)
     TraceRecorder trace;
     MessageBoxRecorder boxes;
     EXPECT_EQ(1, UnloadFileManagerExtension());
-    EXPECT_TRUE(boxes.Boxes.empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_EQ(library, Entry());
     EXPECT_EQ((std::vector<std::string>{"Inside unload FMX", "FMX is not running"}), trace.Texts);
 }
@@ -324,7 +336,7 @@ TEST_F(FileManagerTest, ReleasedLibraryGoesOnAndTheEntryIsGone)
     DWORD start = GetTickCount();
     EXPECT_EQ(1, UnloadFileManagerExtension());
     EXPECT_LT(GetTickCount() - start, 2000u);
-    EXPECT_TRUE(boxes.Boxes.empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_EQ("", Entry());
     EXPECT_TRUE(trace.Contains("FMX has been unloaded"));
     EXPECT_TRUE(fileManager.CloseWindowOfClass("WFS_Frame"));
@@ -334,20 +346,25 @@ static void ExpectUnloadFailsAfterTheWait()
 {
     TraceRecorder trace;
     MessageBoxRecorder boxes;
+    // The box is answered at once, so the time to it is the wait alone.
     DWORD start = GetTickCount();
+    DWORD elapsed = 0;
+    ScriptedMessageBoxes answer([&](size_t) {
+        elapsed = GetTickCount() - start;
+        return IDOK;
+    });
     EXPECT_EQ(0, UnloadFileManagerExtension());
-    DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, 1990u);
-    EXPECT_LT(elapsed, 4000u);
-    ASSERT_EQ(1u, boxes.Boxes.size());
-    const RecordedBox& box = boxes.Boxes[0];
-    EXPECT_EQ(nullptr, box.Owner);
-    EXPECT_EQ(UINT(MB_ICONERROR), box.Type);
-    EXPECT_STREQ(SetupTitle, box.Caption.c_str());
+    EXPECT_LT(elapsed, 5000u);
+    ASSERT_EQ(1u, boxes.Boxes().size());
+    const RecordedBox& box = boxes.Boxes()[0];
+    EXPECT_EQ(nullptr, box.owner);
+    EXPECT_EQ(UINT(MB_ICONERROR), box.type);
+    EXPECT_STREQ(SetupTitle, box.caption.c_str());
     // 1044 and 1045 joined, without the continuation mark.
-    EXPECT_EQ(0u, box.Text.find("The Tessel installation procedure can not close the \"Tessel File Manager Extension\""));
-    EXPECT_NE(std::string::npos, box.Text.find("please\n\n1) Close the File Manager, or, if you are running"));
-    EXPECT_EQ(std::string::npos, box.Text.find('!'));
+    EXPECT_EQ(0u, box.text.find("The Tessel installation procedure can not close the \"Tessel File Manager Extension\""));
+    EXPECT_NE(std::string::npos, box.text.find("please\n\n1) Close the File Manager, or, if you are running"));
+    EXPECT_EQ(std::string::npos, box.text.find('!'));
     EXPECT_TRUE(trace.Contains("FMX could not be unloaded"));
 }
 

@@ -1,7 +1,4 @@
 // Test support of the environment-check groups (see checks_support.h).
-// The tests clean up with calls newer than the program may use.
-#undef _WIN32_WINNT
-#define _WIN32_WINNT 0x0600
 #include "checks_support.h"
 
 #include "res/resource.h"
@@ -55,27 +52,18 @@ ImportPatch::~ImportPatch()
         WriteSlot(slot_, original_);
 }
 
-static MessageBoxRecorder* ActiveRecorder;
+static ScriptedMessageBoxes* ActiveScript;
 
-static int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+static int WINAPI ScriptedMessageBox(HWND, LPCSTR, LPCSTR, UINT)
 {
-    MessageBoxRecorder* recorder = ActiveRecorder;
-    RecordedBox box{owner, text ? text : "", caption ? caption : "(default)", type};
-    recorder->Boxes.push_back(box);
-    if (recorder->Answerer)
-        return recorder->Answerer(recorder->Boxes.size() - 1, box);
-    return recorder->DefaultAnswer;
+    ScriptedMessageBoxes* script = ActiveScript;
+    return script->Script(script->Count++);
 }
 
-MessageBoxRecorder::MessageBoxRecorder(int defaultAnswer)
-    : DefaultAnswer(defaultAnswer), patch_("user32.dll", "MessageBoxA", (void*)RecordMessageBox)
+ScriptedMessageBoxes::ScriptedMessageBoxes(std::function<int(size_t index)> script)
+    : Script(std::move(script)), patch_("user32.dll", "MessageBoxA", (void*)ScriptedMessageBox)
 {
-    ActiveRecorder = this;
-}
-
-MessageBoxRecorder::~MessageBoxRecorder()
-{
-    ActiveRecorder = nullptr;
+    ActiveScript = this;
 }
 
 static TraceRecorder* ActiveTrace;
@@ -203,58 +191,25 @@ void SetStringValue(HKEY root, const char* path, const char* name, const char* d
     RegCloseKey(key);
 }
 
+// Deletes through handles relative to the parent, so that trees deeper than the 260 characters
+// that a path from the root may have under Wine are removed too. Returns true when the key went.
+static bool DeleteSubtree(HKEY parent, const char* name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return false;
+    char child[256];
+    DWORD index = 0;
+    while (RegEnumKeyA(key, index, child, sizeof child) == ERROR_SUCCESS) {
+        if (!DeleteSubtree(key, child))
+            ++index; // step over a subkey that stays, so the loop ends
+    }
+    RegCloseKey(key);
+    return RegDeleteKeyA(parent, name) == ERROR_SUCCESS;
+}
+
 void DeleteTree(HKEY root, const char* path)
 {
-    RegDeleteTreeA(root, path);
-    RegDeleteKeyA(root, path);
+    DeleteSubtree(root, path);
 }
 
-static void RemoveFolderTree(const std::string& path)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string child = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveFolderTree(child);
-            else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(path.c_str());
-}
-
-ScratchFolder::ScratchFolder(const char* name)
-{
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    path_ = std::string(temp) + name;
-    RemoveFolderTree(path_);
-    CreateDirectoryA(path_.c_str(), nullptr);
-}
-
-ScratchFolder::~ScratchFolder()
-{
-    RemoveFolderTree(path_);
-}
-
-std::string ScratchFolder::Make(const std::string& relative) const
-{
-    std::string path = path_ + "\\" + relative;
-    CreateDirectoryA(path.c_str(), nullptr);
-    return path;
-}
-
-std::string ScratchFolder::Touch(const std::string& relative) const
-{
-    std::string path = path_ + "\\" + relative;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    return path;
-}

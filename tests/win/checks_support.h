@@ -1,10 +1,12 @@
-// Test support of the environment-check groups: message boxes answered and recorded through the
-// test program's own import table, the trace collected, the stand-in programs started, and
+// Test support of the environment-check groups, beside the shared support/win_test.h: imported
+// functions replaced for a test, message boxes answered by script, the trace collected, the stand-in programs started, and
 // throw-away registry keys and folders.
 #ifndef TQ_TESTS_WIN_CHECKS_SUPPORT_H
 #define TQ_TESTS_WIN_CHECKS_SUPPORT_H
 
 #include <windows.h>
+
+#include "tests/support/win_test.h"
 
 #include <functional>
 #include <string>
@@ -23,22 +25,13 @@ private:
     void* original_;
 };
 
-struct RecordedBox {
-    HWND Owner;
-    std::string Text;
-    std::string Caption;
-    UINT Type;
-};
-
-// Records every MessageBoxA call and answers it: with the answerer's result when one is set
-// (it sees the box number, from 0), else with `DefaultAnswer`.
-class MessageBoxRecorder {
+// Answers MessageBoxA calls without showing a box, below the shared recorder (which still
+// records each call): the script sees the number of the box, from 0, and returns the button.
+class ScriptedMessageBoxes {
 public:
-    explicit MessageBoxRecorder(int defaultAnswer = IDOK);
-    ~MessageBoxRecorder();
-    std::vector<RecordedBox> Boxes;
-    std::function<int(size_t index, const RecordedBox& box)> Answerer;
-    int DefaultAnswer;
+    explicit ScriptedMessageBoxes(std::function<int(size_t index)> script);
+    std::function<int(size_t index)> Script;
+    size_t Count = 0;
 private:
     ImportPatch patch_;
 };
@@ -77,16 +70,5 @@ void CreateKey(HKEY root, const char* path);
 void SetStringValue(HKEY root, const char* path, const char* name, const char* data);
 void DeleteTree(HKEY root, const char* path);
 
-// A fresh folder under the temporary folder, removed with everything in it at the end.
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const char* name);
-    ~ScratchFolder();
-    const std::string& Path() const { return path_; } // without a trailing backslash
-    std::string Make(const std::string& relative) const;      // creates a folder, returns its path
-    std::string Touch(const std::string& relative) const;     // creates an empty file
-private:
-    std::string path_;
-};
 
 #endif

@@ -34,10 +34,11 @@ TEST(VersionChild, RunsTheCheck)
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);
-    bool right = boxes.Boxes.size() == 1 && boxes.Boxes[0].Owner == nullptr
-        && boxes.Boxes[0].Type == MB_ICONERROR && boxes.Boxes[0].Caption == SetupTitle
-        && boxes.Boxes[0].Text == "Tessel cannot be installed under this version of Windows";
-    UINT code = (result & 1) | (boxes.Boxes.empty() ? 0 : 2) | (right ? 4 : 0)
+    const std::vector<RecordedBox>& shown = boxes.Boxes();
+    bool right = shown.size() == 1 && shown[0].owner == nullptr && shown[0].type == MB_ICONERROR
+        && shown[0].caption == SetupTitle
+        && shown[0].text == "Tessel cannot be installed under this version of Windows";
+    UINT code = (result & 1) | (shown.empty() ? 0 : 2) | (right ? 4 : 0)
         | (version.dwPlatformId & 15) << 4 | (version.dwMajorVersion & 255) << 8
         | (version.dwMinorVersion & 255) << 16;
     ExitProcess(code);

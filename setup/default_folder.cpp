@@ -163,6 +163,14 @@ static size_t RootPartLength(const char* source)
     return 0;
 }
 
+// "." and ".." name a folder relative to the one before them. Looking them up on Windows NT (and
+// Wine) gives the name of the folder they resolve to, which would put a wrong name in their
+// place, so they are kept as written once the lookup has shown that they lead somewhere.
+static bool IsDotName(const char* name, size_t length)
+{
+    return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
+}
+
 static int NotEnoughRoom(void)
 {
     Trace("not enough room to expand the name");
@@ -200,10 +208,15 @@ int ExpandLongName(const char* source, char* output, int capacity)
         if (search == INVALID_HANDLE_VALUE)
             return 0;
         FindClose(search);
-        size_t nameLength = strlen(found.cFileName);
+        const char* name = found.cFileName;
+        size_t nameLength = strlen(name);
+        if (IsDotName(component, (size_t)(separator - component))) {
+            name = component;
+            nameLength = (size_t)(separator - component);
+        }
         if (outputLength + workLength > room || outputLength + nameLength + 1 > room)
             return NotEnoughRoom();
-        memcpy(output + outputLength, found.cFileName, nameLength);
+        memcpy(output + outputLength, name, nameLength);
         outputLength += nameLength;
         output[outputLength++] = '\\';
         output[outputLength] = '\0';
@@ -220,7 +233,12 @@ int ExpandLongName(const char* source, char* output, int capacity)
         if (search == INVALID_HANDLE_VALUE)
             return 0;
         FindClose(search);
-        lastPart = strcmp(found.cFileName, ".") == 0 ? "" : found.cFileName;
+        // An empty last part (a source that is only a root, such as "\\server\share") adds
+        // nothing, whatever name the lookup gives for the root.
+        if (*component != '\0' && !IsDotName(component, strlen(component)))
+            lastPart = found.cFileName;
+        if (strcmp(lastPart, ".") == 0)
+            lastPart = "";
     }
     size_t lastLength = strlen(lastPart);
     if (outputLength + lastLength > room)

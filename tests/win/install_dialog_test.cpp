@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <direct.h>
 #include <shlobj.h>
 #include <string.h>
 
@@ -336,6 +335,26 @@ TEST_F(InstallDialogTest, RefusesAFolderWhoseTooLongPathLeavesNoRoomForItsFiles)
     EXPECT_EQ("Invalid destination folder", boxes.Boxes()[0].text);
 }
 
+// Under a double-byte code page the last byte of a folder name may have the value of "\\"
+// (0x5C) as the second byte of a character; it is no separator and stays. The group
+// install_dialog_dbcs runs this under code page 932. (Wine here cannot create folders with such
+// names, so the empty distribution stops the handler at the text-file check.)
+TEST_F(InstallDialogTest, DoubleByteFolderKeepsTheTrailByteThatLooksLikeABackslash)
+{
+    if (GetACP() != 932)
+        GTEST_SKIP() << "needs code page 932 (LANG=ja_JP.UTF-8)";
+    const std::string table = "\x95\x5C";  // U+8868 in code page 932
+    const std::string folder = "C:\\Apps\\" + table;
+    for (const std::string& text : { folder, folder + "\\" }) {
+        boxes.Clear();
+        EXPECT_EQ(StillOpen, RunWithOk(text));
+        EXPECT_EQ(folder, std::string(InstallPath));
+        EXPECT_EQ(folder + "\\", std::string(InstallFolder));
+        ASSERT_EQ(1u, boxes.Boxes().size());
+        EXPECT_EQ(0u, boxes.Boxes()[0].text.find("Cannot find required file README.TXT."));
+    }
+}
+
 // --- Steps 6 and 7: what the folder already holds ----------------------------------------
 
 TEST_F(InstallDialogTest, AHelpFileHeldByAnotherProgramMeansReadOnly)
@@ -401,6 +420,19 @@ TEST_F(InstallDialogTest, AMissingTextFileIsNamed)
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ("Cannot find required file VENDOR.TXT.  Please verify that the file exists on the installation disk.",
               boxes.Boxes()[0].text);
+    EXPECT_EQ(CurrentDialog, boxes.Boxes()[0].owner);
+    EXPECT_FALSE(Exists(Target()));
+}
+
+TEST_F(InstallDialogTest, ATextFileFromAnotherBuildIsNamed)
+{
+    MakeDistribution();
+    SetFileTimes(source.File("ORDER.TXT"), TimeOf(2024, 5, 7));
+    EXPECT_EQ(StillOpen, RunWithOk(Target()));
+    ASSERT_EQ(1u, boxes.Boxes().size());
+    EXPECT_EQ("Date/time stamp on the file ORDER.TXT does not match the date/time stamp on SETUP.EXE.",
+              boxes.Boxes()[0].text);
+    EXPECT_EQ(CurrentDialog, boxes.Boxes()[0].owner);
     EXPECT_FALSE(Exists(Target()));
 }
 

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
 #include <stdlib.h>
 
 #include <string>
@@ -181,11 +180,6 @@ TEST_F(MeterTest, KeepsWholeValuesButReadsBackTheLow16Bits)
     EXPECT_EQ(65535, SendMessageA(meter, MTR_GETRANGE, 0, 0));
 }
 
-TEST_F(MeterTest, IsAStaticForTheDialogManager)
-{
-    EXPECT_EQ(DLGC_STATIC, SendMessageA(meter, WM_GETDLGCODE, 0, 0));
-}
-
 TEST_F(MeterTest, RangeZeroShowsNothingDone)
 {
     SendMessageA(meter, MTR_SETRANGE, 0, 0);
@@ -265,19 +259,6 @@ TEST(MeterRepaint, SettingAValuePaintsAtOnceWithoutErasing)
     SendMessageA(meter, MTR_GETRANGE, 0, 0);
     EXPECT_EQ(0, PaintCount);
     DestroyWindow(meter);
-}
-
-TEST(MeterClass, IsRegisteredAsSpecifiedForDialogs)
-{
-    RegisterOnce();
-    WNDCLASSA meterClass;
-    ASSERT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), "METER", &meterClass));
-    EXPECT_EQ((UINT)(CS_HREDRAW | CS_VREDRAW), meterClass.style);
-    EXPECT_EQ(8, meterClass.cbWndExtra);
-    EXPECT_EQ(0, meterClass.cbClsExtra);
-    EXPECT_EQ(nullptr, meterClass.hbrBackground);
-    EXPECT_EQ(LoadCursorA(nullptr, (LPCSTR)IDC_ARROW), meterClass.hCursor);
-    EXPECT_EQ(MeterWndProc, meterClass.lpfnWndProc);
 }
 
 }  // namespace

@@ -140,8 +140,22 @@ static int IsSelected(void)
     return 0;
 }
 
+// A component that Windows may read as the parent folder: ".." itself, or dots and blanks
+// that path normalisation trims to it (".. ", "...").
+static int IsParentComponent(const char* component, const char* end)
+{
+    int dots = 0;
+    for (const char* p = component; p != end; ++p) {
+        if (*p == '.')
+            ++dots;
+        else if (*p != ' ')
+            return 0;
+    }
+    return dots >= 2;
+}
+
 // A relative name stays below the destination folder unless it names a drive or stream (":"),
-// starts at a root or server (a separator in front), or climbs with a ".." component.
+// starts at a root or server (a separator in front), or climbs with a parent component.
 static int StaysInsideFolder(const char* name)
 {
     if (name[0] == '\\' || name[0] == '/')
@@ -151,7 +165,7 @@ static int StaysInsideFolder(const char* name)
         if (*p == ':')
             return 0;
         if (*p == '\\' || *p == '/' || *p == '\0') {
-            if (p - component == 2 && component[0] == '.' && component[1] == '.')
+            if (IsParentComponent(component, p))
                 return 0;
             if (*p == '\0')
                 return 1;

@@ -165,7 +165,8 @@ TEST_F(WalkTest, RefusesNamesThatLeaveTheDestinationFolder)
 {
     const char* const hostile[] = {"../evil.txt", "sub/../../evil.txt", "..\\evil.txt",
                                    "C:evil.txt", "c:/evil.txt", "//server/share/evil.txt",
-                                   "\\\\server\\evil.txt", "sub/..", "a:b"};
+                                   "\\\\server\\evil.txt", "sub/..", "a:b", ".. /evil.txt",
+                                   "sub/.../../evil.txt", "x/. ./evil.txt"};
     for (const char* name : hostile) {
         SCOPED_TRACE(name);
         ClearRecords();

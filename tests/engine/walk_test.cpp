@@ -462,3 +462,22 @@ TEST_F(WalkTest, RandomlyDamagedArchivesAlwaysEnd)
         }
     }
 }
+
+// Stored names are in the OEM character set; the file is created under its ANSI name, while
+// the progress dialog is told the name as stored.
+TEST_F(WalkTest, FileNamesAreConvertedFromTheOemCharacterSet)
+{
+    ZipArchive archive;
+    archive.Entries.push_back(Entry("caf\x82.txt", TextBytes(5, 40)));
+    WriteArchive(archive);
+    ExtractRequest request = NewRequest();
+    ExtractArchive(&request);
+    EXPECT_EQ(0, request.Result);
+#ifdef _WIN32
+    const char* expected = "caf\xe9.txt";   // code page 437 to 1252
+#else
+    const char* expected = "caf\x82.txt";   // no code pages natively: the bytes as stored
+#endif
+    EXPECT_EQ((std::vector<std::string>{expected}), OutputNames());
+    EXPECT_EQ((std::vector<std::string>{"caf\x82.txt"}), ReportedNames());
+}

@@ -2,6 +2,7 @@
 // hostile archives end the run.
 #include "harness.h"
 
+#include <stdio.h>
 #include <string.h>
 #include <time.h>
 
@@ -164,7 +165,8 @@ TEST_F(WalkTest, RefusesNamesThatLeaveTheDestinationFolder)
 {
     const char* const hostile[] = {"../evil.txt", "sub/../../evil.txt", "..\\evil.txt",
                                    "C:evil.txt", "c:/evil.txt", "//server/share/evil.txt",
-                                   "\\\\server\\evil.txt", "sub/..", "a:b"};
+                                   "\\\\server\\evil.txt", "sub/..", "a:b", ".. /evil.txt",
+                                   "sub/.../../evil.txt", "x/. ./evil.txt"};
     for (const char* name : hostile) {
         SCOPED_TRACE(name);
         ClearRecords();
@@ -412,4 +414,70 @@ TEST_F(WalkTest, SecondCallDuringARunIsRefused)
     EXPECT_EQ(0, inner.Result);
     EXPECT_EQ(0, request.Result);
     EXPECT_EQ(TextBytes(30000, 26), OutputFile("a.txt"));
+}
+
+// Archives with random bytes changed always end, with at most one box, and never write
+// outside the destination folder.
+TEST_F(WalkTest, RandomlyDamagedArchivesAlwaysEnd)
+{
+    ZipArchive archive;
+    archive.Prefix = RandomBytes(40, 30);
+    archive.Entries.push_back(Entry("a/one.txt", TextBytes(3000, 31), 8));
+    archive.Entries.push_back(Entry("two.bin", RandomBytes(500, 32), 0));
+    archive.Entries[1].DataDescriptor = Descriptor::WithoutSignature;
+    archive.Entries.push_back(Entry("three.txt", TextBytes(2000, 33), 8));
+    archive.Entries[2].Encrypt = true;
+    archive.Entries[2].Password = TestDefaultPassword;
+    archive.Entries[2].DataDescriptor = Descriptor::WithSignature;
+    archive.Entries[2].CheckByTime = true;
+    archive.Entries.push_back(Entry("four.txt", TextBytes(800, 34), 8));
+    archive.Entries[3].Compressed = DeflateStored(archive.Entries[3].Data);
+    const Bytes full = archive.Build();
+
+    uint32_t seed = (uint32_t)time(nullptr);
+    printf("seed %u\n", seed);
+#ifdef _WIN32
+    const int rounds = 25;
+#else
+    const int rounds = 400;
+#endif
+    for (int round = 0; round < rounds; ++round) {
+        Bytes damaged = full;
+        Bytes noise = RandomBytes(16, seed + (uint32_t)round);
+        int changes = 1 + noise[0] % 4;
+        for (int i = 0; i < changes; ++i) {
+            size_t at = ((size_t)noise[1 + 3 * i] << 8 | noise[2 + 3 * i]) % damaged.size();
+            damaged[at] = noise[3 + 3 * i];
+        }
+        WriteArchiveBytes(damaged);
+        for (int testRun = 0; testRun < 2; ++testRun) {
+            SCOPED_TRACE(round);
+            ClearRecords();
+            ExtractRequest request = NewRequest(testRun == 1);
+            request.KeepPaths = 1;
+            ASSERT_EQ(1, ExtractArchive(&request));
+            EXPECT_TRUE(request.Result == 0 || request.Result == 2) << request.Result;
+            EXPECT_EQ(request.Result == 2 ? 1u : 0u, Boxes.size());
+            EXPECT_EQ((std::vector<std::string>{"out", "test.zip"}), ListFolder(Folder));
+        }
+    }
+}
+
+// Stored names are in the OEM character set; the file is created under its ANSI name, while
+// the progress dialog is told the name as stored.
+TEST_F(WalkTest, FileNamesAreConvertedFromTheOemCharacterSet)
+{
+    ZipArchive archive;
+    archive.Entries.push_back(Entry("caf\x82.txt", TextBytes(5, 40)));
+    WriteArchive(archive);
+    ExtractRequest request = NewRequest();
+    ExtractArchive(&request);
+    EXPECT_EQ(0, request.Result);
+#ifdef _WIN32
+    const char* expected = "caf\xe9.txt";   // code page 437 to 1252
+#else
+    const char* expected = "caf\x82.txt";   // no code pages natively: the bytes as stored
+#endif
+    EXPECT_EQ((std::vector<std::string>{expected}), OutputNames());
+    EXPECT_EQ((std::vector<std::string>{"caf\x82.txt"}), ReportedNames());
 }

@@ -23,6 +23,7 @@
 
 constexpr unsigned ProgressUnit = 10240;      // bytes per WM_SETUP_PROGRESS unit
 constexpr unsigned ProgressWrap = 65536;      // wParam carries the low 16 bits of the count
+constexpr int NameBufferSize = 264;           // a stored name of up to 263 characters
 
 static const char UsageText[] =
     "usage: tqunzip [options] ARCHIVE [NAME...]\n"
@@ -45,7 +46,7 @@ static int ShowProgress;           // 1: a terminal line that is rewritten in pl
 static int ShowNames;              // 1: one line per entry (not quiet, no terminal)
 static int LineOpen;               // a progress line is on the terminal without its line break
 static const char* Verb = "extracting";
-static char CurrentName[260];      // the entry name of WM_SETUP_FILENAME
+static char CurrentName[NameBufferSize];   // the name of the last WM_SETUP_FILENAME
 static unsigned long long ArchiveSize;
 static unsigned LastUnits;         // last wParam seen, to notice the 16-bit wrap
 static unsigned long long Wraps;

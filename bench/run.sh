@@ -37,7 +37,8 @@ make_archive stored-encrypted -0 -P "$password"
   echo
   echo "Made by bench/run.sh on $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')),"
   echo "$(date -u +%Y-%m-%d). Peers: $(unzip -v | head -1 | cut -d' ' -f1-2), $(bsdtar --version | cut -d' ' -f1-2),"
-  echo "$(7z i | grep -m1 -o '7-Zip[^:]*' | sed 's/ *$//')."
+  echo "$(7z i | grep -m1 -o '7-Zip[^:]*' | sed 's/ *$//'). Load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "(wall times stretch with the machine's load; CPU times, user and system, much less)."
   echo
   echo "## Extraction, whole programs"
   echo

@@ -1,8 +1,10 @@
 // tqunzip: extracts, tests or lists a ZIP archive with the setup program's own extraction engine.
 // The command line fills one ExtractRequest; the engine's error boxes arrive through the native
 // layer's message sink and go to standard error unchanged, its file-name and progress messages
-// drive a one-line progress display when standard output is a terminal. The exit status is the
-// request's Result (0, 2 or 99), 1 when the engine refused the request, 64 for a usage error.
+// drive a one-line progress display when standard output is a terminal. An interrupt (Ctrl-C)
+// cancels the run at the engine's next progress report, which deletes the file being written.
+// The exit status is the request's Result (0, 2 or 99), 1 when the engine refused the request,
+// 64 for a usage error.
 #include "tools/tqunzip/tqunzip.h"
 
 #include "res/resource.h"
@@ -11,6 +13,7 @@
 
 #include <errno.h>
 #include <getopt.h>
+#include <signal.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,6 +23,7 @@
 
 constexpr unsigned ProgressUnit = 10240;      // bytes per WM_SETUP_PROGRESS unit
 constexpr unsigned ProgressWrap = 65536;      // wParam carries the low 16 bits of the count
+constexpr int NameBufferSize = 264;           // a stored name of up to 263 characters
 
 static const char UsageText[] =
     "usage: tqunzip [options] ARCHIVE [NAME...]\n"
@@ -35,17 +39,18 @@ static const char UsageText[] =
     "  -i           ignore CRC errors\n"
     "  -q           quiet: no progress, no listing header\n"
     "  --help       show this text\n"
-    "Exit status: 0 done, 2 error, 99 cancelled, 1 engine busy, 64 usage error.\n";
+    "Exit status: 0 done, 2 error, 99 cancelled (interrupt), 1 engine busy, 64 usage error.\n";
 
 // What the progress display knows of the run.
 static int ShowProgress;           // 1: a terminal line that is rewritten in place
 static int ShowNames;              // 1: one line per entry (not quiet, no terminal)
 static int LineOpen;               // a progress line is on the terminal without its line break
 static const char* Verb = "extracting";
-static char CurrentName[260];      // the entry name of WM_SETUP_FILENAME
+static char CurrentName[NameBufferSize];   // the name of the last WM_SETUP_FILENAME
 static unsigned long long ArchiveSize;
 static unsigned LastUnits;         // last wParam seen, to notice the 16-bit wrap
 static unsigned long long Wraps;
+static volatile sig_atomic_t Interrupted;   // set by the first SIGINT or SIGTERM
 
 static int UsageError(const char* format, const char* detail)
 {
@@ -83,14 +88,21 @@ static int OnEngineMessageBox(HWND, const char* text, const char*, UINT)
     return IDOK;
 }
 
-// The engine's window messages to its owner. The answer 0 lets the run go on: the tool has no
-// cancel of its own (an interrupt ends the process).
+static void OnInterrupt(int)
+{
+    Interrupted = 1;
+}
+
+// The engine's window messages to its owner. A nonzero answer to WM_SETUP_PROGRESS cancels the
+// run: the tool gives it after an interrupt.
 static LRESULT OnEngineWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_SETUP_FILENAME) {
         snprintf(CurrentName, sizeof CurrentName, "%s", (const char*)lParam);
-        if (ShowNames)
+        if (ShowNames) {
             printf("  %s: %s\n", Verb, CurrentName);
+            fflush(stdout);
+        }
         else if (ShowProgress)
             DrawProgress((Wraps * ProgressWrap + LastUnits) * ProgressUnit);
     } else if (msg == WM_SETUP_PROGRESS) {
@@ -100,6 +112,7 @@ static LRESULT OnEngineWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM lPara
         LastUnits = units;
         if (ShowProgress)
             DrawProgress((Wraps * ProgressWrap + units) * ProgressUnit);
+        return Interrupted;
     }
     return 0;
 }
@@ -200,6 +213,13 @@ int main(int argc, char** argv)
     Verb = testOnly ? "testing" : "extracting";
     SetMessageBoxSink(OnEngineMessageBox);
     SetMessageSink(OnEngineWindowMessage);
+    // The first interrupt cancels through the engine, a second one ends the process at once.
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 
     ExtractRequest request;
     memset(&request, 0, sizeof request);
@@ -220,6 +240,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "tqunzip: the extraction engine is busy\n");
         return ExitRefused;
     }
+    if (request.Result == 99)
+        fprintf(stderr, "tqunzip: cancelled\n");
     if (request.Result == 0 && testOnly && !quiet)
         printf("No errors detected in %s\n", archive);
     return request.Result;

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -289,6 +290,51 @@ TEST_F(Tqunzip, ProgressOnATerminalEndsAtTheWholeArchive)
     // 70000 bytes of bin.dat read of roughly 75000: the last report after it is above 80%.
     EXPECT_NE(screen.find("testing empty.txt   9"), std::string::npos) << screen;
     EXPECT_NE(screen.find("No errors detected in z.zip"), std::string::npos);
+}
+
+TEST_F(Tqunzip, InterruptCancelsAndDeletesTheFileBeingWritten)
+{
+    // 400 MB of zeros deflate to some 400 KB, which take the engine long enough to interrupt.
+    ASSERT_EQ(Shell("python3 -c \"import zipfile\n"
+                    "with zipfile.ZipFile('zeros.zip','w',zipfile.ZIP_DEFLATED) as z:\n"
+                    "    z.writestr('first.txt','first\\n')\n"
+                    "    with z.open('zeros','w',force_zip64=False) as f:\n"
+                    "        [f.write(bytes(1 << 20)) for i in range(400)]\""),
+        0);
+    ASSERT_EQ(Shell("mkdir out"), 0);
+    int out[2], err[2];
+    ASSERT_EQ(pipe(out), 0);
+    ASSERT_EQ(pipe(err), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        if (chdir(work.c_str()) != 0)
+            _exit(126);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        execl(TQUNZIP, TQUNZIP, "-d", "out", "zeros.zip", (char*)nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    std::string shown;
+    char buffer[256];
+    ssize_t n;
+    while (shown.find("extracting: zeros\n") == std::string::npos
+           && (n = read(out[0], buffer, sizeof buffer)) > 0)
+        shown.append(buffer, (size_t)n);
+    kill(child, SIGINT);
+    std::string error;
+    while ((n = read(err[0], buffer, sizeof buffer)) > 0)
+        error.append(buffer, (size_t)n);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(out[0]);
+    close(err[0]);
+    ASSERT_TRUE(WIFEXITED(status)) << shown;
+    EXPECT_EQ(WEXITSTATUS(status), 99) << shown;
+    EXPECT_EQ(error, "tqunzip: cancelled\n");
+    EXPECT_EQ(Read("out/first.txt"), "first\n");
+    EXPECT_FALSE(Exists("out/zeros"));
 }
 
 TEST_F(Tqunzip, ExtractsArchivesOf7zAndPythonZipfile)

@@ -245,6 +245,8 @@ TEST_F(Install, CancelDuringExtraction)
 {
     ASSERT_TRUE(AddBigPayload(Config, Dist));
     const std::string folder = "C:\\Cancelled";
+    MeterSpy spy;
+    ASSERT_TRUE(spy.Start(Config));
     Start();
     ConfirmFolder(folder);
     HWND progress = Wait(SetupWindow::ProgressDialog);
@@ -286,6 +288,9 @@ TEST_F(Install, CancelDuringExtraction)
         EXPECT_FALSE(FileExists(folder + "\\" + name)) << name;
     EXPECT_TRUE(FileExists(folder + "\\TQSHLSTB.DLL"));
     ExpectNothingStarted();
+    MeterTrace meter = spy.Stop(); // set to full whatever the outcome
+    ASSERT_FALSE(meter.Positions.empty());
+    EXPECT_EQ(meter.Range, meter.Positions.back());
 }
 
 TEST_F(Install, DamagedPayloadEntry)

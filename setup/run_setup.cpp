@@ -35,8 +35,9 @@ constexpr char FallbackLaunchFormat[] = ".\\%s /install%s /f:\"%s\"";
 static_assert(LaunchCommandSize == (PathBufferSize - 1) + (int)(sizeof MainProgramName - 1) + (PathBufferSize - 1)
                   + (int)(sizeof InstallSwitchSuffix - 1) + (int)(sizeof LaunchFormat - 1) - 4 * 2 + 1,
               "LaunchCommandSize must follow the launch format");
-static_assert(sizeof FallbackLaunchFormat < sizeof LaunchFormat + PathBufferSize,
-              "the fallback command line is the shorter one");
+static_assert((int)(sizeof FallbackLaunchFormat - 1) - 3 * 2 + (int)(sizeof MainProgramName - 1)
+                  + (int)(sizeof InstallSwitchSuffix - 1) + (PathBufferSize - 1) + 1 <= LaunchCommandSize,
+              "the fallback command line must fit the same buffer");
 
 // The last-write time of a file, or false when the file is not there.
 static bool GetLastWriteTime(const char* path, FILETIME* time)

@@ -159,36 +159,48 @@ static bool FindEndRecord(const std::string& bytes, size_t* end)
     }
 }
 
-// An unencrypted deflated entry of about 1 GiB of zeros, put in front of the central directory
-// so that it is the last entry the engine meets. Its 6.5 MB of compressed data take the engine
-// long enough for a person (or this test) to press Cancel while it is being written. The
-// central directory does not list it; the engine never reads the directory.
-bool AddBigPayload(const E2eConfig&, const std::string& dist)
+// Puts a local entry (header, name, data) in front of the central directory, so that it is the
+// last entry the engine meets, and moves the directory's offset in the end record. The central
+// directory does not list the new entry; the engine never reads the directory.
+static bool InsertLastEntry(const std::string& archivePath, const std::string& name, unsigned short method,
+                            unsigned int crc, unsigned int size, const std::string& data)
 {
-    std::string path = dist + "\\setup.tq", bytes;
+    std::string bytes;
     size_t end = 0;
-    if (!ReadWholeFile(path, &bytes) || !FindEndRecord(bytes, &end))
+    if (!ReadWholeFile(archivePath, &bytes) || !FindEndRecord(bytes, &end))
         return false;
     unsigned int directory = Read32(bytes, end + 16);
-    unsigned int size = 0;
-    std::string data = DeflateZeros(4161600, &size);
     std::string entry;
     Put32(&entry, 0x04034b50);
     Put16(&entry, 20);     // version needed
     Put16(&entry, 0);      // flags: not encrypted, no data descriptor
-    Put16(&entry, 8);      // deflated
+    Put16(&entry, method);
     Put16(&entry, 0x6000); // 12:00:00
     Put16(&entry, 0x5A21); // 2025-01-01
-    Put32(&entry, 0);      // CRC: never reached, the run is cancelled
+    Put32(&entry, crc);
     Put32(&entry, (unsigned int)data.size());
     Put32(&entry, size);
-    Put16(&entry, (unsigned int)strlen(BigPayloadName));
+    Put16(&entry, (unsigned int)name.size());
     Put16(&entry, 0);
-    entry += BigPayloadName;
+    entry += name;
     entry += data;
     bytes.insert(directory, entry);
     Patch32(&bytes, end + entry.size() + 16, directory + (unsigned int)entry.size());
-    return WriteWholeFile(path, bytes);
+    return WriteWholeFile(archivePath, bytes);
+}
+
+// An unencrypted deflated entry of about 1 GiB of zeros. Its 6.5 MB of compressed data take the
+// engine long enough for a person (or this test) to press Cancel while it is being written.
+bool AddBigPayload(const E2eConfig&, const std::string& dist)
+{
+    unsigned int size = 0;
+    std::string data = DeflateZeros(4161600, &size);
+    return InsertLastEntry(dist + "\\setup.tq", BigPayloadName, 8, 0 /* never reached: cancelled */, size, data);
+}
+
+bool AddStoredEntry(const std::string& archivePath, const std::string& name, const std::string& data)
+{
+    return InsertLastEntry(archivePath, name, 0, Crc32(data), (unsigned int)data.size(), data);
 }
 
 // Changes the low byte of the first entry's CRC in its local header. The high byte is the

@@ -27,6 +27,7 @@ std::vector<LaunchRecord> ReadLaunchRecords(const E2eConfig& config);
 // Distribution variants, made on a copy.
 extern const char BigPayloadName[];
 bool AddBigPayload(const E2eConfig& config, const std::string& dist);
+bool AddStoredEntry(const std::string& archivePath, const std::string& name, const std::string& data);
 bool DamageFirstEntryCrc(const std::string& archivePath, std::string* entryName);
 bool RenamePayloadEntry(const std::string& archivePath, const char* from, const char* to);
 

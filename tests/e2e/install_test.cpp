@@ -457,4 +457,27 @@ TEST_F(Install, FirstStartFailsAndTheFallbackStartsFromTheInstallFolder)
     EXPECT_EQ(nested, launches[0].CurrentFolder);
 }
 
+TEST_F(Install, BothStartsFail)
+{
+    // The payload's main program is no program: the real one comes under another name, and a
+    // plain entry of text takes its place.
+    ASSERT_TRUE(RenamePayloadEntry(Dist + "\\setup.tq", "tessel32.ex_", "tessel32.ex0"));
+    ASSERT_TRUE(AddStoredEntry(Dist + "\\setup.tq", "tessel32.ex_", "this is no program\r\n"));
+    PlantShellExtensionKeys();
+    Start();
+    ConfirmFolder("C:\\Broken");
+    BoxInfo box = NextBox();
+    EXPECT_EQ("Error running C:\\Broken\\TESSEL32.EXE", box.Text);
+    EXPECT_NE("Tessel Setup", box.Caption); // the platform's default caption
+    EXPECT_EQ(std::vector<int>{IDOK}, box.Buttons);
+    EXPECT_EQ(nullptr, Wait(SetupWindow::ProgressDialog, 0));
+    Answer(box.Window, IDOK);
+    ExpectEndsQuietly();
+    std::string program;
+    ASSERT_TRUE(ReadWholeFile("C:\\Broken\\TESSEL32.EXE", &program));
+    EXPECT_EQ("this is no program\r\n", program);
+    ExpectShellExtensionKeysGone(); // removed on the way to the launch
+    ExpectNothingStarted();
+}
+
 } // namespace

@@ -162,6 +162,17 @@ TEST_F(SequenceTest, ReplaceMainProgramReportsAFailedRename)
     EXPECT_FALSE(Exists(target));
 }
 
+TEST_F(SequenceTest, ReplaceMainProgramRefusesAPathBeyondItsBuffer)
+{
+    // A folder of 255 characters and the program's name make 267: reported, not shortened.
+    std::string folder = "C:\\" + std::string(251, 'f') + "\\";
+    ASSERT_EQ(255u, folder.size());
+    EXPECT_EQ(0, ReplaceMainProgram(Owner, folder.c_str(), "TESSEL32.EXE"));
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_EQ("Cannot open TESSEL32.EXE for writing", Boxes()[0].text);
+    EXPECT_EQ(Owner, Boxes()[0].owner);
+}
+
 // ---- the payload request ----
 
 // A minimal ZIP writer (APPNOTE 4.3.7, 4.3.12, 4.3.16): stored entries, optionally with the

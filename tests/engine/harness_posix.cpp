@@ -12,12 +12,28 @@
 #include <sys/stat.h>
 #include <algorithm>
 
-const char* const DefaultBoxCaption = "";
+static std::vector<EngineBox> Recorded;
 
-static int BoxSink(HWND, const char* text, const char* caption, UINT)
+static int BoxSink(HWND owner, const char* text, const char* caption, UINT type)
 {
-    RecordBox(text, caption);
+    Recorded.push_back({owner, text != nullptr ? text : "", caption == nullptr, type});
     return IDOK;
+}
+
+const std::vector<EngineBox>& Boxes()
+{
+    return Recorded;
+}
+
+void ClearBoxes()
+{
+    Recorded.clear();
+}
+
+void ReleaseEngineSeams()
+{
+    SetMessageBoxSink(nullptr);
+    SetMessageSink(nullptr);
 }
 
 static LRESULT MessageSinkProc(HWND, UINT msg, WPARAM wParam, LPARAM lParam)

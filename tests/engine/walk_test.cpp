@@ -202,16 +202,24 @@ TEST_F(WalkTest, RefusesNamesThatLeaveTheDestinationFolder)
 
 TEST_F(WalkTest, FindsTheFirstHeaderBehindOtherData)
 {
-    ZipArchive archive;
-    archive.Prefix = RandomBytes(5000, 10);
-    archive.Prefix[100] = 'P';   // a near miss on the way
-    archive.Prefix[101] = 'K';
-    archive.Entries.push_back(Entry("a.txt", TextBytes(300, 11), 8));
-    WriteArchive(archive);
-    ExtractRequest request = NewRequest();
-    ExtractArchive(&request);
-    EXPECT_EQ(0, request.Result);
-    EXPECT_EQ(TextBytes(300, 11), OutputFile("a.txt"));
+    // Sizes around the scan's 28672-byte reads: the signature inside one read, across two.
+    for (size_t size : {5, 5000, 28668, 28669, 28670, 28671, 28672, 70000}) {
+        SCOPED_TRACE(size);
+        ZipArchive archive;
+        archive.Prefix = RandomBytes(size, 10);
+        archive.Prefix[size / 2] = 'P';   // near misses on the way
+        if (size > 3) {
+            archive.Prefix[size - 3] = 'P';
+            archive.Prefix[size - 2] = 'K';
+        }
+        archive.Entries.push_back(Entry("a.txt", TextBytes(300, 11), 8));
+        WriteArchive(archive);
+        ClearRecords();
+        ExtractRequest request = NewRequest();
+        ExtractArchive(&request);
+        EXPECT_EQ(0, request.Result);
+        EXPECT_EQ(TextBytes(300, 11), OutputFile("a.txt"));
+    }
 }
 
 TEST_F(WalkTest, StartOffsetSkipsWhatLiesBefore)

@@ -63,10 +63,14 @@ bool FailWritesAfter(long long bytes)
 
 std::string MakeScratchFolder()
 {
-    char folder[] = "/tmp/tqengine-XXXXXX";
-    if (mkdtemp(folder) == nullptr)
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : P_tmpdir)
+        + "/tqengine-XXXXXX";
+    std::vector<char> folder(pattern.begin(), pattern.end());
+    folder.push_back('\0');
+    if (mkdtemp(folder.data()) == nullptr)
         abort();
-    return folder;
+    return folder.data();
 }
 
 static int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)

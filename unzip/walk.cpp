@@ -366,13 +366,14 @@ static void AllocateBuffers(void)
     // the built-in one again.
     ActivePassword = DefaultPassword;
     if (Request->HasPassword) {
-        size_t length = strlen(Request->Password);
+        const char* password = Request->Password != nullptr ? Request->Password : "";
+        size_t length = strlen(password);
         PasswordCopy = (char*)malloc(length + 1);
         if (PasswordCopy == nullptr) {
             EngineErrorBox(LoadMessage(IDS_NO_MEMORY));
             AbortRun(AbortError);
         }
-        memcpy(PasswordCopy, Request->Password, length + 1);
+        memcpy(PasswordCopy, password, length + 1);
         ActivePassword = PasswordCopy;
     }
 }

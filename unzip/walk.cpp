@@ -21,11 +21,11 @@ constexpr unsigned EndRecordSize = 18;
 constexpr unsigned DataDescriptorSize = 16;    // skipped whole, signature assumed
 constexpr const char DefaultExtension[] = ".ZIP";
 constexpr long LongestSkip = 0x7FFFFFFF;       // largest forward move of one relative seek
-// After an entry with a data descriptor the scan starts where the 16 skipped bytes began:
-// 20 bytes before the position behind the rejected 4, reached by this seek and the scan's
-// usual step back of 3.
-constexpr LONG DescriptorRescan = -(LONG)(DataDescriptorSize + SignatureSize - 3);
-constexpr LONG ScanStep = -3;                  // back to one byte after the last candidate
+// The record scan starts one byte after the rejected 4 bytes began: 3 bytes back from behind
+// them. After an entry with a data descriptor it starts where the 16 skipped bytes began, 20
+// bytes back.
+constexpr LONG ScanStep = -(LONG)(SignatureSize - 1);
+constexpr LONG DescriptorRescan = -(LONG)DataDescriptorSize - 1;
 
 // Offsets in the central directory header and the end record (after their signatures),
 // APPNOTE 4.3.12 and 4.3.16.
@@ -284,23 +284,32 @@ static int IsSignature(uint32_t value)
         || value == EndRecordSignature;
 }
 
-// Scans forward one byte at a time for the next record. After an entry with a data descriptor
-// the scan starts where the assumed 16-byte descriptor began, so a 12-byte descriptor without
-// its signature, or none at all, is tolerated.
+// Looks for the next record one byte position at a time, reading the archive in blocks into
+// InputBuffer (free between entries). After an entry with a data descriptor the scan starts
+// where the assumed 16-byte descriptor began, so a 12-byte descriptor without its signature, or
+// none at all, is tolerated; otherwise one byte after the rejected 4 bytes began. A candidate
+// before the start of the file, or the end of the file, ends the scan with not found; on a find
+// the archive stands at the record, so that the walk reads its signature again.
 static int FindNextSignature(void)
 {
-    unsigned char bytes[SignatureSize];
-    if (HasDataDescriptor && _llseek(ArchiveFile, DescriptorRescan, FILE_CURRENT) == HFILE_ERROR)
+    LONG behind = _llseek(ArchiveFile, 0, FILE_CURRENT);
+    if (behind == HFILE_ERROR)
+        return 0;
+    LONG candidate = behind + (HasDataDescriptor ? DescriptorRescan : 0) + ScanStep;
+    if (candidate < 0)
         return 0;
     for (;;) {
-        if (_llseek(ArchiveFile, ScanStep, FILE_CURRENT) == HFILE_ERROR)
+        if (_llseek(ArchiveFile, candidate, FILE_BEGIN) != candidate)
             return 0;
-        if (_lread(ArchiveFile, bytes, SignatureSize) != SignatureSize)
+        UINT got = _lread(ArchiveFile, InputBuffer, BlockSize);
+        if (got == (UINT)HFILE_ERROR || got < SignatureSize)
             return 0;
-        if (IsSignature(ReadLittle32(bytes))) {
-            _llseek(ArchiveFile, -(LONG)SignatureSize, FILE_CURRENT);
-            return 1;
-        }
+        for (UINT i = 0; i + SignatureSize <= got; ++i)
+            if (IsSignature(ReadLittle32(InputBuffer + i))) {
+                _llseek(ArchiveFile, candidate + (LONG)i, FILE_BEGIN);
+                return 1;
+            }
+        candidate += (LONG)(got - (SignatureSize - 1));
     }
 }
 
@@ -357,13 +366,14 @@ static void AllocateBuffers(void)
     // the built-in one again.
     ActivePassword = DefaultPassword;
     if (Request->HasPassword) {
-        size_t length = strlen(Request->Password);
+        const char* password = Request->Password != nullptr ? Request->Password : "";
+        size_t length = strlen(password);
         PasswordCopy = (char*)malloc(length + 1);
         if (PasswordCopy == nullptr) {
             EngineErrorBox(LoadMessage(IDS_NO_MEMORY));
             AbortRun(AbortError);
         }
-        memcpy(PasswordCopy, Request->Password, length + 1);
+        memcpy(PasswordCopy, password, length + 1);
         ActivePassword = PasswordCopy;
     }
 }

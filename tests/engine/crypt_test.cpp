@@ -62,7 +62,7 @@ TEST_F(CryptTest, DefaultPasswordDecryptsStoredAndDeflatedEntries)
     ExtractRequest request = NewRequest();
     ExtractArchive(&request);
     EXPECT_EQ(0, request.Result);
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(RandomBytes(100, 1), OutputFile("stored.bin"));
     EXPECT_EQ(TextBytes(60000, 2), OutputFile("deflated.txt"));
     EXPECT_TRUE(OutputExists("empty"));

@@ -32,7 +32,7 @@ TEST_F(WalkTest, ExtractsStoredAndDeflatedEntriesWithTheirTimes)
     ExtractRequest request = NewRequest();
     EXPECT_EQ(1, ExtractArchive(&request));
     EXPECT_EQ(0, request.Result);
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(text, OutputFile("a.txt"));
     EXPECT_EQ(text, OutputFile("b.txt"));
     EXPECT_TRUE(OutputExists("empty.txt"));
@@ -133,7 +133,6 @@ TEST_F(WalkTest, KeepPathsWritesBelowTheFolderAndNeedsItsSubfolders)
     EXPECT_EQ(2, request.Result);
     std::string expected = "Can't create output file: " + ShownPath("sub/dir/a.txt");
     EXPECT_EQ(expected, OnlyBoxText());
-    EXPECT_EQ(DefaultBoxCaption, Boxes[0].Caption);
     EXPECT_TRUE(OutputNames().empty());
 }
 
@@ -203,16 +202,24 @@ TEST_F(WalkTest, RefusesNamesThatLeaveTheDestinationFolder)
 
 TEST_F(WalkTest, FindsTheFirstHeaderBehindOtherData)
 {
-    ZipArchive archive;
-    archive.Prefix = RandomBytes(5000, 10);
-    archive.Prefix[100] = 'P';   // a near miss on the way
-    archive.Prefix[101] = 'K';
-    archive.Entries.push_back(Entry("a.txt", TextBytes(300, 11), 8));
-    WriteArchive(archive);
-    ExtractRequest request = NewRequest();
-    ExtractArchive(&request);
-    EXPECT_EQ(0, request.Result);
-    EXPECT_EQ(TextBytes(300, 11), OutputFile("a.txt"));
+    // Sizes around the scan's 28672-byte reads: the signature inside one read, across two.
+    for (size_t size : {5, 5000, 28668, 28669, 28670, 28671, 28672, 70000}) {
+        SCOPED_TRACE(size);
+        ZipArchive archive;
+        archive.Prefix = RandomBytes(size, 10);
+        archive.Prefix[size / 2] = 'P';   // near misses on the way
+        if (size > 3) {
+            archive.Prefix[size - 3] = 'P';
+            archive.Prefix[size - 2] = 'K';
+        }
+        archive.Entries.push_back(Entry("a.txt", TextBytes(300, 11), 8));
+        WriteArchive(archive);
+        ClearRecords();
+        ExtractRequest request = NewRequest();
+        ExtractArchive(&request);
+        EXPECT_EQ(0, request.Result);
+        EXPECT_EQ(TextBytes(300, 11), OutputFile("a.txt"));
+    }
 }
 
 TEST_F(WalkTest, StartOffsetSkipsWhatLiesBefore)
@@ -245,7 +252,7 @@ TEST_F(WalkTest, DataDescriptorsWithAndWithoutSignature)
             ExtractRequest request = NewRequest();
             ExtractArchive(&request);
             EXPECT_EQ(0, request.Result);
-            EXPECT_TRUE(Boxes.empty());
+            EXPECT_TRUE(Boxes().empty());
             EXPECT_EQ(TextBytes(1000, 14), OutputFile("a.txt"));
             EXPECT_EQ(TextBytes(2000, 15), OutputFile("b.txt"));
             EXPECT_EQ(TextBytes(10, 16), OutputFile("c.txt"));
@@ -332,11 +339,11 @@ TEST_F(WalkTest, TruncationAtEveryOffsetEndsWithAnError)
             continue;
         }
         EXPECT_EQ(2, request.Result);
-        ASSERT_EQ(1u, Boxes.size());
-        bool expectedText = Boxes[0].Text.rfind("Error reading ", 0) == 0
-            || Boxes[0].Text == "Invalid Zipfile Header"
-            || Boxes[0].Text.rfind("ZIP damaged: file ", 0) == 0;
-        EXPECT_TRUE(expectedText) << Boxes[0].Text;
+        ASSERT_EQ(1u, Boxes().size());
+        bool expectedText = Boxes()[0].Text.rfind("Error reading ", 0) == 0
+            || Boxes()[0].Text == "Invalid Zipfile Header"
+            || Boxes()[0].Text.rfind("ZIP damaged: file ", 0) == 0;
+        EXPECT_TRUE(expectedText) << Boxes()[0].Text;
     }
     ClearRecords();
     WriteArchiveBytes(full);
@@ -362,7 +369,7 @@ TEST_F(WalkTest, NamesLongerThanTheBuffersAreRefused)
     request = NewRequest(true);
     ExtractArchive(&request);
     EXPECT_EQ(2, request.Result);
-    EXPECT_EQ(1u, Boxes.size());
+    EXPECT_EQ(1u, Boxes().size());
 
     // An output path longer than 259 characters is refused before anything is created.
     archive.Entries[0].Name = std::string(260 - Dest.size(), 'p');
@@ -457,7 +464,7 @@ TEST_F(WalkTest, RandomlyDamagedArchivesAlwaysEnd)
             request.KeepPaths = 1;
             ASSERT_EQ(1, ExtractArchive(&request));
             EXPECT_TRUE(request.Result == 0 || request.Result == 2) << request.Result;
-            EXPECT_EQ(request.Result == 2 ? 1u : 0u, Boxes.size());
+            EXPECT_EQ(request.Result == 2 ? 1u : 0u, Boxes().size());
             EXPECT_EQ((std::vector<std::string>{"out", "test.zip"}), ListFolder(Folder));
         }
     }

@@ -42,7 +42,7 @@ static BOOL CALLBACK WatchProc(HWND window, LPARAM context)
     if (process == GetCurrentProcessId())
         return TRUE;
     state->Seen->insert(window);
-    Sleep(150); // let it paint
+    Sleep(250); // let it paint, frame and caption included
     std::string caption = WindowText(window);
     char file[64];
     snprintf(file, sizeof file, "\\%d-", *state->Count + 1);

@@ -205,7 +205,7 @@ TEST_F(Install, HappyPathWithTheProposedFolder)
     HWND progress = Wait(SetupWindow::ProgressDialog, WindowTimeoutMs);
     if (progress != nullptr) {
         EXPECT_EQ("Tessel Setup", WindowText(progress));
-        Sleep(150); // some way into the payload
+        Sleep(300); // some way into the payload
         SaveScreenshot(progress, Config.Screenshots + "\\2-progress-dialog.bmp");
     }
     ExpectEndsQuietly();

@@ -52,7 +52,9 @@ if [ "$auto" = 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   mode=interactive
 else
   mode=auto
-  display=:$((120 + RANDOM % 100))
+  number=$((120 + RANDOM % 100))
+  while [ -e "/tmp/.X$number-lock" ]; do number=$((number + 1)); done
+  display=:$number
   Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   trap 'kill $xvfb_pid 2>/dev/null || true' EXIT

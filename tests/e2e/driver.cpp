@@ -112,10 +112,6 @@ HWND WaitForSetupWindow(const SetupProcess& process, SetupWindow kind, DWORD tim
     }
 }
 
-struct ChildScan {
-    BoxInfo* Box;
-};
-
 static BOOL CALLBACK ReadChildProc(HWND child, LPARAM context)
 {
     auto* box = (BoxInfo*)context;

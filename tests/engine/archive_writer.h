@@ -1,0 +1,73 @@
+// Test data made by our own code: a bit writer for hand-built Deflate streams (RFC 1951 bit
+// order), a small fixed-Huffman compressor, the traditional ZIP cipher for encrypting entries,
+// and a ZIP writer (APPNOTE 4.3) with the variations the engine must cope with.
+#ifndef TQ_TESTS_ENGINE_ARCHIVE_WRITER_H
+#define TQ_TESTS_ENGINE_ARCHIVE_WRITER_H
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+typedef std::vector<uint8_t> Bytes;
+
+// Bits go in from the lowest bit of each byte, as RFC 1951 3.1.1 packs them.
+struct BitWriter {
+    Bytes Out;
+    unsigned Pending = 0;
+    unsigned PendingCount = 0;
+    void PutBits(unsigned value, unsigned count);     // data fields: lowest bit first
+    void PutCode(unsigned code, unsigned length);     // Huffman codes: highest bit first
+    void AlignToByte();
+    Bytes Finish();                                   // pads the last byte with zeros
+};
+
+// Fixed-Huffman pieces (RFC 1951 3.2.6) for hand-built blocks.
+void PutFixedLiteral(BitWriter& writer, unsigned symbol);   // 0 to 287
+void PutFixedMatch(BitWriter& writer, unsigned length, unsigned distance);
+void PutFixedDistanceSymbol(BitWriter& writer, unsigned symbol); // raw 5-bit code, 0 to 31
+void PutStoredBlock(BitWriter& writer, const Bytes& data, bool last);
+
+// Deflate streams of our own: stored blocks only, or greedy LZ77 matches in fixed blocks.
+Bytes DeflateStored(const Bytes& data);
+Bytes DeflateFixed(const Bytes& data);
+
+// The password of setup's payload archive, used when a request brings none.
+extern const char TestDefaultPassword[];
+
+uint32_t Crc32(const Bytes& data);
+Bytes RandomBytes(size_t count, uint32_t seed);
+Bytes TextBytes(size_t count, uint32_t seed);   // compressible: words from a small vocabulary
+
+// Traditional PKWARE encryption (APPNOTE 6.1) of an entry's data with its 12-byte header.
+Bytes EncryptEntry(const Bytes& data, const std::string& password, uint8_t checkByte,
+                   uint32_t seed);
+
+enum class Descriptor { None, WithSignature, WithoutSignature };
+
+struct ZipEntry {
+    std::string Name;
+    Bytes Data;                 // the uncompressed bytes
+    uint16_t Method = 0;        // 0 stored, 8 deflated, anything else is written as stored data
+    Bytes Compressed;           // for method 8 (and unknown methods): the data as written; empty: made here
+    bool Encrypt = false;
+    std::string Password;
+    bool CheckByTime = false;   // the encryption check byte comes from the time (flag bit 3)
+    Descriptor DataDescriptor = Descriptor::None;
+    bool ZeroSizesInHeader = false;  // streaming tools: CRC and sizes only in the descriptor
+    uint32_t CrcOverride = 0;
+    bool UseCrcOverride = false;
+    uint16_t Time = 0x6C25;     // 13:33:10
+    uint16_t Date = 0x5A2C;     // 2025-01-12
+    Bytes Extra;
+    std::string Comment;
+};
+
+struct ZipArchive {
+    Bytes Prefix;               // junk in front, like a program the archive is appended to
+    std::vector<ZipEntry> Entries;
+    std::string Comment;
+    bool WriteCentral = true;
+    Bytes Build() const;
+};
+
+#endif

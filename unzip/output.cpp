@@ -1,0 +1,193 @@
+// Entry output: the entry's compressed bytes come in through FillInput in blocks, decrypted in
+// place; decoded bytes go out through OutputBuffer in blocks, each through the CRC-32 on its
+// way. Progress reports to the owner window, the only place where a cancel stops the run, are
+// made here too.
+#include "unzip/engine.h"
+
+#include "res/resource.h"
+#include "ui/ui.h"
+
+#include <string.h>
+
+constexpr int CompressionOffset = 4;    // offsets in LocalHeader, APPNOTE 4.3.7
+constexpr int TimeOffset = 6;
+constexpr int DateOffset = 8;
+constexpr int CrcOffset = 10;
+constexpr unsigned MethodStored = 0;    // APPNOTE 4.4.5
+constexpr unsigned MethodDeflated = 8;
+
+const unsigned char* InputNext;
+unsigned InputCount;
+uint32_t CrcRegister;
+uint32_t BytesRead;
+uint32_t LastReported;
+static unsigned OutputCount;   // decoded bytes waiting in OutputBuffer
+
+void UpdateCrc(const unsigned char* bytes, unsigned count)
+{
+    uint32_t crc = CrcRegister;
+    const uint32_t (*slice)[256] = CrcSliceTable;
+    for (; count >= 16; bytes += 16, count -= 16) {
+        uint32_t a = ReadLittle32(bytes) ^ crc;
+        uint32_t b = ReadLittle32(bytes + 4);
+        uint32_t c = ReadLittle32(bytes + 8);
+        uint32_t d = ReadLittle32(bytes + 12);
+        crc = slice[15][a & 0xFF] ^ slice[14][(a >> 8) & 0xFF]
+            ^ slice[13][(a >> 16) & 0xFF] ^ slice[12][a >> 24]
+            ^ slice[11][b & 0xFF] ^ slice[10][(b >> 8) & 0xFF]
+            ^ slice[9][(b >> 16) & 0xFF] ^ slice[8][b >> 24]
+            ^ slice[7][c & 0xFF] ^ slice[6][(c >> 8) & 0xFF]
+            ^ slice[5][(c >> 16) & 0xFF] ^ slice[4][c >> 24]
+            ^ slice[3][d & 0xFF] ^ slice[2][(d >> 8) & 0xFF]
+            ^ slice[1][(d >> 16) & 0xFF] ^ slice[0][d >> 24];
+    }
+    for (; count != 0; ++bytes, --count)
+        crc = (crc >> 8) ^ CrcTable[(crc ^ *bytes) & 0xFF];
+    CrcRegister = crc;
+}
+
+static void ReportProgress(int force, uint32_t count)
+{
+    BytesRead += count;
+    if (!force && BytesRead < LastReported + ProgressStep)
+        return;
+    WPARAM units = (WPARAM)((BytesRead / ProgressStep) & 0xFFFF);
+    if (SendMessageA(Request->OwnerWindow, WM_SETUP_PROGRESS, units, 0) != 0)
+        AbortRun(AbortCancelled);
+    if (DispatchPendingMessages())
+        AbortRun(AbortCancelled);
+    LastReported = BytesRead;
+}
+
+static void ReportFileName(void)
+{
+    char name[EntryNameSize];
+    lstrcpynA(name, BaseName(EntryName), sizeof name);
+    SendMessageA(Request->OwnerWindow, WM_SETUP_FILENAME, 0, (LPARAM)name);
+    ReportProgress(1, 0);
+}
+
+// Reads the next block of the entry's data, never beyond its compressed size.
+unsigned FillInput(void)
+{
+    if (RemainingCompressed == 0) {
+        InputCount = 0;
+        return 0;
+    }
+    unsigned count = RemainingCompressed < BlockSize ? RemainingCompressed : BlockSize;
+    ReadArchiveBytes(InputBuffer, count);
+    ReportProgress(0, count);
+    RemainingCompressed -= count;
+    InputNext = InputBuffer;
+    InputCount = count;
+    if (Encrypted)
+        DecryptBuffer(InputBuffer, count);
+    return count;
+}
+
+static void CheckWritten(UINT count)
+{
+    if (count == (UINT)HFILE_ERROR || count != OutputCount) {
+        ShowEngineError(IDS_DISK_FULL, EntryName);
+        AbortRun(AbortError);
+    }
+}
+
+static void FlushOutput(void)
+{
+    UpdateCrc(OutputBuffer, OutputCount);
+    if (!TestOnly)
+        CheckWritten(_lwrite(OutputFile, (LPCCH)OutputBuffer, OutputCount));
+    OutputCount = 0;
+}
+
+void WriteOutputBytes(unsigned count)
+{
+    const unsigned char* bytes = InflateWindow;
+    while (count != 0) {
+        unsigned piece = BlockSize - OutputCount;
+        if (piece > count)
+            piece = count;
+        memcpy(OutputBuffer + OutputCount, bytes, piece);
+        OutputCount += piece;
+        bytes += piece;
+        count -= piece;
+        if (OutputCount == BlockSize)
+            FlushOutput();
+    }
+}
+
+// A stored entry's bytes go straight from the input block to the output block.
+static void CopyStoredEntry(void)
+{
+    for (;;) {
+        if (InputCount == 0 && FillInput() == 0)
+            return;
+        unsigned piece = BlockSize - OutputCount;
+        if (piece > InputCount)
+            piece = InputCount;
+        memcpy(OutputBuffer + OutputCount, InputNext, piece);
+        InputNext += piece;
+        InputCount -= piece;
+        OutputCount += piece;
+        if (OutputCount == BlockSize)
+            FlushOutput();
+    }
+}
+
+// The MS-DOS date and time are local time; the file gets the moment a local clock showing them
+// stands for. Failed conversions leave a zero time, which SetFileTime ignores.
+static void SetOutputFileTime(void)
+{
+    FILETIME local = {0, 0};
+    FILETIME universal = {0, 0};
+    DosDateTimeToFileTime((WORD)ReadLittle16(LocalHeader + DateOffset),
+                          (WORD)ReadLittle16(LocalHeader + TimeOffset), &local);
+    LocalFileTimeToFileTime(&local, &universal);
+    SetFileTime((HANDLE)(INT_PTR)OutputFile, nullptr, nullptr, &universal);
+}
+
+void ExtractEntry(void)
+{
+    CrcRegister = 0xFFFFFFFFu;
+    InputCount = 0;
+    OutputCount = 0;
+    if (!TestOnly)
+        CreateOutputFile();
+    unsigned method = ReadLittle16(LocalHeader + CompressionOffset);
+    if (method != MethodStored && method != MethodDeflated) {
+        EngineErrorBox(LoadMessage(IDS_UNKNOWN_COMPRESSION));
+        AbortRun(AbortError);
+    }
+    ReportFileName();
+
+    int damaged = 0;
+    if (method == MethodStored)
+        CopyStoredEntry();
+    else
+        damaged = Inflate() != 0;
+
+    if (OutputCount != 0) {
+        UpdateCrc(OutputBuffer, OutputCount);
+        if (!TestOnly)
+            CheckWritten(_lwrite(OutputFile, (LPCCH)OutputBuffer, OutputCount));
+    }
+    if (!TestOnly) {
+        SetOutputFileTime();
+        _lclose(OutputFile);
+    }
+    OutputFile = HFILE_ERROR;
+
+    // A Deflate stream that did not decode to its end counts as damage even when the CRCs
+    // agree: streaming tools leave CRC 0 and size 0 in the local header, so an entry would
+    // otherwise come out empty without complaint.
+    uint32_t crc = ~CrcRegister;
+    uint32_t stored = ReadLittle32(LocalHeader + CrcOffset);
+    if ((crc != stored || damaged) && Request->ReportCrcErrors == 1) {
+        char text[MessageTextSize];
+        wsprintfA(text, LoadMessage(IDS_BAD_CRC), EntryName, (unsigned long)crc,
+                  (unsigned long)stored);
+        EngineErrorBox(text);
+        AbortRun(AbortError);
+    }
+}

@@ -1,0 +1,444 @@
+// The extraction run and the archive walk. ExtractArchive owns the run: its buffers, the abort
+// point that every error and cancel returns to, and the one clean-up. The walk reads the archive
+// strictly in file order from the request's start offset to the end-of-central-directory record
+// (APPNOTE 4.3.6): local entries are handled where they stand, central headers passed over.
+#include "unzip/engine.h"
+
+#include "res/resource.h"
+#include "ui/ui.h"
+
+#include <setjmp.h>
+#include <stdlib.h>
+#include <string.h>
+
+// Record signatures, APPNOTE 4.3.7, 4.3.12 and 4.3.16.
+constexpr uint32_t LocalHeaderSignature = 0x04034b50u;
+constexpr uint32_t CentralHeaderSignature = 0x02014b50u;
+constexpr uint32_t EndRecordSignature = 0x06054b50u;
+constexpr unsigned SignatureSize = 4;
+constexpr unsigned CentralHeaderSize = 42;     // fixed part after the signature
+constexpr unsigned EndRecordSize = 18;
+constexpr unsigned DataDescriptorSize = 16;    // skipped whole, signature assumed
+constexpr const char DefaultExtension[] = ".ZIP";
+constexpr long LongestSkip = 0x7FFFFFFF;       // largest forward move of one relative seek
+// The record scan starts one byte after the rejected 4 bytes began: 3 bytes back from behind
+// them. After an entry with a data descriptor it starts where the 16 skipped bytes began, 20
+// bytes back.
+constexpr LONG ScanStep = -(LONG)(SignatureSize - 1);
+constexpr LONG DescriptorRescan = -(LONG)DataDescriptorSize - 1;
+
+// Offsets in the central directory header and the end record (after their signatures),
+// APPNOTE 4.3.12 and 4.3.16.
+constexpr int CentralNameLengthOffset = 24;
+constexpr int CentralExtraLengthOffset = 26;
+constexpr int CentralCommentLengthOffset = 28;
+constexpr int EndCommentLengthOffset = 16;
+
+// Offsets in LocalHeader (after the signature), APPNOTE 4.3.7.
+constexpr int FlagsOffset = 2;
+constexpr int UncompressedSizeOffset = 18;
+constexpr int CompressedSizeOffset = 14;
+constexpr int NameLengthOffset = 22;
+constexpr int ExtraLengthOffset = 24;
+constexpr unsigned EncryptedFlag = 0x0001;     // general-purpose flags, APPNOTE 4.4.4
+constexpr unsigned DataDescriptorFlag = 0x0008;
+
+ExtractRequest* Request;
+HFILE ArchiveFile = HFILE_ERROR;
+HFILE OutputFile = HFILE_ERROR;
+unsigned char* InputBuffer;
+unsigned char* OutputBuffer;
+unsigned char* InflateWindow;
+unsigned char LocalHeader[LocalHeaderSize];
+uint32_t RemainingCompressed;
+char EntryName[EntryNameSize];
+char CreateName[EntryNameSize];
+int TestOnly;
+int Encrypted;
+int HasDataDescriptor;
+
+static int EngineBusy;
+static char ArchiveName[ArchiveNameSize];
+static int ArchivePathTooLong;
+static HGLOBAL WindowMemory;
+static char* PasswordCopy;
+static jmp_buf AbortPoint;
+static int AbortCode;
+
+[[noreturn]] void AbortRun(int code)
+{
+    AbortCode = code;
+    longjmp(AbortPoint, 1);
+}
+
+void EngineErrorBox(const char* text)
+{
+    MessageBoxA(Request->OwnerWindow, text, nullptr, MB_ICONERROR);
+}
+
+void ShowEngineError(UINT id, const char* argument)
+{
+    char text[MessageTextSize];
+    wsprintfA(text, LoadMessage(id), argument);
+    EngineErrorBox(text);
+}
+
+[[noreturn]] void FailRead(void)
+{
+    ShowEngineError(IDS_READ_ERROR, Request->ArchivePath);
+    AbortRun(AbortError);
+}
+
+void ReadArchiveBytes(void* buffer, unsigned count)
+{
+    if (_lread(ArchiveFile, buffer, count) != count)
+        FailRead();
+}
+
+// Relative seeks forward only: sizes are unsigned and may exceed what one LONG offset moves.
+static void SkipForward(uint32_t count)
+{
+    while (count > (uint32_t)LongestSkip) {
+        _llseek(ArchiveFile, LongestSkip, FILE_CURRENT);
+        count -= (uint32_t)LongestSkip;
+    }
+    if (count != 0)
+        _llseek(ArchiveFile, (LONG)count, FILE_CURRENT);
+}
+
+// A stored name that does not fit EntryName cannot be handled faithfully; the archive is
+// treated as unreadable rather than extracting under a shortened name.
+static void ReadEntryName(unsigned length)
+{
+    if (length >= EntryNameSize)
+        FailRead();
+    ReadArchiveBytes(EntryName, length);
+    EntryName[length] = '\0';
+}
+
+const char* BaseName(const char* path)
+{
+    const char* base = path;
+    if (*path == '\0')
+        return path;
+    for (const char* p = path + 1; *p != '\0'; ++p)
+        if (*p == '\\' || *p == '/')
+            base = p + 1;
+    return base;
+}
+
+static int IsSelected(void)
+{
+    if (Request->NameList == nullptr)
+        return 1;
+    for (char* p = EntryName; *p != '\0'; ++p)
+        if (*p == '\\')
+            *p = '/';
+    for (NameNode* node = Request->NameList; node != nullptr; node = node->Next)
+        if (lstrcmpiA(EntryName, node->Name) == 0)
+            return 1;
+    return 0;
+}
+
+// A component that Windows may read as the parent folder: ".." itself, or dots and blanks
+// that path normalisation trims to it (".. ", "...").
+static int IsParentComponent(const char* component, const char* end)
+{
+    int dots = 0;
+    for (const char* p = component; p != end; ++p) {
+        if (*p == '.')
+            ++dots;
+        else if (*p != ' ')
+            return 0;
+    }
+    return dots >= 2;
+}
+
+// A relative name stays below the destination folder unless it names a drive or stream (":"),
+// starts at a root or server (a separator in front), or climbs with a parent component.
+static int StaysInsideFolder(const char* name)
+{
+    if (name[0] == '\\' || name[0] == '/')
+        return 0;
+    const char* component = name;
+    for (const char* p = name;; ++p) {
+        if (*p == ':')
+            return 0;
+        if (*p == '\\' || *p == '/' || *p == '\0') {
+            if (IsParentComponent(component, p))
+                return 0;
+            if (*p == '\0')
+                return 1;
+            component = p + 1;
+        }
+    }
+}
+
+static void BuildOutputPath(void)
+{
+    char path[OutputPathSize];
+    const char* folder = Request->DestFolder;
+    size_t length = strlen(folder);
+    const char* name = EntryName;
+    if (Request->KeepPaths) {
+        if (name[0] == '/' || name[0] == '\\')
+            ++name;
+    } else {
+        name = BaseName(EntryName);
+    }
+    int needsSeparator = length != 0 && folder[length - 1] != '\\' && folder[length - 1] != '/';
+    if (!StaysInsideFolder(name) || length + needsSeparator + strlen(name) >= OutputPathSize) {
+        ShowEngineError(IDS_CANT_CREATE_OUTPUT, EntryName);
+        AbortRun(AbortError);
+    }
+    memcpy(path, folder, length);
+    if (needsSeparator)
+        path[length++] = '\\';
+    strcpy(path + length, name);
+    strcpy(EntryName, path);   // fits: OutputPathSize < EntryNameSize
+    for (char* p = EntryName; *p != '\0'; ++p)
+        if (*p == '/')
+            *p = '\\';
+}
+
+// ZIP stores names in the OEM character set; only the file name is converted for creation, the
+// folder part came from the caller in the ANSI set.
+void CreateOutputFile(void)
+{
+    const char* fileName = EntryName;
+    for (const char* p = EntryName; *p != '\0'; ++p)
+        if (*p == '\\')
+            fileName = p + 1;
+    size_t folderLength = (size_t)(fileName - EntryName);
+    memcpy(CreateName, EntryName, folderLength);
+    OemToCharA(fileName, CreateName + folderLength);
+    OutputFile = _lcreat(CreateName, 0);
+    if (OutputFile == HFILE_ERROR) {
+        ShowEngineError(IDS_CANT_CREATE_OUTPUT, EntryName);
+        AbortRun(AbortError);
+    }
+}
+
+static void ProcessLocalEntry(void)
+{
+    ReadArchiveBytes(LocalHeader, LocalHeaderSize);
+    unsigned flags = ReadLittle16(LocalHeader + FlagsOffset);
+    HasDataDescriptor = (flags & DataDescriptorFlag) != 0;
+    Encrypted = (flags & EncryptedFlag) != 0;
+    RemainingCompressed = ReadLittle32(LocalHeader + CompressedSizeOffset);
+    ReadEntryName(ReadLittle16(LocalHeader + NameLengthOffset));
+    SkipForward(ReadLittle16(LocalHeader + ExtraLengthOffset));
+
+    size_t nameLength = strlen(EntryName);
+    int skipped;
+    if (nameLength != 0 && (EntryName[nameLength - 1] == '/' || EntryName[nameLength - 1] == '\\'))
+        skipped = 1;   // folder entry; folders are never created
+    else if (ReadLittle32(LocalHeader + UncompressedSizeOffset) == 0 && Request->SkipEmpty)
+        skipped = 1;
+    else if (!TestOnly && !IsSelected())
+        skipped = 1;
+    else
+        skipped = 0;
+
+    if (skipped) {
+        SkipForward(RemainingCompressed);
+    } else {
+        if (!TestOnly)
+            BuildOutputPath();
+        if (Encrypted && !CheckEncryptionHeader()) {
+            char text[MessageTextSize];
+            wsprintfA(text, "INCORRECT PASSWORD");
+            EngineErrorBox(text);
+            AbortRun(AbortError);
+        }
+        ExtractEntry();
+    }
+    if (HasDataDescriptor)
+        SkipForward(DataDescriptorSize);
+}
+
+static void SkipCentralHeader(void)
+{
+    unsigned char header[CentralHeaderSize];
+    ReadArchiveBytes(header, CentralHeaderSize);
+    unsigned nameLength = ReadLittle16(header + CentralNameLengthOffset);
+    // The central name is not used; one too long for EntryName is passed over unread.
+    if (nameLength >= EntryNameSize)
+        SkipForward(nameLength);
+    else
+        ReadEntryName(nameLength);
+    SkipForward(ReadLittle16(header + CentralExtraLengthOffset));
+    SkipForward(ReadLittle16(header + CentralCommentLengthOffset));
+}
+
+static void ReadEndRecord(void)
+{
+    unsigned char record[EndRecordSize];
+    ReadArchiveBytes(record, EndRecordSize);
+    SkipForward(ReadLittle16(record + EndCommentLengthOffset));
+}
+
+static int IsSignature(uint32_t value)
+{
+    return value == LocalHeaderSignature || value == CentralHeaderSignature
+        || value == EndRecordSignature;
+}
+
+// Looks for the next record one byte position at a time, reading the archive in blocks into
+// InputBuffer (free between entries). After an entry with a data descriptor the scan starts
+// where the assumed 16-byte descriptor began, so a 12-byte descriptor without its signature, or
+// none at all, is tolerated; otherwise one byte after the rejected 4 bytes began. A candidate
+// before the start of the file, or the end of the file, ends the scan with not found; on a find
+// the archive stands at the record, so that the walk reads its signature again.
+static int FindNextSignature(void)
+{
+    LONG behind = _llseek(ArchiveFile, 0, FILE_CURRENT);
+    if (behind == HFILE_ERROR)
+        return 0;
+    LONG candidate = behind + (HasDataDescriptor ? DescriptorRescan : 0) + ScanStep;
+    if (candidate < 0)
+        return 0;
+    for (;;) {
+        if (_llseek(ArchiveFile, candidate, FILE_BEGIN) != candidate)
+            return 0;
+        UINT got = _lread(ArchiveFile, InputBuffer, BlockSize);
+        if (got == (UINT)HFILE_ERROR || got < SignatureSize)
+            return 0;
+        for (UINT i = 0; i + SignatureSize <= got; ++i)
+            if (IsSignature(ReadLittle32(InputBuffer + i))) {
+                _llseek(ArchiveFile, candidate + (LONG)i, FILE_BEGIN);
+                return 1;
+            }
+        candidate += (LONG)(got - (SignatureSize - 1));
+    }
+}
+
+static void WalkArchive(void)
+{
+    for (;;) {
+        unsigned char bytes[SignatureSize];
+        ReadArchiveBytes(bytes, SignatureSize);
+        uint32_t signature = ReadLittle32(bytes);
+        if (signature == LocalHeaderSignature) {
+            ProcessLocalEntry();
+        } else if (signature == CentralHeaderSignature) {
+            SkipCentralHeader();
+        } else if (signature == EndRecordSignature) {
+            ReadEndRecord();
+            return;
+        } else if (!FindNextSignature()) {
+            EngineErrorBox(LoadMessage(IDS_INVALID_HEADER));
+            AbortRun(AbortError);
+        }
+    }
+}
+
+static void OpenArchive(void)
+{
+    if (ArchivePathTooLong) {
+        ShowEngineError(IDS_CANT_OPEN_INPUT, Request->ArchivePath);
+        AbortRun(AbortError);
+    }
+    ArchiveFile = _lopen(ArchiveName, OF_READ | OF_SHARE_DENY_WRITE);
+    if (ArchiveFile == HFILE_ERROR) {
+        CharToOemA(ArchiveName, ArchiveName);
+        ShowEngineError(IDS_CANT_OPEN_INPUT, ArchiveName);
+        AbortRun(AbortError);
+    }
+    _llseek(ArchiveFile, Request->StartOffset, FILE_BEGIN);
+}
+
+static void AllocateBuffers(void)
+{
+    WindowMemory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, WindowAllocSize);
+    if (WindowMemory != nullptr)
+        InflateWindow = (unsigned char*)GlobalLock(WindowMemory);
+    if (InflateWindow != nullptr) {
+        InputBuffer = (unsigned char*)malloc(IoBufferSize);
+        if (InputBuffer != nullptr)
+            OutputBuffer = (unsigned char*)malloc(IoBufferSize);
+    }
+    if (InflateWindow == nullptr || InputBuffer == nullptr || OutputBuffer == nullptr) {
+        EngineErrorBox(LoadMessage(IDS_NO_MEMORY));
+        AbortRun(AbortError);
+    }
+    // The password copy lives for this run only, so a later request without a password uses
+    // the built-in one again.
+    ActivePassword = DefaultPassword;
+    if (Request->HasPassword) {
+        const char* password = Request->Password != nullptr ? Request->Password : "";
+        size_t length = strlen(password);
+        PasswordCopy = (char*)malloc(length + 1);
+        if (PasswordCopy == nullptr) {
+            EngineErrorBox(LoadMessage(IDS_NO_MEMORY));
+            AbortRun(AbortError);
+        }
+        memcpy(PasswordCopy, password, length + 1);
+        ActivePassword = PasswordCopy;
+    }
+}
+
+static void CleanUp(void)
+{
+    if (ArchiveFile != HFILE_ERROR)
+        _lclose(ArchiveFile);
+    ArchiveFile = HFILE_ERROR;
+    if (OutputFile != HFILE_ERROR) {
+        _lclose(OutputFile);
+        DeleteFileA(CreateName);   // the file whose writing was interrupted
+    }
+    OutputFile = HFILE_ERROR;
+    ReleaseDecodeTables();
+    if (InflateWindow != nullptr)
+        GlobalUnlock(WindowMemory);
+    if (WindowMemory != nullptr)
+        GlobalFree(WindowMemory);
+    InflateWindow = nullptr;
+    WindowMemory = nullptr;
+    free(InputBuffer);
+    InputBuffer = nullptr;
+    free(OutputBuffer);
+    OutputBuffer = nullptr;
+    free(PasswordCopy);
+    PasswordCopy = nullptr;
+    ActivePassword = DefaultPassword;
+    EngineBusy = 0;
+}
+
+int ExtractArchive(ExtractRequest* request)
+{
+    if (EngineBusy)
+        return 0;
+    EngineBusy = 1;
+    Request = request;
+    ArchiveFile = HFILE_ERROR;
+    OutputFile = HFILE_ERROR;
+    TestOnly = request->DestFolder == nullptr;
+    Encrypted = 0;
+    HasDataDescriptor = 0;
+
+    // A path without any "." (folder names included) is taken to mean a .ZIP file.
+    size_t length = strlen(request->ArchivePath);
+    int addExtension = strchr(request->ArchivePath, '.') == nullptr;
+    ArchivePathTooLong = length + (addExtension ? strlen(DefaultExtension) : 0) >= ArchiveNameSize;
+    ArchiveName[0] = '\0';
+    if (!ArchivePathTooLong) {
+        memcpy(ArchiveName, request->ArchivePath, length + 1);
+        if (addExtension)
+            strcpy(ArchiveName + length, DefaultExtension);
+    }
+    BytesRead = 0;
+    LastReported = 0;
+
+    if (setjmp(AbortPoint) == 0) {
+        AllocateBuffers();
+        OpenArchive();
+        WalkArchive();
+        _lclose(ArchiveFile);
+        ArchiveFile = HFILE_ERROR;
+    } else {
+        request->Result = AbortCode;
+    }
+    CleanUp();
+    return 1;
+}

@@ -15,6 +15,9 @@ constexpr int DateOffset = 8;
 constexpr int CrcOffset = 10;
 constexpr unsigned MethodStored = 0;    // APPNOTE 4.4.5
 constexpr unsigned MethodDeflated = 8;
+constexpr uint32_t DataDescriptorSignature = 0x08074b50u; // APPNOTE 4.3.9.3
+constexpr unsigned DescriptorFieldsSize = 12;  // CRC-32, compressed size, uncompressed size
+constexpr unsigned DescriptorProbeSize = 16;   // the fields behind an optional signature
 
 const unsigned char* InputNext;
 unsigned InputCount;
@@ -147,6 +150,24 @@ static void SetOutputFileTime(void)
     SetFileTime((HANDLE)(INT_PTR)OutputFile, nullptr, nullptr, &universal);
 }
 
+// Streaming tools leave CRC and sizes 0 in the local header and put the real values in a data
+// descriptor behind the data (APPNOTE 4.3.9). A deflated entry ends where its stream ends, but
+// for a stored one nothing tells where its data ends: it is truly empty only when the descriptor
+// of an empty entry follows at once. The look ahead is put back, so the walk reads on unchanged.
+static int StoredDataMissing(void)
+{
+    unsigned char descriptor[DescriptorProbeSize];
+    LONG got = _lread(ArchiveFile, descriptor, DescriptorProbeSize);
+    if (got > 0)
+        _llseek(ArchiveFile, -got, FILE_CURRENT);
+    if (got < (LONG)DescriptorFieldsSize)
+        return 1;
+    const unsigned char* fields = descriptor;
+    if (got == (LONG)DescriptorProbeSize && ReadLittle32(descriptor) == DataDescriptorSignature)
+        fields = descriptor + 4;
+    return ReadLittle32(fields) != 0 || ReadLittle32(fields + 4) != 0 || ReadLittle32(fields + 8) != 0;
+}
+
 void ExtractEntry(void)
 {
     CrcRegister = 0xFFFFFFFFu;
@@ -162,6 +183,7 @@ void ExtractEntry(void)
     ReportFileName();
 
     int damaged = 0;
+    int streamedStored = method == MethodStored && HasDataDescriptor && RemainingCompressed == 0;
     if (method == MethodStored)
         CopyStoredEntry();
     else
@@ -179,8 +201,10 @@ void ExtractEntry(void)
     OutputFile = HFILE_ERROR;
 
     // A Deflate stream that did not decode to its end counts as damage even when the CRCs
-    // agree: streaming tools leave CRC 0 and size 0 in the local header, so an entry would
-    // otherwise come out empty without complaint.
+    // agree, and so does a streamed stored entry whose data was never in the local header's
+    // sizes: either would otherwise come out empty without complaint.
+    if (streamedStored && Request->ReportCrcErrors == 1)
+        damaged = StoredDataMissing();
     uint32_t crc = ~CrcRegister;
     uint32_t stored = ReadLittle32(LocalHeader + CrcOffset);
     if ((crc != stored || damaged) && Request->ReportCrcErrors == 1) {

@@ -203,10 +203,10 @@ TEST_F(OutputTest, StreamedDeflateEntryWithZeroSizesIsDamage)
     EXPECT_TRUE(OutputFile("streamed.txt").empty());
 }
 
-// A stored entry cannot be streamed with zero sizes: nothing tells where it ends. The engine
-// writes it empty (CRC 0 matches the header's 0) and then scans on for the next record, which
-// its data may imitate; what it finds decides the outcome.
-TEST_F(OutputTest, StreamedStoredEntryWithZeroSizesComesOutEmpty)
+// A stored entry streamed with zero sizes has no end that the local header tells. Where CRC
+// errors are reported it is damage unless the descriptor of an empty entry follows at once;
+// without CRC reporting it comes out empty and the walk scans on for the next record.
+TEST_F(OutputTest, StreamedStoredEntryWithZeroSizesIsDamage)
 {
     ZipArchive archive;
     archive.Entries.push_back(Entry("streamed.bin", TextBytes(3000, 12)));
@@ -214,11 +214,44 @@ TEST_F(OutputTest, StreamedStoredEntryWithZeroSizesComesOutEmpty)
     archive.Entries[0].ZeroSizesInHeader = true;
     archive.Entries.push_back(Entry("next.txt", TextBytes(30, 13)));
     WriteArchive(archive);
+
     ExtractRequest request = NewRequest();
+    ExtractArchive(&request);
+    EXPECT_EQ(2, request.Result);
+    EXPECT_EQ("ZIP damaged: file " + ShownPath("streamed.bin") + ": Bad CRC 00000000 (should be 00000000)",
+              OnlyBoxText());
+    EXPECT_FALSE(OutputExists("next.txt"));
+
+    ClearRecords();
+    RemoveScratchFolder(Dest);
+    ASSERT_TRUE(MakeFolder(Dest));
+    request = NewRequest();
+    request.ReportCrcErrors = 0;
     ExtractArchive(&request);
     EXPECT_EQ(0, request.Result);
     EXPECT_TRUE(OutputFile("streamed.bin").empty());
     EXPECT_EQ(TextBytes(30, 13), OutputFile("next.txt"));
+}
+
+TEST_F(OutputTest, StreamedEmptyStoredEntryIsNoDamage)
+{
+    for (Descriptor descriptor : {Descriptor::WithSignature, Descriptor::WithoutSignature}) {
+        ClearRecords();
+        RemoveScratchFolder(Dest);
+        ASSERT_TRUE(MakeFolder(Dest));
+        ZipArchive archive;
+        archive.Entries.push_back(Entry("empty.txt", Bytes()));
+        archive.Entries[0].DataDescriptor = descriptor;
+        archive.Entries[0].ZeroSizesInHeader = true;
+        archive.Entries.push_back(Entry("next.txt", TextBytes(30, 15)));
+        WriteArchive(archive);
+        ExtractRequest request = NewRequest();
+        ExtractArchive(&request);
+        EXPECT_EQ(0, request.Result);
+        EXPECT_TRUE(Boxes().empty());
+        EXPECT_TRUE(OutputExists("empty.txt"));
+        EXPECT_EQ(TextBytes(30, 15), OutputFile("next.txt"));
+    }
 }
 
 TEST_F(OutputTest, BlockBoundariesOfStoredEntries)

@@ -21,12 +21,20 @@ void CollectTrace(const char* text)
     Traces.push_back(text);
 }
 
-// Answers the install-folder dialog (the dialog with the folder field, item 101) with Cancel.
+// Answers the install-folder dialog with Cancel as soon as its folder field (item 101) is
+// created; the posted command waits in the queue until the dialog's modal loop runs. Creation,
+// unlike activation, happens exactly once and after the dialog window exists.
 LRESULT CALLBACK CancelFolderDialog(int code, WPARAM wParam, LPARAM lParam)
 {
-    if (code == HCBT_ACTIVATE && GetDlgItem((HWND)wParam, 101) != nullptr) {
-        DialogShown = true;
-        PostMessageA((HWND)wParam, WM_COMMAND, IDCANCEL, 0);
+    if (code == HCBT_CREATEWND) {
+        const CREATESTRUCTA* create = ((const CBT_CREATEWNDA*)lParam)->lpcs;
+        char parentClass[16] = "";
+        if (create->hwndParent != nullptr)
+            GetClassNameA(create->hwndParent, parentClass, sizeof parentClass);
+        if ((create->style & WS_CHILD) && create->hMenu == (HMENU)101 && strcmp(parentClass, "#32770") == 0) {
+            DialogShown = true;
+            PostMessageA(create->hwndParent, WM_COMMAND, IDCANCEL, 0);
+        }
     }
     return CallNextHookEx(DialogHook, code, wParam, lParam);
 }

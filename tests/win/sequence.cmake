@@ -1,2 +1,4 @@
 tq_add_wine_test(sequence_test sequence_test.cpp)
 tq_add_wine_test(run_setup_test run_setup_test.cpp FRESH_PREFIX)
+# RunSetup runs a modal dialog; should an answer ever go astray, fail instead of waiting.
+set_tests_properties(win.run_setup_test PROPERTIES TIMEOUT 120)

@@ -68,7 +68,7 @@ protected:
         char pattern[] = "/tmp/tqunzip-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root = pattern;
-        work = root + "/work";
+        work = root + "/cwd";
         ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
 
         // A text that deflates well, 70000 bytes of noise (more than one window and one block),

@@ -10,6 +10,21 @@ endif()
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0400 WINVER=0x0400 _WIN32_IE=0x0400)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
+# setup.exe carries exactly one manifest, its own (res/setup.manifest). GCC links the toolchain's
+# default-manifest.o into every program when it finds one on its start-file path; an empty object
+# of that name, found first through -B, keeps it out.
+set(TQ_NO_MANIFEST_DIR ${CMAKE_BINARY_DIR}/no-default-manifest)
+if(NOT EXISTS ${TQ_NO_MANIFEST_DIR}/default-manifest.o)
+  file(WRITE ${TQ_NO_MANIFEST_DIR}/empty.c "")
+  execute_process(COMMAND ${CMAKE_C_COMPILER} -c ${TQ_NO_MANIFEST_DIR}/empty.c
+                          -o ${TQ_NO_MANIFEST_DIR}/default-manifest.o
+                  RESULT_VARIABLE no_manifest_result)
+  if(NOT no_manifest_result EQUAL 0)
+    message(FATAL_ERROR "Cannot build the empty default-manifest.o")
+  endif()
+endif()
+add_link_options(-B${TQ_NO_MANIFEST_DIR}/)
+
 add_subdirectory(res)
 
 # The program's code as one library, so that the tests call the very code that setup.exe runs.

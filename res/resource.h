@@ -32,6 +32,11 @@
 #define STUB_RESOURCE_TYPE "TQSHLEXT"
 #define STUB_RESOURCE_NAME "TQ_SHL"
 
+// Messages to the programs that setup talks to: the File Manager reloads its extensions
+// (WM_USER + 519), the tray helper closes on WM_COMMAND with this wParam and lParam 0.
+#define FM_RELOAD_EXTENSIONS 1543
+#define SNAPDECK_CMD_CLOSE 3
+
 // String table.
 #define IDS_CANNOT_CREATE_FOLDER 1004
 #define IDS_CONFIRM_CANCEL 1005

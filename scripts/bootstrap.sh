@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
+  python3
   mingw-w64 g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64
   wine64 xvfb xauth x11-utils imagemagick
   googletest libbenchmark-dev zlib1g-dev libdeflate-dev

@@ -17,27 +17,6 @@ static void RestrictLibrarySearch(void)
         setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-// The runtime start-up rule: skip the program name (a quoted one up to and including the next
-// double quote, or to the end; otherwise up to the first character of code 32 or below), then
-// every following character of code 1 to 32.
-static char* SkipProgramName(char* line)
-{
-    unsigned char* p = (unsigned char*)line;
-    if (*p == '"') {
-        ++p;
-        while (*p != '\0' && *p != '"')
-            ++p;
-        if (*p == '"')
-            ++p;
-    } else {
-        while (*p > ' ')
-            ++p;
-    }
-    while (*p != '\0' && *p <= ' ')
-        ++p;
-    return (char*)p;
-}
-
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState)
 {
     RestrictLibrarySearch();

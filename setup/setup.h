@@ -24,6 +24,10 @@ extern HCURSOR CurrentCursor;           // arrow, or the wait cursor during the 
 
 constexpr const char MainProgramName[] = "TESSEL32.EXE";
 
+// Command tail (setup/command_line.cpp): the command line after the program name and the
+// characters of code 1 to 32 that follow it; points into line.
+char* SkipProgramName(char* line);
+
 // Install sequence (setup/run_setup.cpp). RunSetup always returns 0, the process exit code.
 int RunSetup(HINSTANCE instance, HINSTANCE previous, char* commandTail, int showState);
 int ExtractSetupArchive(HWND owner);

@@ -13,6 +13,7 @@ struct TextFileEntry {
 extern const TextFileEntry TextFiles[];
 extern unsigned int CopiedBytes;         // bytes copied over all text files
 extern unsigned int CopiedAtLastReport;  // CopiedBytes when the Meter was last moved
+extern WIN32_FIND_DATAA FindRecord;      // filled by ProbeFile for the file just checked
 
 int ProcessTextFiles(HWND owner, int copyMode);
 int CopyTextFile(const char* sourcePath, int index);

@@ -17,6 +17,9 @@ mkdir -p "$(dirname "$template")"
   flock 9
   if [ ! -f "$template/.booted" ]; then
     WINEPREFIX=$template "$loader" wineboot -i </dev/null >/dev/null 2>&1
+    # Windows not managed by an X window manager: there is none on the virtual display, and
+    # Wine would wait 2 s for one whenever a window is hidden (each message box, each dialog).
+    WINEPREFIX=$template "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
     WINEPREFIX=$template "$server" -w </dev/null >/dev/null 2>&1
     touch "$template/.booted"
   fi

@@ -24,5 +24,9 @@ INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lP
 // Install-folder dialog, template 100 (ui/install_dialog.cpp). Ends with 1 (go on),
 // 1006 (cancelled or failed) or 0 (quiet exit).
 INT_PTR CALLBACK InstallFolderDlgProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
+// The folder browser's rule: a chosen folder whose last component begins with "Tessel" (any
+// case) is kept, any other gets "\Tessel" appended. 0, with the path unchanged, when the result
+// would not fit into `size` bytes.
+int AppendProductFolder(char* path, int size);
 
 #endif

@@ -26,9 +26,9 @@ void ReadArchiveBytes(void* buffer, unsigned count);
 
 // CRC-32 of ISO 3309 / ITU-T V.42, reflected polynomial 0xEDB88320 (crc32.cpp).
 // CrcSliceTable[k][b] is the CRC register after byte b followed by k zero bytes, for
-// slice-by-8 updates; CrcSliceTable[0] equals CrcTable.
+// slice-by-16 updates; CrcSliceTable[0] equals CrcTable.
 extern const uint32_t (&CrcTable)[256];
-extern const uint32_t (&CrcSliceTable)[8][256];
+extern const uint32_t (&CrcSliceTable)[16][256];
 
 // Traditional PKWARE encryption, APPNOTE 6.1 (decrypt.cpp).
 extern const char DefaultPassword[];

@@ -26,6 +26,15 @@ constexpr unsigned WindowMask = WindowSize - 1;
 // have; more than this many means the decoder is running on damaged data.
 constexpr unsigned MaxOverrunBytes = 4;
 
+// Dynamic block header, RFC 1951 3.2.7: HLIT (5 bits) + 257, HDIST (5) + 1, HCLEN (4) + 4,
+// then 3 bits per code-length code length. Code-length symbols 16, 17 and 18 repeat.
+constexpr unsigned DynamicCountsBits = 14;
+constexpr unsigned CodeLengthFieldBits = 3;
+constexpr unsigned RepeatPrevious = 16;    // 3 to 6 times, 2 extra bits
+constexpr unsigned RepeatZeroShort = 17;   // 3 to 10 zeros, 3 extra bits
+constexpr unsigned StoredLengthBits = 16;  // LEN and NLEN, RFC 1951 3.2.4
+constexpr unsigned BlockHeaderBits = 3;    // BFINAL and BTYPE, RFC 1951 3.2.3
+
 // Operations of a TableEntry.
 constexpr uint8_t EndOfBlock = 15;
 constexpr uint8_t Literal = 16;   // also a code-length symbol in the code-length table
@@ -406,14 +415,14 @@ static int CopyStoredBlock(void)
     BitState state = {BitBuffer, BitCount};
     unsigned pos = WindowPos;
     TakeBits(state, state.Count & 7);
-    if (!NeedBits(state, 16))
+    if (!NeedBits(state, StoredLengthBits))
         return 1;
-    unsigned length = TakeBits(state, 16);
-    if (!NeedBits(state, 16))
+    unsigned length = TakeBits(state, StoredLengthBits);
+    if (!NeedBits(state, StoredLengthBits))
         return 1;
-    if (length != (~(unsigned)state.Buffer & 0xFFFF))
+    if (length != (~(unsigned)state.Buffer & Mask(StoredLengthBits)))
         return 1;
-    TakeBits(state, 16);
+    TakeBits(state, StoredLengthBits);
     while (length != 0) {
         if (state.Count == 0 && InputCount != 0) {
             unsigned piece = length;
@@ -483,7 +492,7 @@ static int DecodeFixedBlock(void)
 static int DecodeDynamicBlock(void)
 {
     BitState state = {BitBuffer, BitCount};
-    if (!NeedBits(state, 14))
+    if (!NeedBits(state, DynamicCountsBits))
         return 1;
     unsigned literalCount = 257 + TakeBits(state, 5);
     unsigned distanceCount = 1 + TakeBits(state, 5);
@@ -493,9 +502,9 @@ static int DecodeDynamicBlock(void)
 
     unsigned codeLengths[CodeLengthCodes] = {};
     for (unsigned i = 0; i < codeLengthCount; ++i) {
-        if (!NeedBits(state, 3))
+        if (!NeedBits(state, CodeLengthFieldBits))
             return 1;
-        codeLengths[CodeLengthOrder[i]] = TakeBits(state, 3);
+        codeLengths[CodeLengthOrder[i]] = TakeBits(state, CodeLengthFieldBits);
     }
     unsigned codeLengthBits = CodeLengthLookupBits;
     int result = BuildDecodeTable(codeLengths, CodeLengthCodes, CodeLengthCodes, nullptr, nullptr,
@@ -518,25 +527,25 @@ static int DecodeDynamicBlock(void)
         const TableEntry& entry = CodeLengthTable[(unsigned)state.Buffer & Mask(codeLengthBits)];
         TakeBits(state, entry.Bits);
         unsigned symbol = entry.Value;
-        if (symbol < 16) {
+        if (symbol < RepeatPrevious) {
             lengths[i++] = previous = symbol;
             continue;
         }
         unsigned repeat;
         unsigned value = 0;
-        unsigned extraBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+        unsigned extraBits = symbol == RepeatPrevious ? 2 : symbol == RepeatZeroShort ? 3 : 7;
         if (!NeedBits(state, extraBits)) {
             ReleaseTable(CodeLengthTable);
             return 1;
         }
-        if (symbol == 16) {
-            repeat = 3 + TakeBits(state, 2);
+        if (symbol == RepeatPrevious) {
+            repeat = 3 + TakeBits(state, extraBits);
             value = previous;
-        } else if (symbol == 17) {
-            repeat = 3 + TakeBits(state, 3);
+        } else if (symbol == RepeatZeroShort) {
+            repeat = 3 + TakeBits(state, extraBits);
             previous = 0;
         } else {
-            repeat = 11 + TakeBits(state, 7);
+            repeat = 11 + TakeBits(state, extraBits);
             previous = 0;
         }
         if (i + repeat > total) {
@@ -575,7 +584,7 @@ static int DecodeDynamicBlock(void)
 static int DecodeBlock(int* last)
 {
     BitState state = {BitBuffer, BitCount};
-    if (!NeedBits(state, 3))
+    if (!NeedBits(state, BlockHeaderBits))
         return 1;
     *last = (int)TakeBits(state, 1);
     unsigned type = TakeBits(state, 2);

@@ -19,7 +19,20 @@ constexpr unsigned SignatureSize = 4;
 constexpr unsigned CentralHeaderSize = 42;     // fixed part after the signature
 constexpr unsigned EndRecordSize = 18;
 constexpr unsigned DataDescriptorSize = 16;    // skipped whole, signature assumed
+constexpr const char DefaultExtension[] = ".ZIP";
 constexpr long LongestSkip = 0x7FFFFFFF;       // largest forward move of one relative seek
+// The record scan starts one byte after the rejected 4 bytes began: 3 bytes back from behind
+// them. After an entry with a data descriptor it starts where the 16 skipped bytes began, 20
+// bytes back.
+constexpr LONG ScanStep = -(LONG)(SignatureSize - 1);
+constexpr LONG DescriptorRescan = -(LONG)DataDescriptorSize - 1;
+
+// Offsets in the central directory header and the end record (after their signatures),
+// APPNOTE 4.3.12 and 4.3.16.
+constexpr int CentralNameLengthOffset = 24;
+constexpr int CentralExtraLengthOffset = 26;
+constexpr int CentralCommentLengthOffset = 28;
+constexpr int EndCommentLengthOffset = 16;
 
 // Offsets in LocalHeader (after the signature), APPNOTE 4.3.7.
 constexpr int FlagsOffset = 2;
@@ -27,6 +40,8 @@ constexpr int UncompressedSizeOffset = 18;
 constexpr int CompressedSizeOffset = 14;
 constexpr int NameLengthOffset = 22;
 constexpr int ExtraLengthOffset = 24;
+constexpr unsigned EncryptedFlag = 0x0001;     // general-purpose flags, APPNOTE 4.4.4
+constexpr unsigned DataDescriptorFlag = 0x0008;
 
 ExtractRequest* Request;
 HFILE ArchiveFile = HFILE_ERROR;
@@ -125,8 +140,22 @@ static int IsSelected(void)
     return 0;
 }
 
+// A component that Windows may read as the parent folder: ".." itself, or dots and blanks
+// that path normalisation trims to it (".. ", "...").
+static int IsParentComponent(const char* component, const char* end)
+{
+    int dots = 0;
+    for (const char* p = component; p != end; ++p) {
+        if (*p == '.')
+            ++dots;
+        else if (*p != ' ')
+            return 0;
+    }
+    return dots >= 2;
+}
+
 // A relative name stays below the destination folder unless it names a drive or stream (":"),
-// starts at a root or server (a separator in front), or climbs with a ".." component.
+// starts at a root or server (a separator in front), or climbs with a parent component.
 static int StaysInsideFolder(const char* name)
 {
     if (name[0] == '\\' || name[0] == '/')
@@ -136,7 +165,7 @@ static int StaysInsideFolder(const char* name)
         if (*p == ':')
             return 0;
         if (*p == '\\' || *p == '/' || *p == '\0') {
-            if (p - component == 2 && component[0] == '.' && component[1] == '.')
+            if (IsParentComponent(component, p))
                 return 0;
             if (*p == '\0')
                 return 1;
@@ -194,8 +223,8 @@ static void ProcessLocalEntry(void)
 {
     ReadArchiveBytes(LocalHeader, LocalHeaderSize);
     unsigned flags = ReadLittle16(LocalHeader + FlagsOffset);
-    HasDataDescriptor = (flags >> 3) & 1;
-    Encrypted = flags & 1;
+    HasDataDescriptor = (flags & DataDescriptorFlag) != 0;
+    Encrypted = (flags & EncryptedFlag) != 0;
     RemainingCompressed = ReadLittle32(LocalHeader + CompressedSizeOffset);
     ReadEntryName(ReadLittle16(LocalHeader + NameLengthOffset));
     SkipForward(ReadLittle16(LocalHeader + ExtraLengthOffset));
@@ -232,21 +261,21 @@ static void SkipCentralHeader(void)
 {
     unsigned char header[CentralHeaderSize];
     ReadArchiveBytes(header, CentralHeaderSize);
-    unsigned nameLength = ReadLittle16(header + 24);
+    unsigned nameLength = ReadLittle16(header + CentralNameLengthOffset);
     // The central name is not used; one too long for EntryName is passed over unread.
     if (nameLength >= EntryNameSize)
         SkipForward(nameLength);
     else
         ReadEntryName(nameLength);
-    SkipForward(ReadLittle16(header + 26));
-    SkipForward(ReadLittle16(header + 28));
+    SkipForward(ReadLittle16(header + CentralExtraLengthOffset));
+    SkipForward(ReadLittle16(header + CentralCommentLengthOffset));
 }
 
 static void ReadEndRecord(void)
 {
     unsigned char record[EndRecordSize];
     ReadArchiveBytes(record, EndRecordSize);
-    SkipForward(ReadLittle16(record + 16));
+    SkipForward(ReadLittle16(record + EndCommentLengthOffset));
 }
 
 static int IsSignature(uint32_t value)
@@ -255,23 +284,32 @@ static int IsSignature(uint32_t value)
         || value == EndRecordSignature;
 }
 
-// Scans forward one byte at a time for the next record. After an entry with a data descriptor
-// the scan starts where the assumed 16-byte descriptor began, so a 12-byte descriptor without
-// its signature, or none at all, is tolerated.
+// Looks for the next record one byte position at a time, reading the archive in blocks into
+// InputBuffer (free between entries). After an entry with a data descriptor the scan starts
+// where the assumed 16-byte descriptor began, so a 12-byte descriptor without its signature, or
+// none at all, is tolerated; otherwise one byte after the rejected 4 bytes began. A candidate
+// before the start of the file, or the end of the file, ends the scan with not found; on a find
+// the archive stands at the record, so that the walk reads its signature again.
 static int FindNextSignature(void)
 {
-    unsigned char bytes[SignatureSize];
-    if (HasDataDescriptor && _llseek(ArchiveFile, -17, FILE_CURRENT) == HFILE_ERROR)
+    LONG behind = _llseek(ArchiveFile, 0, FILE_CURRENT);
+    if (behind == HFILE_ERROR)
+        return 0;
+    LONG candidate = behind + (HasDataDescriptor ? DescriptorRescan : 0) + ScanStep;
+    if (candidate < 0)
         return 0;
     for (;;) {
-        if (_llseek(ArchiveFile, -3, FILE_CURRENT) == HFILE_ERROR)
+        if (_llseek(ArchiveFile, candidate, FILE_BEGIN) != candidate)
             return 0;
-        if (_lread(ArchiveFile, bytes, SignatureSize) != SignatureSize)
+        UINT got = _lread(ArchiveFile, InputBuffer, BlockSize);
+        if (got == (UINT)HFILE_ERROR || got < SignatureSize)
             return 0;
-        if (IsSignature(ReadLittle32(bytes))) {
-            _llseek(ArchiveFile, -(LONG)SignatureSize, FILE_CURRENT);
-            return 1;
-        }
+        for (UINT i = 0; i + SignatureSize <= got; ++i)
+            if (IsSignature(ReadLittle32(InputBuffer + i))) {
+                _llseek(ArchiveFile, candidate + (LONG)i, FILE_BEGIN);
+                return 1;
+            }
+        candidate += (LONG)(got - (SignatureSize - 1));
     }
 }
 
@@ -328,13 +366,14 @@ static void AllocateBuffers(void)
     // the built-in one again.
     ActivePassword = DefaultPassword;
     if (Request->HasPassword) {
-        size_t length = strlen(Request->Password);
+        const char* password = Request->Password != nullptr ? Request->Password : "";
+        size_t length = strlen(password);
         PasswordCopy = (char*)malloc(length + 1);
         if (PasswordCopy == nullptr) {
             EngineErrorBox(LoadMessage(IDS_NO_MEMORY));
             AbortRun(AbortError);
         }
-        memcpy(PasswordCopy, Request->Password, length + 1);
+        memcpy(PasswordCopy, password, length + 1);
         ActivePassword = PasswordCopy;
     }
 }
@@ -381,12 +420,12 @@ int ExtractArchive(ExtractRequest* request)
     // A path without any "." (folder names included) is taken to mean a .ZIP file.
     size_t length = strlen(request->ArchivePath);
     int addExtension = strchr(request->ArchivePath, '.') == nullptr;
-    ArchivePathTooLong = length + (addExtension ? 4 : 0) >= ArchiveNameSize;
+    ArchivePathTooLong = length + (addExtension ? strlen(DefaultExtension) : 0) >= ArchiveNameSize;
     ArchiveName[0] = '\0';
     if (!ArchivePathTooLong) {
         memcpy(ArchiveName, request->ArchivePath, length + 1);
         if (addExtension)
-            strcpy(ArchiveName + length, ".ZIP");
+            strcpy(ArchiveName + length, DefaultExtension);
     }
     BytesRead = 0;
     LastReported = 0;

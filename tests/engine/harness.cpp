@@ -7,7 +7,6 @@
 #include <stdio.h>
 #include <string.h>
 
-std::vector<RecordedBox> Boxes;
 std::vector<RecordedMessage> Messages;
 int CancelAtReport = -1;
 std::function<void(int)> OnProgress;
@@ -15,16 +14,11 @@ static int ReportIndex;
 
 void ClearRecords()
 {
-    Boxes.clear();
+    ClearBoxes();
     Messages.clear();
     CancelAtReport = -1;
     OnProgress = nullptr;
     ReportIndex = 0;
-}
-
-void RecordBox(const char* text, const char* caption)
-{
-    Boxes.push_back({text != nullptr ? text : "", caption != nullptr ? caption : ""});
 }
 
 LRESULT RecordMessage(UINT msg, WPARAM wParam, LPARAM lParam)
@@ -47,7 +41,7 @@ bool WriteFileBytes(const std::string& path, const Bytes& bytes)
     FILE* file = fopen(path.c_str(), "wb");
     if (file == nullptr)
         return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return fclose(file) == 0 && ok;
 }
 
@@ -105,6 +99,7 @@ void EngineTest::TearDown()
 {
     FailWritesAfter(-1);
     ClearRecords();
+    ReleaseEngineSeams();
     RemoveScratchFolder(Folder);
 }
 
@@ -148,8 +143,14 @@ std::vector<std::string> EngineTest::OutputNames()
 
 std::string EngineTest::OnlyBoxText()
 {
-    EXPECT_EQ(1u, Boxes.size());
-    return Boxes.empty() ? std::string() : Boxes[0].Text;
+    EXPECT_EQ(1u, Boxes().size());
+    if (Boxes().empty())
+        return std::string();
+    // Every engine box: owned by the request's window, no caption of its own, error icon.
+    EXPECT_EQ(TestOwnerWindow(), Boxes()[0].Owner);
+    EXPECT_TRUE(Boxes()[0].DefaultCaption);
+    EXPECT_EQ((UINT)MB_ICONERROR, Boxes()[0].Type);
+    return Boxes()[0].Text;
 }
 
 std::vector<WPARAM> EngineTest::ProgressReports()

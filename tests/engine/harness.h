@@ -1,7 +1,7 @@
 // What the engine tests need around a run: the engine's error boxes and window messages
 // recorded (natively through the POSIX layer's sinks, on Windows through a real owner window
-// and a WH_CBT hook that reads and answers each box), a scratch folder, files, a way to make
-// writes fail, and a direct call of the Deflate decoder.
+// and the test support's message-box recorder), a scratch folder, files, a way to make writes
+// fail, and a direct call of the Deflate decoder.
 #ifndef TQ_TESTS_ENGINE_HARNESS_H
 #define TQ_TESTS_ENGINE_HARNESS_H
 
@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
-struct RecordedBox {
+struct EngineBox {
+    HWND Owner;
     std::string Text;
-    std::string Caption;
+    bool DefaultCaption;    // no caption of its own
+    UINT Type;
 };
 
 struct RecordedMessage {
@@ -25,18 +27,18 @@ struct RecordedMessage {
     std::string Name;   // WM_SETUP_FILENAME's text
 };
 
-extern std::vector<RecordedBox> Boxes;
+const std::vector<EngineBox>& Boxes();    // the boxes shown since the records were cleared
 extern std::vector<RecordedMessage> Messages;
 extern int CancelAtReport;                 // index of the progress report answered with 1; -1 none
 extern std::function<void(int)> OnProgress; // runs inside each progress report, with its index
-extern const char* const DefaultBoxCaption; // what a box without a caption of its own shows
 
-void InstallEngineSeams();                 // once per test; clears the records
+void InstallEngineSeams();                 // at the start of a test; clears the records
+void ReleaseEngineSeams();                 // at its end
 HWND TestOwnerWindow();
 void ClearRecords();
+void ClearBoxes();                         // platform part of ClearRecords
 
-// Shared by the platform files: record a box, or a message and return the answer.
-void RecordBox(const char* text, const char* caption);
+// Shared by the platform files: record a message and return the answer.
 LRESULT RecordMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 
 std::string MakeScratchFolder();

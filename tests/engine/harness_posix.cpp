@@ -12,12 +12,28 @@
 #include <sys/stat.h>
 #include <algorithm>
 
-const char* const DefaultBoxCaption = "";
+static std::vector<EngineBox> Recorded;
 
-static int BoxSink(HWND, const char* text, const char* caption, UINT)
+static int BoxSink(HWND owner, const char* text, const char* caption, UINT type)
 {
-    RecordBox(text, caption);
+    Recorded.push_back({owner, text != nullptr ? text : "", caption == nullptr, type});
     return IDOK;
+}
+
+const std::vector<EngineBox>& Boxes()
+{
+    return Recorded;
+}
+
+void ClearBoxes()
+{
+    Recorded.clear();
+}
+
+void ReleaseEngineSeams()
+{
+    SetMessageBoxSink(nullptr);
+    SetMessageSink(nullptr);
 }
 
 static LRESULT MessageSinkProc(HWND, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -47,10 +63,14 @@ bool FailWritesAfter(long long bytes)
 
 std::string MakeScratchFolder()
 {
-    char folder[] = "/tmp/tqengine-XXXXXX";
-    if (mkdtemp(folder) == nullptr)
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : P_tmpdir)
+        + "/tqengine-XXXXXX";
+    std::vector<char> folder(pattern.begin(), pattern.end());
+    folder.push_back('\0');
+    if (mkdtemp(folder.data()) == nullptr)
         abort();
-    return folder;
+    return folder.data();
 }
 
 static int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)

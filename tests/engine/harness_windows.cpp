@@ -1,36 +1,38 @@
 // The Windows half of the engine test harness: a hidden owner window records the progress
-// messages, and a WH_CBT hook reads each message box as it is activated and presses OK.
+// messages, and the test support's recorder takes and answers the message boxes.
 #ifdef _WIN32
 #include "harness.h"
 
 #include "setup/setup.h"
+#include "tests/support/win_test.h"
 
 #include <stdio.h>
 #include <string.h>
 #include <algorithm>
 
-const char* const DefaultBoxCaption = "Error";
-constexpr int BoxTextControl = 0xFFFF;   // the static control that holds a message box's text
-
-static HHOOK BoxHook;
+static MessageBoxRecorder* Recorder;
 static HWND Owner;
 
-static LRESULT CALLBACK BoxHookProc(int code, WPARAM wParam, LPARAM lParam)
+const std::vector<EngineBox>& Boxes()
 {
-    if (code == HCBT_ACTIVATE) {
-        HWND window = (HWND)wParam;
-        char className[64];
-        GetClassNameA(window, className, sizeof className);
-        if (strcmp(className, "#32770") == 0) {
-            char text[2048] = "";
-            char caption[256] = "";
-            GetDlgItemTextA(window, BoxTextControl, text, sizeof text);
-            GetWindowTextA(window, caption, sizeof caption);
-            RecordBox(text, caption);
-            PostMessageA(window, WM_COMMAND, IDOK, 0);
-        }
-    }
-    return CallNextHookEx(BoxHook, code, wParam, lParam);
+    static std::vector<EngineBox> boxes;
+    boxes.clear();
+    if (Recorder != nullptr)
+        for (const RecordedBox& box : Recorder->Boxes())
+            boxes.push_back({box.owner, box.text, box.defaultCaption, box.type});
+    return boxes;
+}
+
+void ClearBoxes()
+{
+    if (Recorder != nullptr)
+        Recorder->Clear();
+}
+
+void ReleaseEngineSeams()
+{
+    delete Recorder;
+    Recorder = nullptr;
 }
 
 static LRESULT CALLBACK OwnerWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -43,8 +45,8 @@ static LRESULT CALLBACK OwnerWndProc(HWND window, UINT msg, WPARAM wParam, LPARA
 void InstallEngineSeams()
 {
     ModuleInstance = GetModuleHandleA(nullptr);
-    if (BoxHook == nullptr)
-        BoxHook = SetWindowsHookExA(WH_CBT, BoxHookProc, nullptr, GetCurrentThreadId());
+    if (Recorder == nullptr)
+        Recorder = new MessageBoxRecorder;
     ClearRecords();
 }
 

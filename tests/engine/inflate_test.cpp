@@ -265,7 +265,7 @@ protected:
         ExtractRequest request = NewRequest();
         ExtractArchive(&request);
         EXPECT_EQ(0, request.Result);
-        EXPECT_TRUE(Boxes.empty()) << (Boxes.empty() ? "" : Boxes[0].Text);
+        EXPECT_TRUE(Boxes().empty()) << (Boxes().empty() ? "" : Boxes()[0].Text);
         return OutputFile("x");
     }
 };
@@ -386,7 +386,7 @@ TEST_F(InflateOutputTest, UndecodableStreamWithMatchingCrcIsReported)
     request.ReportCrcErrors = 0;
     ExtractArchive(&request);
     EXPECT_EQ(0, request.Result);
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(Boxes().empty());
 }
 
 #ifdef TQ_TESTS_HAVE_ZLIB
@@ -433,7 +433,7 @@ TEST_F(InflateOutputTest, ZlibStreamsOfEveryLevel)
     ExtractRequest request = NewRequest();
     ExtractArchive(&request);
     EXPECT_EQ(0, request.Result);
-    EXPECT_TRUE(Boxes.empty()) << (Boxes.empty() ? "" : Boxes[0].Text);
+    EXPECT_TRUE(Boxes().empty()) << (Boxes().empty() ? "" : Boxes()[0].Text);
     for (const ZipEntry& entry : archive.Entries)
         EXPECT_EQ(entry.Data, OutputFile(entry.Name)) << entry.Name;
 }

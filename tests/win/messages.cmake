@@ -1,1 +1,0 @@
-tq_add_wine_test(messages_test messages_test.cpp)

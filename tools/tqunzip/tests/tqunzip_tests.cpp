@@ -467,6 +467,17 @@ TEST_F(Tqunzip, ArchiveErrorsShowTheEngineTexts)
     }
 }
 
+TEST_F(Tqunzip, UnknownMethodIsRefusedAndLeavesNoFile)
+{
+    ASSERT_EQ(Shell("zip -q -X z.zip empty.txt && zip -q -X -Z bzip2 z.zip a.txt"), 0);   // method 12
+    ASSERT_EQ(Shell("mkdir out"), 0);
+    ToolRun run = Run({"-q", "-d", "out", "z.zip"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "unknown compression\n");
+    EXPECT_TRUE(Exists("out/empty.txt"));
+    EXPECT_FALSE(Exists("out/a.txt"));
+}
+
 TEST_F(Tqunzip, StartOffsetSkipsWhatStandsInFront)
 {
     MakeWith("zip -q -X", "z.zip");

@@ -29,14 +29,13 @@ static void Run(const char* archive, const char* destination, unsigned short rep
     if (ExtractArchive(&request) != 1)
         __builtin_trap();      // a run left the engine busy
     int probe = dup(0);
-    close(probe);
-    if (probe != lowestFree)
+    if (close(probe) != 0 || probe != lowestFree)
         __builtin_trap();
 }
 
 static std::string folder, archive, output;
 
-static void ClearOutput(void)
+static void ClearOutput(void)   // the extracted files of the last input
 {
     DIR* list = opendir(output.c_str());
     while (dirent* entry = readdir(list))

@@ -67,8 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (ExtractArchive(&request) != 1)
         __builtin_trap();   // a run left the engine busy
     int probe = dup(0);
-    close(probe);
-    if (probe != lowestFree)
+    if (close(probe) != 0 || probe != lowestFree)
         __builtin_trap();
     return 0;
 }

@@ -13,6 +13,7 @@ constexpr int CompressionOffset = 4;    // offsets in LocalHeader, APPNOTE 4.3.7
 constexpr int TimeOffset = 6;
 constexpr int DateOffset = 8;
 constexpr int CrcOffset = 10;
+constexpr int CompressedSizeOffset = 14;
 constexpr unsigned MethodStored = 0;    // APPNOTE 4.4.5
 constexpr unsigned MethodDeflated = 8;
 constexpr uint32_t DataDescriptorSignature = 0x08074b50u; // APPNOTE 4.3.9.3
@@ -183,7 +184,8 @@ void ExtractEntry(void)
     ReportFileName();
 
     int damaged = 0;
-    int streamedStored = method == MethodStored && HasDataDescriptor && RemainingCompressed == 0;
+    int streamedStored = method == MethodStored && HasDataDescriptor &&
+                         ReadLittle32(LocalHeader + CompressedSizeOffset) == 0;
     if (method == MethodStored)
         CopyStoredEntry();
     else

@@ -68,7 +68,7 @@ protected:
         char pattern[] = "/tmp/tqunzip-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root = pattern;
-        work = root + "/work";
+        work = root + "/cwd";
         ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
 
         // A text that deflates well, 70000 bytes of noise (more than one window and one block),
@@ -465,6 +465,17 @@ TEST_F(Tqunzip, ArchiveErrorsShowTheEngineTexts)
         EXPECT_EQ(run.err, c.err);
         EXPECT_EQ(run.out, "");
     }
+}
+
+TEST_F(Tqunzip, UnknownMethodIsRefusedAndLeavesNoFile)
+{
+    ASSERT_EQ(Shell("zip -q -X z.zip empty.txt && zip -q -X -Z bzip2 z.zip a.txt"), 0);   // method 12
+    ASSERT_EQ(Shell("mkdir out"), 0);
+    ToolRun run = Run({"-q", "-d", "out", "z.zip"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "unknown compression\n");
+    EXPECT_TRUE(Exists("out/empty.txt"));
+    EXPECT_FALSE(Exists("out/a.txt"));
 }
 
 TEST_F(Tqunzip, StartOffsetSkipsWhatStandsInFront)

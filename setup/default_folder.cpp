@@ -127,11 +127,7 @@ int No16BitCopy(const char* folder)
     Trace("Checking for a 16 bit Tessel file in %s", path);
 
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 1;
-    FindClose(search);
-    return 0;
+    return ProbeFile(path, &found) == 0 ? 0 : 1;
 }
 
 void GetAssociatedCommand(char* buffer, int size)

@@ -220,9 +220,7 @@ int WaitForLibraryAccess(DWORD timeout, const char* stubPath, const char* worker
     if (GetTickCount() >= deadline)
         return 0;
     do {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
+        DispatchWaitingMessages();
         if (CanOpenExclusive(stubPath) && CanOpenExclusive(workerPath))
             return 1;
     } while (GetTickCount() < deadline);

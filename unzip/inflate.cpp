@@ -417,6 +417,15 @@ static int DecodeSymbols(const TableEntry* literals, const TableEntry* distances
     return 0;
 }
 
+// Decodes the block's symbols through the tables just built and releases them; 1 for damage.
+static int DecodeWithBlockTables(unsigned literalBits, unsigned distanceBits)
+{
+    int result = DecodeSymbols(LiteralTable, DistanceTable, literalBits, distanceBits) != 0 ? 1 : 0;
+    ReleaseTable(LiteralTable);
+    ReleaseTable(DistanceTable);
+    return result;
+}
+
 // RFC 1951 3.2.4: LEN and NLEN on a byte boundary, then LEN bytes as they stand.
 static int CopyStoredBlock(void)
 {
@@ -490,10 +499,7 @@ static int DecodeFixedBlock(void)
         ReleaseTable(LiteralTable);
         return result;
     }
-    result = DecodeSymbols(LiteralTable, DistanceTable, literalBits, distanceBits) != 0 ? 1 : 0;
-    ReleaseTable(LiteralTable);
-    ReleaseTable(DistanceTable);
-    return result;
+    return DecodeWithBlockTables(literalBits, distanceBits);
 }
 
 // RFC 1951 3.2.7: code lengths sent through a code-length code, then the block's symbols.
@@ -583,10 +589,7 @@ static int DecodeDynamicBlock(void)
         ReleaseTable(LiteralTable);
         return result;
     }
-    result = DecodeSymbols(LiteralTable, DistanceTable, literalBits, distanceBits) != 0 ? 1 : 0;
-    ReleaseTable(LiteralTable);
-    ReleaseTable(DistanceTable);
-    return result;
+    return DecodeWithBlockTables(literalBits, distanceBits);
 }
 
 static int DecodeBlock(int* last)

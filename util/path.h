@@ -21,6 +21,7 @@ int RemoveFile(const char* path);                  // 0 = deleted; 1 = failed
 int RenameFile(const char* existing, const char* newPath); // 0 = renamed; 1 = failed
 int CanOpenExclusive(const char* path);            // 1 = free (or no path); 0 = busy or missing
 int WaitForExclusiveAccess(const char* path, DWORD timeout);
+void DispatchWaitingMessages(void);                // every pending message, untranslated
 void CentreWindow(HWND window);
 
 #endif

@@ -62,6 +62,16 @@ struct ZipEntry {
     std::string Comment;
 };
 
+// The common entry: a name, its bytes and the method, everything else as the defaults give it.
+inline ZipEntry Entry(const std::string& name, const Bytes& data, uint16_t method = 0)
+{
+    ZipEntry entry;
+    entry.Name = name;
+    entry.Data = data;
+    entry.Method = method;
+    return entry;
+}
+
 struct ZipArchive {
     Bytes Prefix;               // junk in front, like a program the archive is appended to
     std::vector<ZipEntry> Entries;

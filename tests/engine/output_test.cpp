@@ -8,15 +8,6 @@
 #include <stdio.h>
 #include <algorithm>
 
-static ZipEntry Entry(const std::string& name, const Bytes& data, uint16_t method = 0)
-{
-    ZipEntry entry;
-    entry.Name = name;
-    entry.Data = data;
-    entry.Method = method;
-    return entry;
-}
-
 class OutputTest : public EngineTest {};
 
 // Forced report before the data, then one after each 28672-byte block once 10240 more bytes

@@ -6,15 +6,6 @@
 #include <string.h>
 #include <time.h>
 
-static ZipEntry Entry(const std::string& name, const Bytes& data, uint16_t method = 0)
-{
-    ZipEntry entry;
-    entry.Name = name;
-    entry.Data = data;
-    entry.Method = method;
-    return entry;
-}
-
 class WalkTest : public EngineTest {};
 
 TEST_F(WalkTest, ExtractsStoredAndDeflatedEntriesWithTheirTimes)

@@ -17,9 +17,6 @@ constexpr uint32_t CentralHeaderSignature = 0x02014b50;
 constexpr uint32_t EndRecordSignature = 0x06054b50;
 constexpr uint16_t VersionNeeded = 20;        // 2.0: Deflate and traditional encryption
 constexpr uint16_t VersionMadeBy = 0 << 8 | 20; // host 0 (MS-DOS/FAT attributes), 2.0
-constexpr uint16_t FlagEncrypted = 1 << 0;
-constexpr uint16_t MethodStored = 0;
-constexpr uint16_t MethodDeflated = 8;
 constexpr uint32_t DosArchiveAttribute = 0x20;
 constexpr size_t EncryptionHeaderSize = 12;
 constexpr uint64_t MaxZipField = 0xFFFFFFFFu; // no ZIP64: every size and offset fits 32 bits
@@ -244,7 +241,7 @@ static bool PackEntry(const PayloadFile& file, const std::string& password, Comp
 
 bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files,
                   const std::string& password, Compressor compressor, PackStats& stats,
-                  Problems& problems)
+                  Problems& problems, ProgressBar* progress)
 {
     if (files.size() > MaxEntries) {
         problems.push_back("more than 65535 payload files");
@@ -261,7 +258,10 @@ bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files
     std::vector<WrittenEntry> written;
     uint64_t offset = 0;
     bool ok = true;
+    uint64_t packed = 0;
     for (const PayloadFile& file : files) {
+        if (progress)
+            ShowProgress(*progress, packed, file.Name);
         WrittenEntry entry{};
         std::vector<unsigned char> data;
         if (!PackEntry(file, password, compressor, entry, data, problems)) {
@@ -284,8 +284,11 @@ bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files
             break;
         }
         stats.StoredBytes += entry.UncompressedSize;
+        packed += entry.UncompressedSize;
         written.push_back(entry);
     }
+    if (progress)
+        EndProgress(*progress);
 
     if (ok) {
         std::vector<unsigned char> directory;

@@ -160,7 +160,10 @@ bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& 
                           setupTicks, problems))
             return false;
     std::string archive = JoinPath(options.OutFolder, PayloadArchiveName);
-    if (!WriteArchive(archive, files, options.Password, options.UseCompressor, stats, problems))
+    ArchiveOptions archiveOptions;
+    archiveOptions.Password = options.Password;
+    archiveOptions.UseCompressor = options.UseCompressor;
+    if (!WriteArchive(archive, files, archiveOptions, stats, problems))
         return false;
     SetFileTime100ns(archive, setupTicks); // not checked by setup; keeps the folder uniform
     return true;

@@ -91,16 +91,18 @@ static void CheckEntries(const std::vector<ArchiveEntry>& entries, Problems& pro
                            + ", the main program that setup puts in place");
 }
 
-// The engine's test run, as setup's request would run it but with nothing written: the
-// built-in password, and a CRC mismatch (or Deflate data that does not decode to its end)
-// reported, so a damaged or wrongly encrypted payload is found.
-bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
+// The engine's run as setup's request would run it: the built-in password, and a CRC mismatch
+// (or Deflate data that does not decode to its end) reported, so a damaged or wrongly encrypted
+// archive is found. A test run writes nothing.
+bool RunEngine(const std::string& archivePath, uint32_t startOffset, const char* destFolder,
+               Problems& problems)
 {
 #ifdef TQPACK_WITH_ENGINE
     ExtractRequest request{};
     request.ReportCrcErrors = 1;
     request.ArchivePath = archivePath.c_str();
-    request.DestFolder = nullptr; // test run
+    request.DestFolder = destFolder;
+    request.StartOffset = static_cast<int>(startOffset);
     size_t problemsBefore = problems.size();
     EngineMessages = &problems;
     SetMessageBoxSink(CollectEngineMessage);
@@ -108,20 +110,28 @@ bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
     SetMessageBoxSink(nullptr);
     EngineMessages = nullptr;
     if (ran != 1) {
-        problems.push_back("the extraction engine refused the test run");
+        problems.push_back("the extraction engine refused the run");
         return false;
     }
     if (request.Result != 0 || problems.size() != problemsBefore) {
-        problems.push_back("the extraction engine's test run of " + archivePath + " ended with result "
-                           + std::to_string(request.Result) + " (setup would fail to install)");
+        problems.push_back("the extraction engine's " + std::string(destFolder ? "extraction" : "test run")
+                           + " of " + archivePath + " ended with result " + std::to_string(request.Result)
+                           + " (setup would fail to install)");
         return false;
     }
     return true;
 #else
+    (void)startOffset;
+    (void)destFolder;
     problems.push_back("this tqpack was built without the extraction engine, so " + archivePath
-                       + " was not test-run");
+                       + " was not run through it");
     return false;
 #endif
+}
+
+bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
+{
+    return RunEngine(archivePath, 0, nullptr, problems);
 }
 
 bool VerifyDistribution(const std::string& distFolder, Problems& problems)
@@ -145,15 +155,12 @@ bool VerifyDistribution(const std::string& distFolder, Problems& problems)
     return problems.size() == problemsBefore;
 }
 
-bool ListDistribution(const std::string& distFolder, std::string& listing, Problems& problems)
+std::string FormatListing(const std::vector<ArchiveEntry>& entries)
 {
-    std::vector<ArchiveEntry> entries;
-    if (!ReadArchiveEntries(JoinPath(distFolder, PayloadArchiveName), entries, problems))
-        return false;
     char line[512];
     std::snprintf(line, sizeof line, "%-24s %10s %10s %-8s %-9s %-8s %s\n", "Name", "Size", "Packed",
                   "Method", "Encrypted", "CRC-32", "Time (local)");
-    listing = line;
+    std::string listing = line;
     uint64_t total = 0, packed = 0;
     for (const ArchiveEntry& entry : entries) {
         const char* method = entry.Method == MethodStored ? "stored"
@@ -169,5 +176,14 @@ bool ListDistribution(const std::string& distFolder, std::string& listing, Probl
     std::snprintf(line, sizeof line, "%zu entries, %llu bytes, %llu packed\n", entries.size(),
                   static_cast<unsigned long long>(total), static_cast<unsigned long long>(packed));
     listing += line;
+    return listing;
+}
+
+bool ListDistribution(const std::string& distFolder, std::string& listing, Problems& problems)
+{
+    std::vector<ArchiveEntry> entries;
+    if (!ReadArchiveEntries(JoinPath(distFolder, PayloadArchiveName), entries, problems))
+        return false;
+    listing = FormatListing(entries);
     return true;
 }

@@ -18,10 +18,6 @@
 #include <cstdlib>
 #include <unistd.h>
 
-constexpr uint16_t MethodStored = 0;
-constexpr uint16_t MethodDeflated = 8;
-constexpr uint16_t FlagEncrypted = 1 << 0;
-
 // setup.exe, setup.tq and the seven text files, in that order.
 static std::vector<std::string> DistributionFileNames()
 {
@@ -166,7 +162,7 @@ bool VerifyBundle(const std::string& bundlePath, Problems& problems)
     return problems.size() == problemsBefore;
 }
 
-bool ListBundle(const std::string& bundlePath, std::string& listing, Problems& problems)
+bool ListBundle(const std::string& bundlePath, bool verbose, Problems& problems)
 {
     AppendedArchive archive;
     if (!FindAppendedArchive(bundlePath.c_str(), &archive)) {
@@ -176,7 +172,8 @@ bool ListBundle(const std::string& bundlePath, std::string& listing, Problems& p
     std::vector<ArchiveEntry> entries;
     if (!ReadArchiveEntries(bundlePath, entries, problems, archive.Start))
         return false;
-    listing = "self-extractor: " + std::to_string(archive.Start) + " bytes, then an archive of "
-            + std::to_string(archive.Size) + " bytes\n" + FormatListing(entries);
+    std::printf("self-extractor: %lu bytes, then an archive of %lu bytes\n", static_cast<unsigned long>(archive.Start),
+                static_cast<unsigned long>(archive.Size));
+    PrintListing(stdout, entries, verbose, false);
     return true;
 }

@@ -22,9 +22,6 @@ static int CollectEngineMessage(HWND, const char* text, const char*, UINT)
 }
 #endif
 
-constexpr uint16_t MethodStored = 0;
-constexpr uint16_t MethodDeflated = 8;
-constexpr uint16_t FlagEncrypted = 1 << 0;
 constexpr uint32_t EncryptionHeaderSize = 12;
 
 // A file time as UTC with all seven decimal places of the 100-ns tick.
@@ -155,35 +152,11 @@ bool VerifyDistribution(const std::string& distFolder, Problems& problems)
     return problems.size() == problemsBefore;
 }
 
-std::string FormatListing(const std::vector<ArchiveEntry>& entries)
-{
-    char line[512];
-    std::snprintf(line, sizeof line, "%-24s %10s %10s %-8s %-9s %-8s %s\n", "Name", "Size", "Packed",
-                  "Method", "Encrypted", "CRC-32", "Time (local)");
-    std::string listing = line;
-    uint64_t total = 0, packed = 0;
-    for (const ArchiveEntry& entry : entries) {
-        const char* method = entry.Method == MethodStored ? "stored"
-                           : entry.Method == MethodDeflated ? "deflated" : "other";
-        std::snprintf(line, sizeof line, "%-24s %10u %10u %-8s %-9s %08x %s\n", entry.Name.c_str(),
-                      entry.UncompressedSize, entry.CompressedSize, method,
-                      (entry.Flags & FlagEncrypted) ? "yes" : "no", entry.Crc,
-                      FormatDosDateTime(entry.DosDate, entry.DosTime).c_str());
-        listing += line;
-        total += entry.UncompressedSize;
-        packed += entry.CompressedSize;
-    }
-    std::snprintf(line, sizeof line, "%zu entries, %llu bytes, %llu packed\n", entries.size(),
-                  static_cast<unsigned long long>(total), static_cast<unsigned long long>(packed));
-    listing += line;
-    return listing;
-}
-
-bool ListDistribution(const std::string& distFolder, std::string& listing, Problems& problems)
+bool ListDistribution(const std::string& distFolder, bool verbose, Problems& problems)
 {
     std::vector<ArchiveEntry> entries;
     if (!ReadArchiveEntries(JoinPath(distFolder, PayloadArchiveName), entries, problems))
         return false;
-    listing = FormatListing(entries);
+    PrintListing(stdout, entries, verbose, false);
     return true;
 }

@@ -14,7 +14,6 @@ constexpr uint32_t EndRecordSignature = 0x06054b50;
 constexpr size_t LocalFixedSize = 26;   // after the signature
 constexpr size_t CentralFixedSize = 42;
 constexpr size_t EndFixedSize = 18;
-constexpr uint16_t FlagDataDescriptor = 1 << 3;
 
 static uint16_t Get16(const unsigned char* p)
 {

@@ -17,9 +17,6 @@ constexpr uint32_t CentralHeaderSignature = 0x02014b50;
 constexpr uint32_t EndRecordSignature = 0x06054b50;
 constexpr uint16_t VersionNeeded = 20;        // 2.0: Deflate and traditional encryption
 constexpr uint16_t VersionMadeBy = 0 << 8 | 20; // host 0 (MS-DOS/FAT attributes), 2.0
-constexpr uint16_t FlagEncrypted = 1 << 0;
-constexpr uint16_t MethodStored = 0;
-constexpr uint16_t MethodDeflated = 8;
 constexpr uint32_t DosArchiveAttribute = 0x20;
 constexpr size_t EncryptionHeaderSize = 12;
 constexpr uint64_t MaxZipField = 0xFFFFFFFFu; // no ZIP64: every size and offset fits 32 bits
@@ -249,7 +246,8 @@ static bool PackEntry(const PayloadFile& file, const ArchiveOptions& options, Wr
 }
 
 bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files,
-                  const ArchiveOptions& options, PackStats& stats, Problems& problems)
+                  const ArchiveOptions& options, PackStats& stats, Problems& problems,
+                  ProgressBar* progress)
 {
     if (files.size() > MaxEntries) {
         problems.push_back("more than 65535 payload files");
@@ -268,9 +266,12 @@ bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files
     bool ok = PutRecord(out, options.Prefix, offset);
     if (!ok)
         problems.push_back("cannot write " + archivePath);
+    uint64_t packed = 0;
     for (const PayloadFile& file : files) {
         if (!ok)
             break;
+        if (progress)
+            ShowProgress(*progress, packed, file.Name);
         WrittenEntry entry{};
         std::vector<unsigned char> data;
         if (!PackEntry(file, options, entry, data, problems)) {
@@ -293,8 +294,11 @@ bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files
             break;
         }
         stats.StoredBytes += entry.UncompressedSize;
+        packed += entry.UncompressedSize;
         written.push_back(entry);
     }
+    if (progress)
+        EndProgress(*progress);
 
     if (ok) {
         std::vector<unsigned char> directory;

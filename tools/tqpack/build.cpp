@@ -169,7 +169,10 @@ bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& 
     }
     ProgressBar bar;
     StartProgress(bar, stderr, total, options.ShowProgress);
-    if (!WriteArchive(archive, files, options.Password, options.UseCompressor, stats, problems, &bar))
+    ArchiveOptions archiveOptions;
+    archiveOptions.Password = options.Password;
+    archiveOptions.UseCompressor = options.UseCompressor;
+    if (!WriteArchive(archive, files, archiveOptions, stats, problems, &bar))
         return false;
     SetFileTime100ns(archive, setupTicks); // not checked by setup; keeps the folder uniform
     return true;

@@ -83,6 +83,16 @@ static DWORD FindImageEnd(HFILE file)
     return end;
 }
 
+DWORD GetImageEnd(const char* programPath)
+{
+    HFILE file = _lopen(programPath, OF_READ | OF_SHARE_DENY_WRITE);
+    if (file == HFILE_ERROR)
+        return 0;
+    DWORD end = FindImageEnd(file);
+    _lclose(file);
+    return end;
+}
+
 int FindAppendedArchive(const char* programPath, AppendedArchive* archive)
 {
     HFILE file = _lopen(programPath, OF_READ | OF_SHARE_DENY_WRITE);

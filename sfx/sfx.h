@@ -23,6 +23,9 @@ struct AppendedArchive {
     DWORD Size;   // bytes from there to the end of the file
 };
 int FindAppendedArchive(const char* programPath, AppendedArchive* archive); // 1 found, 0 not
+// Where the PE image of the program file ends; 0 when the file holds no PE image. Also built
+// natively, for tqpack.
+DWORD GetImageEnd(const char* programPath);
 
 // The unpack folder (sfx/unpack_folder.cpp). CreateUnpackFolder makes a new folder with an
 // unpredictable name under the temporary folder and writes its path, ending in "\", into

@@ -72,8 +72,10 @@ TEST_F(TqpackTest, VerifyFindsAWrongPassword)
     // tqpack build refuses another password, so the payload is written here directly.
     PackStats stats;
     Problems problems;
-    ASSERT_TRUE(WriteArchive(Dist + "/setup.tq", {{"tessel32.ex_", Payload + "/TESSEL32.EXE"}}, "not the built-in one",
-                             Compressor::Libdeflate, stats, problems));
+    ArchiveOptions options;
+    options.Password = "not the built-in one";
+    ASSERT_TRUE(WriteArchive(Dist + "/setup.tq", {{"tessel32.ex_", Payload + "/TESSEL32.EXE"}}, options, stats,
+                             problems));
     CommandResult result = RunTqpack("verify " + Quote(Dist));
     EXPECT_EQ(result.Status, 1);
     EXPECT_NE(result.Output.find("extraction engine"), std::string::npos) << result.Output;

@@ -1,21 +1,25 @@
-// tqpack's command line: `build`, `verify` and `list`, each with -h/--help; --version anywhere.
+// tqpack's command line: `build`, `verify`, `list` and `bundle`, each with -h/--help; --version
+// anywhere.
 // Options take their value as `--opt value` or `--opt=value`. A usage error is one line naming
 // the problem and a pointer to the command's help, exit status 64; failures exit with 1 and a
 // list of the problems found.
 #include "tqpack.h"
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
 static const char MainUsage[] =
     "Usage: tqpack COMMAND [OPTION]...\n"
-    "Build, verify and list a distribution folder of the Tessel setup program.\n"
+    "Build, verify, list and bundle a distribution folder of the Tessel setup program.\n"
     "\n"
     "Commands:\n"
     "  build    make a distribution folder (setup.exe, setup.tq, the seven text files)\n"
-    "  verify   check that a distribution folder would install\n"
-    "  list     list the payload archive of a distribution folder\n"
+    "  verify   check that a distribution folder (or a bundle) would install\n"
+    "  list     list the payload archive of a distribution folder (or a bundle's archive)\n"
+    "  bundle   make the one file to download: the self-extractor with a distribution appended\n"
     "\n"
     "  -h, --help     show this help (`tqpack COMMAND --help` describes each command)\n"
     "      --version  show the version\n"
@@ -46,21 +50,41 @@ static const char BuildUsage[] =
     "come from a generator seeded by each entry's name and content, or by SOURCE_DATE_EPOCH.\n";
 
 static const char VerifyUsage[] =
-    "Usage: tqpack verify DIST\n"
+    "Usage: tqpack verify DIST|BUNDLE.exe\n"
     "\n"
     "Checks what setup checks (setup.exe, setup.tq and the seven text files present, each text\n"
     "file last written at exactly setup.exe's time), walks the payload's records and runs the\n"
     "extraction engine in a test run over it with the built-in password, CRC errors reported.\n"
+    "A bundle: the archive behind the self-extractor is found and walked, it holds the\n"
+    "distribution's files with the text files stored at setup.exe's time, and the engine\n"
+    "unpacks it into a scratch folder, which must then pass as a distribution folder.\n"
     "Exits 0 when the distribution would install, 1 with the list of problems otherwise.\n";
 
 static const char ListUsage[] =
-    "Usage: tqpack list [-v] DIST\n"
+    "Usage: tqpack list [-v] DIST|BUNDLE.exe\n"
     "\n"
-    "Lists the entries of DIST/setup.tq as tqunzip -l does: size, packed size, method, ratio,\n"
-    "date and time (the stored MS-DOS time, local), CRC-32, an encryption mark (*) and the\n"
-    "name, then the totals.\n"
+    "Lists the entries of DIST/setup.tq, or of the archive behind a bundle's self-extractor, as\n"
+    "tqunzip -l does: size, packed size, method, ratio, date and time (the stored MS-DOS time,\n"
+    "local), CRC-32, an encryption mark (*) and the name, then the totals.\n"
     "\n"
     "  -v, --verbose  add the seconds, each entry's local header offset and notes\n";
+
+static const char BundleUsage[] =
+    "Usage: tqpack bundle DIST --out FILE.exe [OPTION]...\n"
+    "\n"
+    "Verifies DIST as `verify` does, then writes FILE.exe: the self-extractor followed by a ZIP\n"
+    "archive of setup.exe, setup.tq and the seven text files (deflated or stored, not\n"
+    "encrypted, each with its own time; offsets count from the start of FILE.exe). Run on\n"
+    "Windows, FILE.exe unpacks them into a new temporary folder, runs setup.exe with -argv0 and\n"
+    "its own path, and removes the folder afterwards.\n"
+    "\n"
+    "  --stub=PATH    the self-extractor (a Windows build's sfx/tqsfx.exe); by default\n"
+    "                 tqsfx.exe in tqpack's own folder\n"
+    "  --deflate=LIB  libdeflate (level 12, the default) or zlib (level 9)\n"
+    "  -q, --quiet    no progress bar\n"
+    "  -h, --help     show this help\n"
+    "\n"
+    "The same input gives the same bytes.\n";
 
 // One option of a command. Value receives the text of an option that takes one; Flag is set by
 // one that does not.
@@ -134,6 +158,19 @@ static int ParseArguments(const std::string& command, const char* usage, int arg
     return -1;
 }
 
+// The setup.exe installed under tqpack's own prefix, or empty when there is none.
+static std::string InstalledSetup()
+{
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return std::string();
+    std::string folder(self, static_cast<size_t>(length));
+    folder.resize(folder.find_last_of('/') + 1);
+    std::string setup = folder + TQ_INSTALLED_SETUP;
+    return IsRegularFile(setup) ? setup : std::string();
+}
+
 static int ReportProblems(const char* command, const std::string& what, const Problems& problems)
 {
     std::fprintf(stderr, "tqpack %s: %s:\n", command, what.c_str());
@@ -161,9 +198,12 @@ static int RunBuild(int argc, char** argv)
         return parsed;
     if (!positional.empty())
         return UsageError("build", "unexpected argument " + positional[0]);
-    if (options.SetupPath.empty() || options.PayloadFolder.empty() || options.TextsFolder.empty()
-        || options.OutFolder.empty())
-        return UsageError("build", "--setup, --payload, --texts and --out are all needed");
+    if (options.SetupPath.empty())
+        options.SetupPath = InstalledSetup();
+    if (options.PayloadFolder.empty() || options.TextsFolder.empty() || options.OutFolder.empty())
+        return UsageError("build", "--payload, --texts and --out are all needed");
+    if (options.SetupPath.empty())
+        return UsageError("build", "--setup is needed: no setup.exe is installed under tqpack's prefix");
     if (deflate == "zlib")
         options.UseCompressor = Compressor::Zlib;
     else if (!deflate.empty() && deflate != "libdeflate")
@@ -196,17 +236,54 @@ static int RunFolderCommand(const char* command, const char* usage, int argc, ch
     if (parsed != -1)
         return parsed;
     if (positional.size() != 1)
-        return UsageError(command, positional.empty() ? "no distribution folder given" : "one distribution folder, please");
+        return UsageError(
+            command, positional.empty() ? "no distribution folder given" : "one distribution folder, please");
     Problems problems;
     const std::string& folder = positional[0];
+    bool bundle = IsRegularFile(folder); // a bundle is one file, a distribution a folder
     if (std::strcmp(command, "list") == 0) {
-        if (!ListDistribution(folder, verbose, problems))
+        if (!(bundle ? ListBundle(folder, verbose, problems) : ListDistribution(folder, verbose, problems)))
             return ReportProblems(command, "cannot list " + folder, problems);
         return ExitSuccess;
     }
-    if (!VerifyDistribution(folder, problems))
+    if (!(bundle ? VerifyBundle(folder, problems) : VerifyDistribution(folder, problems)))
         return ReportProblems(command, folder + " would not install", problems);
     std::printf("tqpack verify: %s would install\n", folder.c_str());
+    return ExitSuccess;
+}
+
+static int RunBundle(int argc, char** argv)
+{
+    BundleOptions options;
+    std::string deflate;
+    bool quiet = false;
+    std::vector<std::string> positional;
+    int parsed = ParseArguments("bundle", BundleUsage, argc, argv,
+                                {{"--out", 0, &options.OutFile, nullptr},
+                                 {"--stub", 0, &options.StubPath, nullptr},
+                                 {"--deflate", 0, &deflate, nullptr},
+                                 {"--quiet", 'q', nullptr, &quiet}},
+                                positional);
+    if (parsed != -1)
+        return parsed;
+    if (positional.size() > 1)
+        return UsageError("bundle", "one distribution folder, please");
+    if (positional.empty() || options.OutFile.empty())
+        return UsageError("bundle", "a distribution folder and --out are needed");
+    options.DistFolder = positional[0];
+    if (deflate == "zlib")
+        options.UseCompressor = Compressor::Zlib;
+    else if (!deflate.empty() && deflate != "libdeflate")
+        return UsageError("bundle", "--deflate takes libdeflate or zlib");
+    options.ShowProgress = !quiet && isatty(STDERR_FILENO);
+
+    PackStats stats;
+    Problems problems;
+    if (!BundleDistribution(options, stats, problems))
+        return ReportProblems("bundle", "cannot bundle " + options.DistFolder, problems);
+    std::printf("tqpack bundle: wrote %s: the self-extractor and %d files, %llu bytes packed into %llu\n",
+                options.OutFile.c_str(), stats.Entries, static_cast<unsigned long long>(stats.StoredBytes),
+                static_cast<unsigned long long>(stats.ArchiveBytes));
     return ExitSuccess;
 }
 
@@ -221,6 +298,8 @@ int main(int argc, char** argv)
         return RunFolderCommand("verify", VerifyUsage, argc - 2, argv + 2);
     if (command == "list")
         return RunFolderCommand("list", ListUsage, argc - 2, argv + 2);
+    if (command == "bundle")
+        return RunBundle(argc - 2, argv + 2);
     if (command == "help") {
         std::fputs(MainUsage, stdout);
         return ExitSuccess;

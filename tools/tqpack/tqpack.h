@@ -65,20 +65,30 @@ struct PackStats {
     int Entries = 0;
 };
 enum class Compressor { Libdeflate, Zlib };
+struct ArchiveOptions {
+    std::string Password = DefaultPassword;
+    bool Encrypt = true;                 // every entry with the traditional cipher
+    Compressor UseCompressor = Compressor::Libdeflate;
+    // Bytes written in front of the archive (a self-extractor's program). Offsets in the central
+    // directory count from the start of the file, so other ZIP readers find the entries too.
+    std::vector<unsigned char> Prefix;
+};
+// The sizes of the files together, the total of a progress bar over packing them.
+uint64_t FilesSize(const std::vector<PayloadFile>& files);
 // progress, when given, is advanced by each file's size as the file is packed.
 bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files,
-                  const std::string& password, Compressor compressor, PackStats& stats,
-                  Problems& problems, ProgressBar* progress = nullptr);
+                  const ArchiveOptions& options, PackStats& stats, Problems& problems,
+                  ProgressBar* progress = nullptr);
 uint32_t Crc32(uint32_t crc, const unsigned char* data, size_t size);
 // Raw Deflate (RFC 1951) of data at the library's strongest level; false when it fails.
 bool DeflateData(Compressor compressor, const std::vector<unsigned char>& data,
                  std::vector<unsigned char>& output);
 
 // ---- archive reading (zipread.cpp); ArchiveEntry is in tools/common/archive.h ----
-// Walks the local headers in file order, as the extraction engine does, then checks the
-// central directory against them.
+// Walks the local headers in file order from start, as the extraction engine does, then
+// checks the central directory against them. HeaderOffset counts from the start of the file.
 bool ReadArchiveEntries(const std::string& archivePath, std::vector<ArchiveEntry>& entries,
-                        Problems& problems);
+                        Problems& problems, uint64_t start = 0);
 // Empty when the engine can extract a file of this name into the install folder safely,
 // otherwise the reason.
 std::string CheckPayloadName(const std::string& name);
@@ -101,5 +111,28 @@ bool ListDistribution(const std::string& distFolder, bool verbose, Problems& pro
 // Test run of the extraction engine over an archive with the default password and CRC errors
 // reported; false with the engine's messages when the run ends in an error.
 bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems);
+// The same run extracting into destFolder (keep-paths off), or a test run when it is null; the
+// archive begins at startOffset in its file.
+bool RunEngine(const std::string& archivePath, uint32_t startOffset, const char* destFolder,
+               Problems& problems);
+
+// ---- self-extracting bundles (bundle.cpp) ----
+// A bundle is the self-extractor (tqsfx.exe) with an archive of a distribution folder appended
+// behind its PE image: stored or deflated, not encrypted, every file with its own time.
+constexpr const char StubProgramName[] = "tqsfx.exe";
+struct BundleOptions {
+    std::string DistFolder;
+    std::string OutFile;
+    std::string StubPath;  // empty: tqsfx.exe in tqpack's own folder
+    Compressor UseCompressor = Compressor::Libdeflate;
+    bool ShowProgress = false;   // a progress bar on standard error while the files are packed
+};
+// Verifies the distribution first; writes nothing when it would not install.
+bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems& problems);
+// Everything the self-extractor and setup will meet: the program, the archive behind it and
+// its entries, the distribution's files with the times setup compares, and then the
+// distribution itself after the engine has unpacked it into a scratch folder.
+bool VerifyBundle(const std::string& bundlePath, Problems& problems);
+bool ListBundle(const std::string& bundlePath, bool verbose, Problems& problems);
 
 #endif

@@ -88,16 +88,18 @@ static void CheckEntries(const std::vector<ArchiveEntry>& entries, Problems& pro
                            + ", the main program that setup puts in place");
 }
 
-// The engine's test run, as setup's request would run it but with nothing written: the
-// built-in password, and a CRC mismatch (or Deflate data that does not decode to its end)
-// reported, so a damaged or wrongly encrypted payload is found.
-bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
+// The engine's run as setup's request would run it: the built-in password, and a CRC mismatch
+// (or Deflate data that does not decode to its end) reported, so a damaged or wrongly encrypted
+// archive is found. A test run writes nothing.
+bool RunEngine(const std::string& archivePath, uint32_t startOffset, const char* destFolder,
+               Problems& problems)
 {
 #ifdef TQPACK_WITH_ENGINE
     ExtractRequest request{};
     request.ReportCrcErrors = 1;
     request.ArchivePath = archivePath.c_str();
-    request.DestFolder = nullptr; // test run
+    request.DestFolder = destFolder;
+    request.StartOffset = static_cast<int>(startOffset);
     size_t problemsBefore = problems.size();
     EngineMessages = &problems;
     SetMessageBoxSink(CollectEngineMessage);
@@ -105,20 +107,28 @@ bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
     SetMessageBoxSink(nullptr);
     EngineMessages = nullptr;
     if (ran != 1) {
-        problems.push_back("the extraction engine refused the test run");
+        problems.push_back("the extraction engine refused the run");
         return false;
     }
     if (request.Result != 0 || problems.size() != problemsBefore) {
-        problems.push_back("the extraction engine's test run of " + archivePath + " ended with result "
-                           + std::to_string(request.Result) + " (setup would fail to install)");
+        problems.push_back("the extraction engine's " + std::string(destFolder ? "extraction" : "test run")
+                           + " of " + archivePath + " ended with result " + std::to_string(request.Result)
+                           + " (setup would fail to install)");
         return false;
     }
     return true;
 #else
+    (void)startOffset;
+    (void)destFolder;
     problems.push_back("this tqpack was built without the extraction engine, so " + archivePath
-                       + " was not test-run");
+                       + " was not run through it");
     return false;
 #endif
+}
+
+bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
+{
+    return RunEngine(archivePath, 0, nullptr, problems);
 }
 
 bool VerifyDistribution(const std::string& distFolder, Problems& problems)

@@ -96,12 +96,14 @@ static bool ReadCentralEntry(FILE* file, const ArchiveEntry* local, Problems& pr
 }
 
 bool ReadArchiveEntries(const std::string& archivePath, std::vector<ArchiveEntry>& entries,
-                        Problems& problems)
+                        Problems& problems, uint64_t start)
 {
     entries.clear();
     FILE* file = std::fopen(archivePath.c_str(), "rb");
-    if (!file) {
+    if (!file || std::fseek(file, static_cast<long>(start), SEEK_SET) != 0) {
         problems.push_back("cannot open " + archivePath);
+        if (file)
+            std::fclose(file);
         return false;
     }
     size_t problemsBefore = problems.size();

@@ -26,6 +26,8 @@ import struct
 import sys
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
+# VERSION.DLL is missing on purpose: setup binds it at run time, so that no library of that name
+# is loaded from setup's own folder.
 SYSTEM_LIBRARIES = {'KERNEL32.DLL', 'USER32.DLL', 'GDI32.DLL', 'ADVAPI32.DLL', 'COMCTL32.DLL', 'MSVCRT.DLL'}
 CONTINUATION_IDS = [1040, 1041, 1042, 1045, 1047, 1048]
 # Functions that the oldest Windows the version check admits lacks, which must therefore never be

@@ -262,6 +262,23 @@ static int RunEngine(const Options& options, Plan& plan)
             return ExitDiskFull;
         }
         ScratchFolder = pattern;
+        // The engine builds output paths here that a test of the whole archive never builds.
+        std::vector<PlannedEntry> testable;
+        for (const PlannedEntry& planned : plan.Run) {
+            std::string refusal = OutputRefusal(ScratchFolder, EngineBaseName(planned.Entry.Name));
+            if (refusal.empty()) {
+                testable.push_back(planned);
+            } else {
+                Report(options.Archive, planned.Entry.Name, "not tested alone: " + refusal
+                                                                + "; a test of the whole archive takes it");
+                RunStatus = WorseStatus(RunStatus, ExitWarning);
+            }
+        }
+        plan.Run = testable;
+        if (plan.Run.empty()) {   // an empty name list would choose every entry
+            RemoveScratchFolder();
+            return RunStatus;
+        }
     }
 
     SetMessageBoxSink(OnEngineMessageBox);

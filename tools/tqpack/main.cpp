@@ -5,7 +5,9 @@
 // list of the problems found.
 #include "tqpack.h"
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -155,6 +157,19 @@ static int ParseArguments(const std::string& command, const char* usage, int arg
     return -1;
 }
 
+// The setup.exe installed under tqpack's own prefix, or empty when there is none.
+static std::string InstalledSetup()
+{
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return std::string();
+    std::string folder(self, static_cast<size_t>(length));
+    folder.resize(folder.find_last_of('/') + 1);
+    std::string setup = folder + TQ_INSTALLED_SETUP;
+    return IsRegularFile(setup) ? setup : std::string();
+}
+
 static int ReportProblems(const char* command, const std::string& what, const Problems& problems)
 {
     std::fprintf(stderr, "tqpack %s: %s:\n", command, what.c_str());
@@ -182,9 +197,12 @@ static int RunBuild(int argc, char** argv)
         return parsed;
     if (!positional.empty())
         return UsageError("build", "unexpected argument " + positional[0]);
-    if (options.SetupPath.empty() || options.PayloadFolder.empty() || options.TextsFolder.empty()
-        || options.OutFolder.empty())
-        return UsageError("build", "--setup, --payload, --texts and --out are all needed");
+    if (options.SetupPath.empty())
+        options.SetupPath = InstalledSetup();
+    if (options.PayloadFolder.empty() || options.TextsFolder.empty() || options.OutFolder.empty())
+        return UsageError("build", "--payload, --texts and --out are all needed");
+    if (options.SetupPath.empty())
+        return UsageError("build", "--setup is needed: no setup.exe is installed under tqpack's prefix");
     if (deflate == "zlib")
         options.UseCompressor = Compressor::Zlib;
     else if (!deflate.empty() && deflate != "libdeflate")
@@ -217,7 +235,8 @@ static int RunFolderCommand(const char* command, const char* usage, int argc, ch
     if (parsed != -1)
         return parsed;
     if (positional.size() != 1)
-        return UsageError(command, positional.empty() ? "no distribution folder given" : "one distribution folder, please");
+        return UsageError(
+            command, positional.empty() ? "no distribution folder given" : "one distribution folder, please");
     Problems problems;
     const std::string& folder = positional[0];
     bool bundle = IsRegularFile(folder); // a bundle is one file, a distribution a folder

@@ -124,7 +124,9 @@ int ParseCommandLine(int argc, char** argv, Options& options)
     if (overwrite && never)
         return UsageError("-o and -n exclude each other");
     options.Mode = test ? RunMode::Test : list ? RunMode::List : RunMode::Extract;
-    options.Policy = overwrite ? OverwritePolicy::Overwrite : never ? OverwritePolicy::Never : OverwritePolicy::Stop;
+    options.Policy = overwrite ? OverwritePolicy::Overwrite
+        : never                ? OverwritePolicy::Never
+                               : OverwritePolicy::Stop;
     options.Archive = argv[optind];
     for (int i = optind + 1; i < argc; ++i)
         options.Names.push_back(argv[i]);

@@ -146,8 +146,8 @@ static bool FindArchive(const std::string& given, std::string& found)
 static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntry& local)
 {
     unsigned char fixed[LocalHeaderSize];
-    if (fseeko(file, (off_t)central.HeaderOffset, SEEK_SET) != 0 || fread(fixed, 1, sizeof fixed, file) != sizeof fixed
-        || Get32(fixed) != LocalHeaderSignature)
+    if (fseeko(file, (off_t)central.HeaderOffset, SEEK_SET) != 0
+        || fread(fixed, 1, sizeof fixed, file) != sizeof fixed || Get32(fixed) != LocalHeaderSignature)
         return false;
     local = central;
     local.Flags = Get16(fixed + 6);
@@ -164,7 +164,8 @@ static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntr
 static std::string CannotExtract(const ArchiveEntry& central, const ArchiveEntry& local, bool ignoreCrc)
 {
     if (local.Method != MethodStored && local.Method != MethodDeflated)
-        return "compression method " + std::to_string(local.Method) + " is not supported (only stored and deflated)";
+        return "compression method " + std::to_string(local.Method)
+            + " is not supported (only stored and deflated)";
     if (local.Flags & FlagStrongEncryption)
         return "strong encryption is not supported (only the traditional ZIP encryption)";
     if (!(local.Flags & FlagDataDescriptor))
@@ -179,7 +180,8 @@ static std::string CannotExtract(const ArchiveEntry& central, const ArchiveEntry
 }
 
 // Entries the NAMEs choose (all when none is given); each NAME that matches nothing is reported.
-static std::vector<bool> ChooseEntries(const Options& options, const std::vector<ArchiveEntry>& entries, int& status)
+static std::vector<bool> ChooseEntries(
+    const Options& options, const std::vector<ArchiveEntry>& entries, int& status)
 {
     std::vector<bool> chosen(entries.size(), options.Names.empty());
     for (const std::string& pattern : options.Names) {
@@ -246,7 +248,8 @@ static bool ApplyPolicy(const Options& options, Plan& plan)
                 plan.Status = WorseStatus(plan.Status, ExitWarning);
             }
             struct stat info;
-            if (exists && first == landedBy.end() && lstat(planned.Target.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+            if (exists && first == landedBy.end() && lstat(planned.Target.c_str(), &info) == 0
+                && S_ISLNK(info.st_mode))
                 links.push_back(planned.Target);
             landedBy.emplace(planned.Target, name);
             kept.push_back(planned);
@@ -339,7 +342,8 @@ int MakePlan(const Options& options, Plan& plan)
         ArchiveEntry local;
         if (!ReadLocalHeader(file, central, local)) {
             fclose(file);
-            Report(options.Archive, central.Name, "damaged: no local header at offset " + std::to_string(central.HeaderOffset));
+            Report(options.Archive, central.Name,
+                "damaged: no local header at offset " + std::to_string(central.HeaderOffset));
             return ExitSevere;
         }
         if (IsFolderEntry(local.Name)) {
@@ -376,8 +380,9 @@ int MakePlan(const Options& options, Plan& plan)
         }
         PlannedEntry planned{entry, std::string()};
         if (extract) {
-            std::string below = options.KeepPaths ? entry.Name.substr(entry.Name[0] == '/' || entry.Name[0] == '\\')
-                                                  : EngineBaseName(entry.Name);
+            std::string below = options.KeepPaths
+                ? entry.Name.substr(entry.Name[0] == '/' || entry.Name[0] == '\\')
+                : EngineBaseName(entry.Name);
             size_t separator = !options.Destination.empty() && options.Destination.back() != '/';
             if (!StaysInsideFolder(below)) {
                 Report(options.Archive, entry.Name, "refused: the name leads out of the destination folder");

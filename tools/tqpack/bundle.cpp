@@ -68,7 +68,9 @@ bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems
     std::vector<PayloadFile> files;
     for (const std::string& name : DistributionFileNames())
         files.push_back({name, JoinPath(options.DistFolder, name)});
-    return WriteArchive(options.OutFile, files, archive, stats, problems);
+    ProgressBar bar;
+    StartProgress(bar, stderr, FilesSize(files), options.ShowProgress);
+    return WriteArchive(options.OutFile, files, archive, stats, problems, &bar);
 }
 
 // The entries the self-extractor and setup need, with the times setup will compare.

@@ -81,6 +81,7 @@ static const char BundleUsage[] =
     "  --stub=PATH    the self-extractor (a Windows build's sfx/tqsfx.exe); by default the\n"
     "                 one installed under tqpack's prefix (share/tessel/tqsfx.exe)\n"
     "  --deflate=LIB  libdeflate (level 12, the default) or zlib (level 9)\n"
+    "  -q, --quiet    no progress bar\n"
     "  -h, --help     show this help\n"
     "\n"
     "The same input gives the same bytes.\n";
@@ -256,11 +257,13 @@ static int RunBundle(int argc, char** argv)
 {
     BundleOptions options;
     std::string deflate;
+    bool quiet = false;
     std::vector<std::string> positional;
     int parsed = ParseArguments("bundle", BundleUsage, argc, argv,
                                 {{"--out", 0, &options.OutFile, nullptr},
                                  {"--stub", 0, &options.StubPath, nullptr},
-                                 {"--deflate", 0, &deflate, nullptr}},
+                                 {"--deflate", 0, &deflate, nullptr},
+                                 {"--quiet", 'q', nullptr, &quiet}},
                                 positional);
     if (parsed != -1)
         return parsed;
@@ -277,6 +280,7 @@ static int RunBundle(int argc, char** argv)
         options.UseCompressor = Compressor::Zlib;
     else if (!deflate.empty() && deflate != "libdeflate")
         return UsageError("bundle", "--deflate takes libdeflate or zlib");
+    options.ShowProgress = !quiet && isatty(STDERR_FILENO);
 
     PackStats stats;
     Problems problems;

@@ -78,8 +78,8 @@ static const char BundleUsage[] =
     "Windows, FILE.exe unpacks them into a new temporary folder, runs setup.exe with -argv0 and\n"
     "its own path, and removes the folder afterwards.\n"
     "\n"
-    "  --stub=PATH    the self-extractor (a Windows build's sfx/tqsfx.exe); by default\n"
-    "                 tqsfx.exe in tqpack's own folder\n"
+    "  --stub=PATH    the self-extractor (a Windows build's sfx/tqsfx.exe); by default the\n"
+    "                 one installed under tqpack's prefix (share/tessel/tqsfx.exe)\n"
     "  --deflate=LIB  libdeflate (level 12, the default) or zlib (level 9)\n"
     "  -q, --quiet    no progress bar\n"
     "  -h, --help     show this help\n"
@@ -158,8 +158,9 @@ static int ParseArguments(const std::string& command, const char* usage, int arg
     return -1;
 }
 
-// The setup.exe installed under tqpack's own prefix, or empty when there is none.
-static std::string InstalledSetup()
+// A file installed under tqpack's own prefix (its path relative to tqpack's folder), or empty
+// when there is none.
+static std::string InstalledFile(const char* relative)
 {
     char self[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -167,8 +168,8 @@ static std::string InstalledSetup()
         return std::string();
     std::string folder(self, static_cast<size_t>(length));
     folder.resize(folder.find_last_of('/') + 1);
-    std::string setup = folder + TQ_INSTALLED_SETUP;
-    return IsRegularFile(setup) ? setup : std::string();
+    std::string file = folder + relative;
+    return IsRegularFile(file) ? file : std::string();
 }
 
 static int ReportProblems(const char* command, const std::string& what, const Problems& problems)
@@ -199,7 +200,7 @@ static int RunBuild(int argc, char** argv)
     if (!positional.empty())
         return UsageError("build", "unexpected argument " + positional[0]);
     if (options.SetupPath.empty())
-        options.SetupPath = InstalledSetup();
+        options.SetupPath = InstalledFile(TQ_INSTALLED_SETUP);
     if (options.PayloadFolder.empty() || options.TextsFolder.empty() || options.OutFolder.empty())
         return UsageError("build", "--payload, --texts and --out are all needed");
     if (options.SetupPath.empty())
@@ -270,6 +271,10 @@ static int RunBundle(int argc, char** argv)
         return UsageError("bundle", "one distribution folder, please");
     if (positional.empty() || options.OutFile.empty())
         return UsageError("bundle", "a distribution folder and --out are needed");
+    if (options.StubPath.empty())
+        options.StubPath = InstalledFile(TQ_INSTALLED_STUB);
+    if (options.StubPath.empty())
+        return UsageError("bundle", "--stub is needed: no tqsfx.exe is installed under tqpack's prefix");
     options.DistFolder = positional[0];
     if (deflate == "zlib")
         options.UseCompressor = Compressor::Zlib;

@@ -238,13 +238,14 @@ int ListEntries(const Options& options)
     return status;
 }
 
-// Applies the overwrite policy to the planned entries. Returns false when the run must stop.
-static bool ApplyPolicy(const Options& options, Plan& plan)
+// Applies the overwrite policy to the planned entries. Returns false when the run must stop;
+// links receives the symbolic links that -o replaces.
+static bool ApplyPolicy(const Options& options, Plan& plan, std::vector<std::string>& links)
 {
     std::vector<PlannedEntry> kept;
     std::map<std::string, std::string> landedBy;   // output path -> the entry that lands there first
-    std::vector<std::string> links;                // symbolic links that -o replaces
     size_t stopped = 0;
+    bool clash = false;
     for (PlannedEntry& planned : plan.Run) {
         const std::string& name = planned.Entry.Name;
         auto first = landedBy.find(planned.Target);
@@ -271,19 +272,17 @@ static bool ApplyPolicy(const Options& options, Plan& plan)
             // otherwise bury the hint.
             if (++stopped <= ShownClashes)
                 Report(options.Archive, name, problem);
+            clash = clash || first != landedBy.end();
         }
     }
     if (stopped > ShownClashes)
         Report(options.Archive, "", "and " + std::to_string(stopped - ShownClashes) + " more");
     if (stopped != 0) {
         fprintf(stderr, "tqunzip: nothing extracted: -o overwrites, -n keeps existing files%s\n",
-                options.KeepPaths ? "" : ", -k keeps the entries' folders apart");
+                clash && !options.KeepPaths ? ", -k keeps the entries' folders apart" : "");
         plan.Status = WorseStatus(plan.Status, ExitWarning);
         return false;
     }
-    // A link is replaced by the file, never written through to where it points.
-    for (const std::string& link : links)
-        unlink(link.c_str());
     plan.Run = kept;
     return true;
 }
@@ -408,10 +407,14 @@ int MakePlan(const Options& options, Plan& plan)
     if (!extract)
         return -1;
 
-    if (!ApplyPolicy(options, plan))
+    std::vector<std::string> links;
+    if (!ApplyPolicy(options, plan, links))
         return plan.Status;
     if (!CheckLeftOut(options, candidates, plan))
         return WorseStatus(plan.Status, ExitDamaged);
+    // A link is replaced by the file, never written through to where it points.
+    for (const std::string& link : links)
+        unlink(link.c_str());
 
     if (plan.Run.empty() && folders.empty())
         return -1;

@@ -283,6 +283,7 @@ static bool ApplyPolicy(const Options& options, Plan& plan, std::vector<std::str
         plan.Status = WorseStatus(plan.Status, ExitWarning);
         return false;
     }
+    plan.WholeArchive = plan.WholeArchive && kept.size() == plan.Run.size();
     plan.Run = kept;
     return true;
 }

@@ -296,7 +296,9 @@ static int RunEngine(const Options& options, Plan& plan)
     request.ReportCrcErrors = options.IgnoreCrc ? 0 : 1;
     request.ArchivePath = plan.EnginePath.c_str();
     request.DestFolder = testAll ? nullptr : test ? ScratchFolder.c_str() : options.Destination.c_str();
-    request.NameList = testAll ? nullptr : BuildNameList(plan);
+    // The engine looks each entry up in the name list from its start; the whole archive needs
+    // none, which keeps an archive of many entries from costing entries times names.
+    request.NameList = plan.WholeArchive ? nullptr : BuildNameList(plan);
     request.KeepPaths = test ? 0 : options.KeepPaths;
     request.StartOffset = options.StartOffset;
     request.SkipEmpty = options.SkipEmpty;

@@ -68,7 +68,7 @@ struct Plan {
     std::string EnginePath;               // the archive path as handed to the engine
     std::vector<ArchiveEntry> Entries;    // every entry, central directory order
     std::vector<PlannedEntry> Run;        // what the engine decodes, in file order
-    bool WholeArchive = false;            // Run is every entry the engine would test anyway
+    bool WholeArchive = false;            // Run is every entry the engine decodes without a name list
     int Status = ExitOk;                  // worst outcome found while planning
 };
 

@@ -13,73 +13,82 @@
 
 static const char MainUsage[] =
     "Usage: tqpack COMMAND [OPTION]...\n"
-    "Build, verify, list and bundle a distribution folder of the Tessel setup program.\n"
+    "Build, verify, list and bundle a distribution of the Tessel setup program.\n"
     "\n"
     "Commands:\n"
-    "  build    make a distribution folder (setup.exe, setup.tq, the seven text files)\n"
+    "  build    make a distribution folder (setup.exe, setup.tq, the text files)\n"
     "  verify   check that a distribution folder (or a bundle) would install\n"
-    "  list     list the payload archive of a distribution folder (or a bundle's archive)\n"
-    "  bundle   make the one file to download: the self-extractor with a distribution appended\n"
+    "  list     list the payload of a distribution folder (or a bundle's archive)\n"
+    "  bundle   make the one file to download: the self-extractor and a distribution\n"
     "\n"
-    "  -h, --help     show this help (`tqpack COMMAND --help` describes each command)\n"
+    "  -h, --help     show this help; `tqpack COMMAND --help` describes a command\n"
     "      --version  show the version\n"
     "\n"
     "Exit status: 0 success, 1 problems found (listed), 64 usage error.\n";
 
 static const char BuildUsage[] =
-    "Usage: tqpack build --setup SETUP.EXE --payload DIR --texts DIR --out DIST [OPTION]...\n"
+    "Usage: tqpack build --setup=SETUP.EXE --payload=DIR --texts=DIR --out=DIST\n"
+    "                    [OPTION]...\n"
     "\n"
-    "Writes DIST/setup.exe (a copy keeping its last-write time), DIST/setup.tq (every file of\n"
-    "the payload folder, deflated or stored, encrypted) and the seven text files README.TXT,\n"
-    "TESSEL.TXT, LICENSE.TXT, VENDOR.TXT, WHATSNEW.TXT, FILE_ID.DIZ and ORDER.TXT from the\n"
-    "text folder, stamped with setup.exe's exact last-write time.\n"
+    "Writes DIST/setup.exe (a copy keeping its last-write time), DIST/setup.tq\n"
+    "(every file of the payload folder, deflated or stored, encrypted) and the\n"
+    "seven text files README.TXT, TESSEL.TXT, LICENSE.TXT, VENDOR.TXT,\n"
+    "WHATSNEW.TXT, FILE_ID.DIZ and ORDER.TXT from the text folder, stamped with\n"
+    "setup.exe's exact last-write time.\n"
     "\n"
-    "The payload folder must be flat and hold the main program, either as tessel32.ex_ or as\n"
-    "TESSEL32.EXE (stored as tessel32.ex_; setup renames it back when it installs). File names\n"
-    "must be printable ASCII without \\ / : < > \" | ? *, and short enough for setup to write\n"
-    "them into its longest proposed install folder.\n"
+    "The payload folder must be flat and hold the main program, either as\n"
+    "tessel32.ex_ or as TESSEL32.EXE (stored as tessel32.ex_; setup renames it back\n"
+    "when it installs). File names must be printable ASCII without\n"
+    "\\ / : < > \" | ? *, and short enough for setup to write them into its longest\n"
+    "proposed install folder.\n"
     "\n"
+    "  --setup=FILE      the setup program; by default the one installed under\n"
+    "                    tqpack's prefix (share/tessel/setup.exe)\n"
     "  --deflate=LIB     libdeflate (level 12, the default) or zlib (level 9)\n"
-    "  --password=TEXT   accepted only as setup's built-in password: setup decrypts the payload\n"
-    "                    with that one alone, so any other would make a distribution that\n"
-    "                    cannot install\n"
+    "  --password=TEXT   accepted only as setup's built-in password: setup decrypts\n"
+    "                    the payload with that one alone, so any other would make a\n"
+    "                    distribution that cannot install\n"
     "  -q, --quiet       no progress bar\n"
     "  -h, --help        show this help\n"
     "\n"
-    "The same input gives the same bytes: entries are sorted by name and the encryption headers\n"
-    "come from a generator seeded by each entry's name and content, or by SOURCE_DATE_EPOCH.\n";
+    "The same input gives the same bytes: entries are sorted by name and the\n"
+    "encryption headers come from a generator seeded by each entry's name and\n"
+    "content, or by SOURCE_DATE_EPOCH.\n";
 
 static const char VerifyUsage[] =
     "Usage: tqpack verify DIST|BUNDLE.exe\n"
     "\n"
-    "Checks what setup checks (setup.exe, setup.tq and the seven text files present, each text\n"
-    "file last written at exactly setup.exe's time), walks the payload's records and runs the\n"
-    "extraction engine in a test run over it with the built-in password, CRC errors reported.\n"
-    "A bundle: the archive behind the self-extractor is found and walked, it holds the\n"
-    "distribution's files with the text files stored at setup.exe's time, and the engine\n"
-    "unpacks it into a scratch folder, which must then pass as a distribution folder.\n"
-    "Exits 0 when the distribution would install, 1 with the list of problems otherwise.\n";
+    "Checks what setup checks (setup.exe, setup.tq and the seven text files\n"
+    "present, each text file last written at exactly setup.exe's time), walks the\n"
+    "payload's records and runs the extraction engine in a test run over it with\n"
+    "the built-in password, CRC errors reported. A bundle: the archive behind the\n"
+    "self-extractor is found and walked, it holds the distribution's files with the\n"
+    "text files stored at setup.exe's time, and the engine unpacks it into a\n"
+    "scratch folder, which must then pass as a distribution folder. Exits 0 when\n"
+    "the distribution would install, 1 with the list of problems otherwise.\n";
 
 static const char ListUsage[] =
     "Usage: tqpack list [-v] DIST|BUNDLE.exe\n"
     "\n"
-    "Lists the entries of DIST/setup.tq, or of the archive behind a bundle's self-extractor, as\n"
-    "tqunzip -l does: size, packed size, method, ratio, date and time (the stored MS-DOS time,\n"
-    "local), CRC-32, an encryption mark (*) and the name, then the totals.\n"
+    "Lists the entries of DIST/setup.tq, or of the archive behind a bundle's\n"
+    "self-extractor, as tqunzip -l does: size, packed size, method, ratio, date and\n"
+    "time (the stored MS-DOS time, local), CRC-32, an encryption mark (*) and the\n"
+    "name, then the totals.\n"
     "\n"
     "  -v, --verbose  add the seconds, each entry's local header offset and notes\n";
 
 static const char BundleUsage[] =
-    "Usage: tqpack bundle DIST --out FILE.exe [OPTION]...\n"
+    "Usage: tqpack bundle DIST --out=FILE.exe [OPTION]...\n"
     "\n"
-    "Verifies DIST as `verify` does, then writes FILE.exe: the self-extractor followed by a ZIP\n"
-    "archive of setup.exe, setup.tq and the seven text files (deflated or stored, not\n"
-    "encrypted, each with its own time; offsets count from the start of FILE.exe). Run on\n"
-    "Windows, FILE.exe unpacks them into a new temporary folder, runs setup.exe with -argv0 and\n"
-    "its own path, and removes the folder afterwards.\n"
+    "Verifies DIST as `verify` does, then writes FILE.exe: the self-extractor\n"
+    "followed by a ZIP archive of setup.exe, setup.tq and the seven text files\n"
+    "(deflated or stored, not encrypted, each with its own time; offsets count from\n"
+    "the start of FILE.exe). Run on Windows, FILE.exe unpacks them into a new\n"
+    "temporary folder, runs setup.exe with -argv0 and its own path, and removes the\n"
+    "folder afterwards.\n"
     "\n"
-    "  --stub=PATH    the self-extractor (a Windows build's sfx/tqsfx.exe); by default\n"
-    "                 tqsfx.exe in tqpack's own folder\n"
+    "  --stub=PATH    the self-extractor, a Windows build's tqsfx.exe; by default\n"
+    "                 the one installed under tqpack's prefix (share/tessel)\n"
     "  --deflate=LIB  libdeflate (level 12, the default) or zlib (level 9)\n"
     "  -q, --quiet    no progress bar\n"
     "  -h, --help     show this help\n"
@@ -158,8 +167,9 @@ static int ParseArguments(const std::string& command, const char* usage, int arg
     return -1;
 }
 
-// The setup.exe installed under tqpack's own prefix, or empty when there is none.
-static std::string InstalledSetup()
+// A file installed under tqpack's own prefix (its path relative to tqpack's folder), or empty
+// when there is none.
+static std::string InstalledFile(const char* relative)
 {
     char self[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -167,8 +177,8 @@ static std::string InstalledSetup()
         return std::string();
     std::string folder(self, static_cast<size_t>(length));
     folder.resize(folder.find_last_of('/') + 1);
-    std::string setup = folder + TQ_INSTALLED_SETUP;
-    return IsRegularFile(setup) ? setup : std::string();
+    std::string file = folder + relative;
+    return IsRegularFile(file) ? file : std::string();
 }
 
 static int ReportProblems(const char* command, const std::string& what, const Problems& problems)
@@ -199,7 +209,7 @@ static int RunBuild(int argc, char** argv)
     if (!positional.empty())
         return UsageError("build", "unexpected argument " + positional[0]);
     if (options.SetupPath.empty())
-        options.SetupPath = InstalledSetup();
+        options.SetupPath = InstalledFile(TQ_INSTALLED_SETUP);
     if (options.PayloadFolder.empty() || options.TextsFolder.empty() || options.OutFolder.empty())
         return UsageError("build", "--payload, --texts and --out are all needed");
     if (options.SetupPath.empty())
@@ -270,6 +280,10 @@ static int RunBundle(int argc, char** argv)
         return UsageError("bundle", "one distribution folder, please");
     if (positional.empty() || options.OutFile.empty())
         return UsageError("bundle", "a distribution folder and --out are needed");
+    if (options.StubPath.empty())
+        options.StubPath = InstalledFile(TQ_INSTALLED_STUB);
+    if (options.StubPath.empty())
+        return UsageError("bundle", "--stub is needed: no tqsfx.exe is installed under tqpack's prefix");
     options.DistFolder = positional[0];
     if (deflate == "zlib")
         options.UseCompressor = Compressor::Zlib;

@@ -119,11 +119,10 @@ bool RunEngine(const std::string& archivePath, uint32_t startOffset, const char*
 // ---- self-extracting bundles (bundle.cpp) ----
 // A bundle is the self-extractor (tqsfx.exe) with an archive of a distribution folder appended
 // behind its PE image: stored or deflated, not encrypted, every file with its own time.
-constexpr const char StubProgramName[] = "tqsfx.exe";
 struct BundleOptions {
     std::string DistFolder;
     std::string OutFile;
-    std::string StubPath;  // empty: tqsfx.exe in tqpack's own folder
+    std::string StubPath;  // the self-extractor program
     Compressor UseCompressor = Compressor::Libdeflate;
     bool ShowProgress = false;   // a progress bar on standard error while the files are packed
 };

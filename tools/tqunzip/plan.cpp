@@ -61,8 +61,7 @@ static bool IsFolderEntry(const std::string& name)
     return !name.empty() && (name.back() == '/' || name.back() == '\\');
 }
 
-// The engine's BaseName: the text after the last separator that stands after the first character.
-static std::string EngineBaseName(const std::string& name)
+std::string EngineBaseName(const std::string& name)
 {
     size_t at = name.find_last_of("/\\");
     return at == std::string::npos || at == 0 ? name : name.substr(at + 1);
@@ -70,15 +69,15 @@ static std::string EngineBaseName(const std::string& name)
 
 // The engine's containment rule for the part of an output path below the destination: no
 // root or server in front, no drive or stream (":"), no component of dots and blanks only that
-// Windows would read as the parent folder.
-static bool StaysInsideFolder(const std::string& name)
+// Windows would read as the parent folder. Empty when the name passes, else why not.
+static std::string ContainmentRefusal(const std::string& name)
 {
     if (!name.empty() && (name[0] == '/' || name[0] == '\\'))
-        return false;
+        return "the name starts at a root";
     size_t start = 0;
     for (size_t i = 0; i <= name.size(); ++i) {
         if (i < name.size() && name[i] == ':')
-            return false;
+            return "the name holds a \":\", a drive or stream on Windows";
         if (i == name.size() || name[i] == '/' || name[i] == '\\') {
             int dots = 0;
             bool onlyDots = true;
@@ -89,11 +88,22 @@ static bool StaysInsideFolder(const std::string& name)
                     onlyDots = false;
             }
             if (onlyDots && dots >= 2)
-                return false;
+                return "the name leads out of the destination folder";
             start = i + 1;
         }
     }
-    return true;
+    return std::string();
+}
+
+std::string OutputRefusal(const std::string& folder, const std::string& below)
+{
+    std::string refusal = ContainmentRefusal(below);
+    if (!refusal.empty())
+        return refusal;
+    size_t separator = !folder.empty() && folder.back() != '/';
+    if (folder.size() + separator + below.size() > EngineOutputPathLimit)
+        return "the output path would be longer than " + std::to_string(EngineOutputPathLimit) + " characters";
+    return std::string();
 }
 
 static std::string Slashed(std::string path)
@@ -228,13 +238,14 @@ int ListEntries(const Options& options)
     return status;
 }
 
-// Applies the overwrite policy to the planned entries. Returns false when the run must stop.
-static bool ApplyPolicy(const Options& options, Plan& plan)
+// Applies the overwrite policy to the planned entries. Returns false when the run must stop;
+// links receives the symbolic links that -o replaces.
+static bool ApplyPolicy(const Options& options, Plan& plan, std::vector<std::string>& links)
 {
     std::vector<PlannedEntry> kept;
     std::map<std::string, std::string> landedBy;   // output path -> the entry that lands there first
-    std::vector<std::string> links;                // symbolic links that -o replaces
     size_t stopped = 0;
+    bool clash = false;
     for (PlannedEntry& planned : plan.Run) {
         const std::string& name = planned.Entry.Name;
         auto first = landedBy.find(planned.Target);
@@ -261,19 +272,18 @@ static bool ApplyPolicy(const Options& options, Plan& plan)
             // otherwise bury the hint.
             if (++stopped <= ShownClashes)
                 Report(options.Archive, name, problem);
+            clash = clash || first != landedBy.end();
         }
     }
     if (stopped > ShownClashes)
         Report(options.Archive, "", "and " + std::to_string(stopped - ShownClashes) + " more");
     if (stopped != 0) {
         fprintf(stderr, "tqunzip: nothing extracted: -o overwrites, -n keeps existing files%s\n",
-                options.KeepPaths ? "" : ", -k keeps the entries' folders apart");
+                clash && !options.KeepPaths ? ", -k keeps the entries' folders apart" : "");
         plan.Status = WorseStatus(plan.Status, ExitWarning);
         return false;
     }
-    // A link is replaced by the file, never written through to where it points.
-    for (const std::string& link : links)
-        unlink(link.c_str());
+    plan.WholeArchive = plan.WholeArchive && kept.size() == plan.Run.size();
     plan.Run = kept;
     return true;
 }
@@ -383,16 +393,9 @@ int MakePlan(const Options& options, Plan& plan)
             std::string below = options.KeepPaths
                 ? entry.Name.substr(entry.Name[0] == '/' || entry.Name[0] == '\\')
                 : EngineBaseName(entry.Name);
-            size_t separator = !options.Destination.empty() && options.Destination.back() != '/';
-            if (!StaysInsideFolder(below)) {
-                Report(options.Archive, entry.Name, "refused: the name leads out of the destination folder");
-                plan.Status = WorseStatus(plan.Status, ExitDamaged);
-                skipped = true;
-                continue;
-            }
-            if (options.Destination.size() + separator + below.size() > EngineOutputPathLimit) {
-                Report(options.Archive, entry.Name, "refused: the output path would be longer than "
-                                                    + std::to_string(EngineOutputPathLimit) + " characters");
+            std::string refusal = OutputRefusal(options.Destination, below);
+            if (!refusal.empty()) {
+                Report(options.Archive, entry.Name, "refused: " + refusal);
                 plan.Status = WorseStatus(plan.Status, ExitDamaged);
                 skipped = true;
                 continue;
@@ -401,14 +404,18 @@ int MakePlan(const Options& options, Plan& plan)
         }
         plan.Run.push_back(planned);
     }
-    plan.WholeArchive = !skipped && options.StartOffset == 0;
+    plan.WholeArchive = !skipped;
     if (!extract)
         return -1;
 
-    if (!ApplyPolicy(options, plan))
+    std::vector<std::string> links;
+    if (!ApplyPolicy(options, plan, links))
         return plan.Status;
     if (!CheckLeftOut(options, candidates, plan))
         return WorseStatus(plan.Status, ExitDamaged);
+    // A link is replaced by the file, never written through to where it points.
+    for (const std::string& link : links)
+        unlink(link.c_str());
 
     if (plan.Run.empty() && folders.empty())
         return -1;
@@ -425,7 +432,7 @@ int MakePlan(const Options& options, Plan& plan)
         }
         for (const std::string& folder : folders) {
             std::string below = Slashed(folder.substr(folder[0] == '/' || folder[0] == '\\'));
-            if (StaysInsideFolder(below))
+            if (ContainmentRefusal(below).empty())
                 made.push_back(JoinPath(options.Destination, below.substr(0, below.size() - 1)));
         }
     }

@@ -43,7 +43,7 @@ target_compile_options(setup PRIVATE ${TQ_WARNINGS})
 target_link_libraries(setup PRIVATE tqcore)
 add_dependencies(setup tqresources)
 
-foreach(part tools sample)
+foreach(part sfx tools sample)
   if(EXISTS ${PROJECT_SOURCE_DIR}/${part}/CMakeLists.txt)
     add_subdirectory(${part})
   endif()

@@ -14,6 +14,7 @@ constexpr size_t EndRecordSize = 22;       // signature included
 constexpr size_t MaxCommentLength = 0xFFFF;
 constexpr int BarWidth = 30;
 constexpr size_t LabelWidth = 40;          // characters of the current item shown beside the bar
+constexpr char NoEndRecord[] = "no end-of-central-directory record: not a ZIP archive, or one cut short";
 
 static uint16_t Get16(const unsigned char* p)
 {
@@ -41,7 +42,7 @@ static DirectoryStatus ReadDirectoryBytes(FILE* file, std::vector<unsigned char>
         return Fail(DirectoryStatus::CannotOpen, reason, strerror(errno));
     long fileSize = ftell(file);
     if (fileSize < (long)EndRecordSize)
-        return Fail(DirectoryStatus::NotAnArchive, reason, "no end-of-central-directory record: not a ZIP archive, or one cut short");
+        return Fail(DirectoryStatus::NotAnArchive, reason, NoEndRecord);
 
     // The end record is the last record; only its comment (at most 65535 bytes) may follow it.
     size_t tailSize = (size_t)fileSize < EndRecordSize + MaxCommentLength
@@ -49,7 +50,8 @@ static DirectoryStatus ReadDirectoryBytes(FILE* file, std::vector<unsigned char>
     std::vector<unsigned char> tail(tailSize);
     long tailStart = fileSize - (long)tailSize;
     if (fseek(file, tailStart, SEEK_SET) != 0 || fread(tail.data(), 1, tailSize, file) != tailSize)
-        return Fail(DirectoryStatus::CannotOpen, reason, ferror(file) ? strerror(errno) : "cannot read the end of the file");
+        return Fail(DirectoryStatus::CannotOpen, reason,
+            ferror(file) ? strerror(errno) : "cannot read the end of the file");
 
     const unsigned char* end = nullptr;
     for (size_t at = tailSize - EndRecordSize + 1; at-- > 0;) {
@@ -60,7 +62,7 @@ static DirectoryStatus ReadDirectoryBytes(FILE* file, std::vector<unsigned char>
         }
     }
     if (end == nullptr)
-        return Fail(DirectoryStatus::NotAnArchive, reason, "no end-of-central-directory record: not a ZIP archive, or one cut short");
+        return Fail(DirectoryStatus::NotAnArchive, reason, NoEndRecord);
 
     count = Get16(end + 10);
     uint32_t directorySize = Get32(end + 12);
@@ -109,13 +111,15 @@ DirectoryStatus ReadCentralDirectory(const std::string& path, std::vector<Archiv
         entry.UncompressedSize = Get32(h + 24);
         int64_t offset = (int64_t)Get32(h + 42) + shift;
         if (offset < 0)
-            return Fail(DirectoryStatus::Damaged, reason, "damaged: a local header offset lies before the file");
+            return Fail(
+                DirectoryStatus::Damaged, reason, "damaged: a local header offset lies before the file");
         entry.HeaderOffset = (uint64_t)offset;
         entries.push_back(entry);
         at += recordSize;
     }
     if (entries.size() != announced)
-        return Fail(DirectoryStatus::Damaged, reason, "damaged: the central directory holds another number of entries than its end record says");
+        return Fail(DirectoryStatus::Damaged, reason,
+            "damaged: the central directory holds another number of entries than its end record says");
     return DirectoryStatus::Read;
 }
 
@@ -233,7 +237,8 @@ void ShowProgress(ProgressBar& bar, uint64_t done, const std::string& label)
     bar.LastPercent = percent;
     bar.LastLabel = label;
     int filled = percent * BarWidth / 100;
-    std::string shown = label.size() > LabelWidth ? "..." + label.substr(label.size() - (LabelWidth - 3)) : label;
+    std::string shown
+        = label.size() > LabelWidth ? "..." + label.substr(label.size() - (LabelWidth - 3)) : label;
     fprintf(bar.Stream, "\r\033[K[%s%s] %3d%%  %s", std::string((size_t)filled, '#').c_str(),
             std::string((size_t)(BarWidth - filled), '-').c_str(), percent, shown.c_str());
     fflush(bar.Stream);

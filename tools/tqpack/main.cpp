@@ -5,7 +5,9 @@
 // list of the problems found.
 #include "tqpack.h"
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -76,9 +78,10 @@ static const char BundleUsage[] =
     "Windows, FILE.exe unpacks them into a new temporary folder, runs setup.exe with -argv0 and\n"
     "its own path, and removes the folder afterwards.\n"
     "\n"
-    "  --stub=PATH    the self-extractor (a Windows build's sfx/tqsfx.exe); by default\n"
-    "                 tqsfx.exe in tqpack's own folder\n"
+    "  --stub=PATH    the self-extractor (a Windows build's sfx/tqsfx.exe); by default the\n"
+    "                 one installed under tqpack's prefix (share/tessel/tqsfx.exe)\n"
     "  --deflate=LIB  libdeflate (level 12, the default) or zlib (level 9)\n"
+    "  -q, --quiet    no progress bar\n"
     "  -h, --help     show this help\n"
     "\n"
     "The same input gives the same bytes.\n";
@@ -155,6 +158,20 @@ static int ParseArguments(const std::string& command, const char* usage, int arg
     return -1;
 }
 
+// A file installed under tqpack's own prefix (its path relative to tqpack's folder), or empty
+// when there is none.
+static std::string InstalledFile(const char* relative)
+{
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return std::string();
+    std::string folder(self, static_cast<size_t>(length));
+    folder.resize(folder.find_last_of('/') + 1);
+    std::string file = folder + relative;
+    return IsRegularFile(file) ? file : std::string();
+}
+
 static int ReportProblems(const char* command, const std::string& what, const Problems& problems)
 {
     std::fprintf(stderr, "tqpack %s: %s:\n", command, what.c_str());
@@ -182,9 +199,12 @@ static int RunBuild(int argc, char** argv)
         return parsed;
     if (!positional.empty())
         return UsageError("build", "unexpected argument " + positional[0]);
-    if (options.SetupPath.empty() || options.PayloadFolder.empty() || options.TextsFolder.empty()
-        || options.OutFolder.empty())
-        return UsageError("build", "--setup, --payload, --texts and --out are all needed");
+    if (options.SetupPath.empty())
+        options.SetupPath = InstalledFile(TQ_INSTALLED_SETUP);
+    if (options.PayloadFolder.empty() || options.TextsFolder.empty() || options.OutFolder.empty())
+        return UsageError("build", "--payload, --texts and --out are all needed");
+    if (options.SetupPath.empty())
+        return UsageError("build", "--setup is needed: no setup.exe is installed under tqpack's prefix");
     if (deflate == "zlib")
         options.UseCompressor = Compressor::Zlib;
     else if (!deflate.empty() && deflate != "libdeflate")
@@ -217,7 +237,8 @@ static int RunFolderCommand(const char* command, const char* usage, int argc, ch
     if (parsed != -1)
         return parsed;
     if (positional.size() != 1)
-        return UsageError(command, positional.empty() ? "no distribution folder given" : "one distribution folder, please");
+        return UsageError(
+            command, positional.empty() ? "no distribution folder given" : "one distribution folder, please");
     Problems problems;
     const std::string& folder = positional[0];
     bool bundle = IsRegularFile(folder); // a bundle is one file, a distribution a folder
@@ -236,11 +257,13 @@ static int RunBundle(int argc, char** argv)
 {
     BundleOptions options;
     std::string deflate;
+    bool quiet = false;
     std::vector<std::string> positional;
     int parsed = ParseArguments("bundle", BundleUsage, argc, argv,
                                 {{"--out", 0, &options.OutFile, nullptr},
                                  {"--stub", 0, &options.StubPath, nullptr},
-                                 {"--deflate", 0, &deflate, nullptr}},
+                                 {"--deflate", 0, &deflate, nullptr},
+                                 {"--quiet", 'q', nullptr, &quiet}},
                                 positional);
     if (parsed != -1)
         return parsed;
@@ -248,11 +271,16 @@ static int RunBundle(int argc, char** argv)
         return UsageError("bundle", "one distribution folder, please");
     if (positional.empty() || options.OutFile.empty())
         return UsageError("bundle", "a distribution folder and --out are needed");
+    if (options.StubPath.empty())
+        options.StubPath = InstalledFile(TQ_INSTALLED_STUB);
+    if (options.StubPath.empty())
+        return UsageError("bundle", "--stub is needed: no tqsfx.exe is installed under tqpack's prefix");
     options.DistFolder = positional[0];
     if (deflate == "zlib")
         options.UseCompressor = Compressor::Zlib;
     else if (!deflate.empty() && deflate != "libdeflate")
         return UsageError("bundle", "--deflate takes libdeflate or zlib");
+    options.ShowProgress = !quiet && isatty(STDERR_FILENO);
 
     PackStats stats;
     Problems problems;

@@ -10,17 +10,19 @@
 
 static const char HelpText[] =
     "Usage: tqunzip [OPTION]... ARCHIVE [NAME]...\n"
-    "Extract, test or list the entries of a ZIP archive with the setup program's extraction\n"
-    "engine. ARCHIVE is tried as given, then with .zip and .ZIP added. NAMEs choose entries by\n"
-    "their stored name (folder/file): * stands for any run of characters, ? for one character,\n"
-    "letter case is ignored.\n"
+    "Extract, test or list the entries of a ZIP archive with the setup program's\n"
+    "extraction engine. ARCHIVE is tried as given, then with .zip and .ZIP added.\n"
+    "NAMEs choose entries by their stored name (folder/file): * stands for any run\n"
+    "of characters, ? for one character; letter case is ignored.\n"
     "\n"
-    "  -d DIR         extract into DIR (created with its parents) instead of the current folder\n"
-    "  -k             keep the entries' folders below the destination (created as needed)\n"
+    "  -d DIR         extract into DIR (created with its parents), not the current\n"
+    "                 folder\n"
+    "  -k             keep the entries' folders below the destination (created)\n"
     "  -o             overwrite existing files\n"
     "  -n             never overwrite: skip entries whose file exists\n"
-    "  -t             test: decode the entries and check their CRC-32, write nothing\n"
-    "  -l             list the entries: size, packed size, method, ratio, time, CRC-32, name\n"
+    "  -t             test: decode the entries, check their CRC-32, write nothing\n"
+    "  -l             list the entries: size, packed size, method, ratio, time,\n"
+    "                 CRC-32, encryption, name\n"
     "  -p PASSWORD    password of encrypted entries (default: setup's built-in one)\n"
     "  -s             skip empty entries\n"
     "  -i             ignore CRC errors\n"
@@ -30,17 +32,21 @@ static const char HelpText[] =
     "  -h, --help     show this help and exit\n"
     "      --version  show the version and exit\n"
     "\n"
-    "Without -o or -n, an existing file, or two entries that land on one file name, stop the\n"
-    "run before anything is written.\n"
+    "Without -o or -n, an existing file, or two entries that land on one file\n"
+    "name, stop the run before anything is written.\n"
     "\n"
     "Exit status:\n"
-    "   0  success                         11  a NAME matched no entry\n"
-    "   1  warnings: entries skipped, or   50  disk full, or an output file could not be\n"
-    "      stopped before overwriting          created or written\n"
-    "   2  a damaged or refused entry      80  interrupted\n"
-    "   3  a damaged archive               81  unsupported method, encryption or streamed entry\n"
-    "   9  archive not found, or no ZIP    82  wrong password\n"
-    "  64  usage error\n";
+    "   0  success\n"
+    "   1  warnings: entries skipped, or the run stopped before overwriting\n"
+    "   2  a damaged or refused entry\n"
+    "   3  a damaged archive\n"
+    "   9  archive not found, or not a ZIP archive\n"
+    "  11  a NAME matched no entry\n"
+    "  50  disk full, or an output file could not be created or written\n"
+    "  64  usage error\n"
+    "  80  interrupted\n"
+    "  81  unsupported method, encryption or streamed entry\n"
+    "  82  wrong password\n";
 
 static int UsageError(const std::string& problem)
 {
@@ -124,7 +130,9 @@ int ParseCommandLine(int argc, char** argv, Options& options)
     if (overwrite && never)
         return UsageError("-o and -n exclude each other");
     options.Mode = test ? RunMode::Test : list ? RunMode::List : RunMode::Extract;
-    options.Policy = overwrite ? OverwritePolicy::Overwrite : never ? OverwritePolicy::Never : OverwritePolicy::Stop;
+    options.Policy = overwrite ? OverwritePolicy::Overwrite
+        : never                ? OverwritePolicy::Never
+                               : OverwritePolicy::Stop;
     options.Archive = argv[optind];
     for (int i = optind + 1; i < argc; ++i)
         options.Names.push_back(argv[i]);

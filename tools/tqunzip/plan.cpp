@@ -61,8 +61,7 @@ static bool IsFolderEntry(const std::string& name)
     return !name.empty() && (name.back() == '/' || name.back() == '\\');
 }
 
-// The engine's BaseName: the text after the last separator that stands after the first character.
-static std::string EngineBaseName(const std::string& name)
+std::string EngineBaseName(const std::string& name)
 {
     size_t at = name.find_last_of("/\\");
     return at == std::string::npos || at == 0 ? name : name.substr(at + 1);
@@ -70,15 +69,15 @@ static std::string EngineBaseName(const std::string& name)
 
 // The engine's containment rule for the part of an output path below the destination: no
 // root or server in front, no drive or stream (":"), no component of dots and blanks only that
-// Windows would read as the parent folder.
-static bool StaysInsideFolder(const std::string& name)
+// Windows would read as the parent folder. Empty when the name passes, else why not.
+static std::string ContainmentRefusal(const std::string& name)
 {
     if (!name.empty() && (name[0] == '/' || name[0] == '\\'))
-        return false;
+        return "the name starts at a root";
     size_t start = 0;
     for (size_t i = 0; i <= name.size(); ++i) {
         if (i < name.size() && name[i] == ':')
-            return false;
+            return "the name holds a \":\", a drive or stream on Windows";
         if (i == name.size() || name[i] == '/' || name[i] == '\\') {
             int dots = 0;
             bool onlyDots = true;
@@ -89,11 +88,22 @@ static bool StaysInsideFolder(const std::string& name)
                     onlyDots = false;
             }
             if (onlyDots && dots >= 2)
-                return false;
+                return "the name leads out of the destination folder";
             start = i + 1;
         }
     }
-    return true;
+    return std::string();
+}
+
+std::string OutputRefusal(const std::string& folder, const std::string& below)
+{
+    std::string refusal = ContainmentRefusal(below);
+    if (!refusal.empty())
+        return refusal;
+    size_t separator = !folder.empty() && folder.back() != '/';
+    if (folder.size() + separator + below.size() > EngineOutputPathLimit)
+        return "the output path would be longer than " + std::to_string(EngineOutputPathLimit) + " characters";
+    return std::string();
 }
 
 static std::string Slashed(std::string path)
@@ -146,8 +156,8 @@ static bool FindArchive(const std::string& given, std::string& found)
 static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntry& local)
 {
     unsigned char fixed[LocalHeaderSize];
-    if (fseeko(file, (off_t)central.HeaderOffset, SEEK_SET) != 0 || fread(fixed, 1, sizeof fixed, file) != sizeof fixed
-        || Get32(fixed) != LocalHeaderSignature)
+    if (fseeko(file, (off_t)central.HeaderOffset, SEEK_SET) != 0
+        || fread(fixed, 1, sizeof fixed, file) != sizeof fixed || Get32(fixed) != LocalHeaderSignature)
         return false;
     local = central;
     local.Flags = Get16(fixed + 6);
@@ -164,7 +174,8 @@ static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntr
 static std::string CannotExtract(const ArchiveEntry& central, const ArchiveEntry& local, bool ignoreCrc)
 {
     if (local.Method != MethodStored && local.Method != MethodDeflated)
-        return "compression method " + std::to_string(local.Method) + " is not supported (only stored and deflated)";
+        return "compression method " + std::to_string(local.Method)
+            + " is not supported (only stored and deflated)";
     if (local.Flags & FlagStrongEncryption)
         return "strong encryption is not supported (only the traditional ZIP encryption)";
     if (!(local.Flags & FlagDataDescriptor))
@@ -179,7 +190,8 @@ static std::string CannotExtract(const ArchiveEntry& central, const ArchiveEntry
 }
 
 // Entries the NAMEs choose (all when none is given); each NAME that matches nothing is reported.
-static std::vector<bool> ChooseEntries(const Options& options, const std::vector<ArchiveEntry>& entries, int& status)
+static std::vector<bool> ChooseEntries(
+    const Options& options, const std::vector<ArchiveEntry>& entries, int& status)
 {
     std::vector<bool> chosen(entries.size(), options.Names.empty());
     for (const std::string& pattern : options.Names) {
@@ -246,7 +258,8 @@ static bool ApplyPolicy(const Options& options, Plan& plan)
                 plan.Status = WorseStatus(plan.Status, ExitWarning);
             }
             struct stat info;
-            if (exists && first == landedBy.end() && lstat(planned.Target.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+            if (exists && first == landedBy.end() && lstat(planned.Target.c_str(), &info) == 0
+                && S_ISLNK(info.st_mode))
                 links.push_back(planned.Target);
             landedBy.emplace(planned.Target, name);
             kept.push_back(planned);
@@ -339,7 +352,8 @@ int MakePlan(const Options& options, Plan& plan)
         ArchiveEntry local;
         if (!ReadLocalHeader(file, central, local)) {
             fclose(file);
-            Report(options.Archive, central.Name, "damaged: no local header at offset " + std::to_string(central.HeaderOffset));
+            Report(options.Archive, central.Name,
+                "damaged: no local header at offset " + std::to_string(central.HeaderOffset));
             return ExitSevere;
         }
         if (IsFolderEntry(local.Name)) {
@@ -376,18 +390,12 @@ int MakePlan(const Options& options, Plan& plan)
         }
         PlannedEntry planned{entry, std::string()};
         if (extract) {
-            std::string below = options.KeepPaths ? entry.Name.substr(entry.Name[0] == '/' || entry.Name[0] == '\\')
-                                                  : EngineBaseName(entry.Name);
-            size_t separator = !options.Destination.empty() && options.Destination.back() != '/';
-            if (!StaysInsideFolder(below)) {
-                Report(options.Archive, entry.Name, "refused: the name leads out of the destination folder");
-                plan.Status = WorseStatus(plan.Status, ExitDamaged);
-                skipped = true;
-                continue;
-            }
-            if (options.Destination.size() + separator + below.size() > EngineOutputPathLimit) {
-                Report(options.Archive, entry.Name, "refused: the output path would be longer than "
-                                                    + std::to_string(EngineOutputPathLimit) + " characters");
+            std::string below = options.KeepPaths
+                ? entry.Name.substr(entry.Name[0] == '/' || entry.Name[0] == '\\')
+                : EngineBaseName(entry.Name);
+            std::string refusal = OutputRefusal(options.Destination, below);
+            if (!refusal.empty()) {
+                Report(options.Archive, entry.Name, "refused: " + refusal);
                 plan.Status = WorseStatus(plan.Status, ExitDamaged);
                 skipped = true;
                 continue;
@@ -396,7 +404,7 @@ int MakePlan(const Options& options, Plan& plan)
         }
         plan.Run.push_back(planned);
     }
-    plan.WholeArchive = !skipped && options.StartOffset == 0;
+    plan.WholeArchive = !skipped;
     if (!extract)
         return -1;
 
@@ -420,7 +428,7 @@ int MakePlan(const Options& options, Plan& plan)
         }
         for (const std::string& folder : folders) {
             std::string below = Slashed(folder.substr(folder[0] == '/' || folder[0] == '\\'));
-            if (StaysInsideFolder(below))
+            if (ContainmentRefusal(below).empty())
                 made.push_back(JoinPath(options.Destination, below.substr(0, below.size() - 1)));
         }
     }

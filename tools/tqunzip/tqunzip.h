@@ -77,6 +77,13 @@ struct Plan {
 // is to run, otherwise the exit status (the reasons are reported).
 int MakePlan(const Options& options, Plan& plan);
 
+// The engine's BaseName: the text after the last separator that stands after the first character.
+std::string EngineBaseName(const std::string& name);
+
+// Why the engine would refuse to create below (a stored name, or its last part) in folder, by
+// its containment rule and its path length; empty when it would not.
+std::string OutputRefusal(const std::string& folder, const std::string& below);
+
 // tqunzip -l.
 int ListEntries(const Options& options);
 

@@ -43,7 +43,14 @@ target_compile_options(setup PRIVATE ${TQ_WARNINGS})
 target_link_libraries(setup PRIVATE tqcore)
 add_dependencies(setup tqresources)
 
-foreach(part tools sample)
+# The release (32-bit) tree installs setup.exe and its stub library where an installed tqpack
+# looks for them: <prefix>/share/tessel.
+if(NOT TQ_WIN64)
+  include(GNUInstallDirs)
+  install(TARGETS setup tqstub RUNTIME DESTINATION ${CMAKE_INSTALL_DATADIR}/tessel)
+endif()
+
+foreach(part sfx tools sample)
   if(EXISTS ${PROJECT_SOURCE_DIR}/${part}/CMakeLists.txt)
     add_subdirectory(${part})
   endif()

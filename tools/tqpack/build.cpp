@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <map>
+#include <sys/stat.h>
 
 static std::string Upper(std::string text)
 {
@@ -160,7 +161,18 @@ bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& 
                           setupTicks, problems))
             return false;
     std::string archive = JoinPath(options.OutFolder, PayloadArchiveName);
-    if (!WriteArchive(archive, files, options.Password, options.UseCompressor, stats, problems))
+    uint64_t total = 0;
+    for (const PayloadFile& file : files) {
+        struct stat info;
+        if (stat(file.SourcePath.c_str(), &info) == 0)
+            total += static_cast<uint64_t>(info.st_size);
+    }
+    ProgressBar bar;
+    StartProgress(bar, stderr, total, options.ShowProgress);
+    ArchiveOptions archiveOptions;
+    archiveOptions.Password = options.Password;
+    archiveOptions.UseCompressor = options.UseCompressor;
+    if (!WriteArchive(archive, files, archiveOptions, stats, problems, &bar))
         return false;
     SetFileTime100ns(archive, setupTicks); // not checked by setup; keeps the folder uniform
     return true;

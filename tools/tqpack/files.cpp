@@ -160,12 +160,3 @@ uint32_t DosDateTimeFromTicks(int64_t ticks)
     uint32_t date = static_cast<uint32_t>((local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
     return date << 16 | time;
 }
-
-std::string FormatDosDateTime(uint16_t date, uint16_t time)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u",
-                  1980u + (date >> 9), (date >> 5) & 15u, date & 31u,
-                  time >> 11, (time >> 5) & 63u, (time & 31u) * 2);
-    return text;
-}

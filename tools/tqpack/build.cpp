@@ -5,7 +5,6 @@
 
 #include <cctype>
 #include <map>
-#include <sys/stat.h>
 
 static std::string Upper(std::string text)
 {
@@ -161,14 +160,8 @@ bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& 
                           setupTicks, problems))
             return false;
     std::string archive = JoinPath(options.OutFolder, PayloadArchiveName);
-    uint64_t total = 0;
-    for (const PayloadFile& file : files) {
-        struct stat info;
-        if (stat(file.SourcePath.c_str(), &info) == 0)
-            total += static_cast<uint64_t>(info.st_size);
-    }
     ProgressBar bar;
-    StartProgress(bar, stderr, total, options.ShowProgress);
+    StartProgress(bar, stderr, FilesSize(files), options.ShowProgress);
     ArchiveOptions archiveOptions;
     archiveOptions.Password = options.Password;
     archiveOptions.UseCompressor = options.UseCompressor;

@@ -13,7 +13,6 @@
 #include "sfx/sfx.h"
 
 #include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -34,16 +33,6 @@ static std::string Upper(std::string text)
     return text;
 }
 
-static std::string StubBesideTqpack()
-{
-    char self[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return StubProgramName;
-    std::string folder(self, static_cast<size_t>(length));
-    return JoinPath(folder.substr(0, folder.find_last_of('/')), StubProgramName);
-}
-
 bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems& problems)
 {
     size_t problemsBefore = problems.size();
@@ -56,10 +45,9 @@ bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems
                         options.DistFolder + " would not install, so it is not bundled:");
         return false;
     }
-    std::string stub = options.StubPath.empty() ? StubBesideTqpack() : options.StubPath;
+    const std::string& stub = options.StubPath;
     if (!IsRegularFile(stub)) {
-        problems.push_back("self-extractor " + stub + " not found"
-                           + (options.StubPath.empty() ? " (name it with --stub)" : ""));
+        problems.push_back("self-extractor " + stub + " not found");
         return false;
     }
     ArchiveOptions archive;
@@ -80,7 +68,9 @@ bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems
     std::vector<PayloadFile> files;
     for (const std::string& name : DistributionFileNames())
         files.push_back({name, JoinPath(options.DistFolder, name)});
-    return WriteArchive(options.OutFile, files, archive, stats, problems);
+    ProgressBar bar;
+    StartProgress(bar, stderr, FilesSize(files), options.ShowProgress);
+    return WriteArchive(options.OutFile, files, archive, stats, problems, &bar);
 }
 
 // The entries the self-extractor and setup need, with the times setup will compare.

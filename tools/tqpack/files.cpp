@@ -91,6 +91,17 @@ bool SetFileTime100ns(const std::string& path, int64_t ticks)
     return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
+uint64_t FilesSize(const std::vector<PayloadFile>& files)
+{
+    uint64_t total = 0;
+    for (const PayloadFile& file : files) {
+        struct stat info;
+        if (stat(file.SourcePath.c_str(), &info) == 0)
+            total += static_cast<uint64_t>(info.st_size);
+    }
+    return total;
+}
+
 bool IsRegularFile(const std::string& path)
 {
     struct stat info;

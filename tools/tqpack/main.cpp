@@ -78,9 +78,10 @@ static const char BundleUsage[] =
     "Windows, FILE.exe unpacks them into a new temporary folder, runs setup.exe with -argv0 and\n"
     "its own path, and removes the folder afterwards.\n"
     "\n"
-    "  --stub=PATH    the self-extractor (a Windows build's sfx/tqsfx.exe); by default\n"
-    "                 tqsfx.exe in tqpack's own folder\n"
+    "  --stub=PATH    the self-extractor (a Windows build's sfx/tqsfx.exe); by default the\n"
+    "                 one installed under tqpack's prefix (share/tessel/tqsfx.exe)\n"
     "  --deflate=LIB  libdeflate (level 12, the default) or zlib (level 9)\n"
+    "  -q, --quiet    no progress bar\n"
     "  -h, --help     show this help\n"
     "\n"
     "The same input gives the same bytes.\n";
@@ -157,8 +158,9 @@ static int ParseArguments(const std::string& command, const char* usage, int arg
     return -1;
 }
 
-// The setup.exe installed under tqpack's own prefix, or empty when there is none.
-static std::string InstalledSetup()
+// A file installed under tqpack's own prefix (its path relative to tqpack's folder), or empty
+// when there is none.
+static std::string InstalledFile(const char* relative)
 {
     char self[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -166,8 +168,8 @@ static std::string InstalledSetup()
         return std::string();
     std::string folder(self, static_cast<size_t>(length));
     folder.resize(folder.find_last_of('/') + 1);
-    std::string setup = folder + TQ_INSTALLED_SETUP;
-    return IsRegularFile(setup) ? setup : std::string();
+    std::string file = folder + relative;
+    return IsRegularFile(file) ? file : std::string();
 }
 
 static int ReportProblems(const char* command, const std::string& what, const Problems& problems)
@@ -198,7 +200,7 @@ static int RunBuild(int argc, char** argv)
     if (!positional.empty())
         return UsageError("build", "unexpected argument " + positional[0]);
     if (options.SetupPath.empty())
-        options.SetupPath = InstalledSetup();
+        options.SetupPath = InstalledFile(TQ_INSTALLED_SETUP);
     if (options.PayloadFolder.empty() || options.TextsFolder.empty() || options.OutFolder.empty())
         return UsageError("build", "--payload, --texts and --out are all needed");
     if (options.SetupPath.empty())
@@ -255,11 +257,13 @@ static int RunBundle(int argc, char** argv)
 {
     BundleOptions options;
     std::string deflate;
+    bool quiet = false;
     std::vector<std::string> positional;
     int parsed = ParseArguments("bundle", BundleUsage, argc, argv,
                                 {{"--out", 0, &options.OutFile, nullptr},
                                  {"--stub", 0, &options.StubPath, nullptr},
-                                 {"--deflate", 0, &deflate, nullptr}},
+                                 {"--deflate", 0, &deflate, nullptr},
+                                 {"--quiet", 'q', nullptr, &quiet}},
                                 positional);
     if (parsed != -1)
         return parsed;
@@ -267,11 +271,16 @@ static int RunBundle(int argc, char** argv)
         return UsageError("bundle", "one distribution folder, please");
     if (positional.empty() || options.OutFile.empty())
         return UsageError("bundle", "a distribution folder and --out are needed");
+    if (options.StubPath.empty())
+        options.StubPath = InstalledFile(TQ_INSTALLED_STUB);
+    if (options.StubPath.empty())
+        return UsageError("bundle", "--stub is needed: no tqsfx.exe is installed under tqpack's prefix");
     options.DistFolder = positional[0];
     if (deflate == "zlib")
         options.UseCompressor = Compressor::Zlib;
     else if (!deflate.empty() && deflate != "libdeflate")
         return UsageError("bundle", "--deflate takes libdeflate or zlib");
+    options.ShowProgress = !quiet && isatty(STDERR_FILENO);
 
     PackStats stats;
     Problems problems;

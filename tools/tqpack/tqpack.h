@@ -73,6 +73,8 @@ struct ArchiveOptions {
     // directory count from the start of the file, so other ZIP readers find the entries too.
     std::vector<unsigned char> Prefix;
 };
+// The sizes of the files together, the total of a progress bar over packing them.
+uint64_t FilesSize(const std::vector<PayloadFile>& files);
 // progress, when given, is advanced by each file's size as the file is packed.
 bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files,
                   const ArchiveOptions& options, PackStats& stats, Problems& problems,
@@ -117,12 +119,12 @@ bool RunEngine(const std::string& archivePath, uint32_t startOffset, const char*
 // ---- self-extracting bundles (bundle.cpp) ----
 // A bundle is the self-extractor (tqsfx.exe) with an archive of a distribution folder appended
 // behind its PE image: stored or deflated, not encrypted, every file with its own time.
-constexpr const char StubProgramName[] = "tqsfx.exe";
 struct BundleOptions {
     std::string DistFolder;
     std::string OutFile;
-    std::string StubPath;  // empty: tqsfx.exe in tqpack's own folder
+    std::string StubPath;  // the self-extractor program
     Compressor UseCompressor = Compressor::Libdeflate;
+    bool ShowProgress = false;   // a progress bar on standard error while the files are packed
 };
 // Verifies the distribution first; writes nothing when it would not install.
 bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems& problems);

@@ -260,7 +260,12 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
                     "    z.writestr('docs/','')\n"
                     "with zipfile.ZipFile('evil.zip','w') as z:\n"
                     "    z.writestr('../evil.txt','evil')\n"
-                    "    z.writestr('ok.txt','ok')\""),
+                    "    z.writestr('ok.txt','ok')\n"
+                    "with zipfile.ZipFile('twins.zip','w') as z:\n"
+                    "    z.writestr('a.txt','lower')\n"
+                    "    z.writestr('A.TXT','upper')\n"
+                    "with zipfile.ZipFile('many.zip','w') as z:\n"
+                    "    [z.writestr('d%02d/x.txt' % i, str(i)) for i in range(12)]\""),
         0);
     const std::string stop = "tqunzip: nothing extracted: -o overwrites, -n keeps existing files";
     struct Case {
@@ -287,6 +292,26 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
         {"echo old >x.txt", {"-n", "clash.zip", "a/*"}, 1,
             "tqunzip: clash.zip: a/x.txt: skipped: x.txt exists\n", "test $(cat x.txt) = old"},
         {"echo old >x.txt", {"-o", "clash.zip", "a/x.txt"}, 0, "", "test $(cat x.txt) = one"},
+        // The engine selects names regardless of case: an entry -n leaves out must not be taken
+        // along with its twin, so the run stops.
+        {"echo old >A.TXT", {"-n", "twins.zip"}, 2,
+         "tqunzip: twins.zip: A.TXT: skipped: A.TXT exists\ntqunzip: twins.zip: A.TXT: cannot be left out: another "
+         "entry of the same name but for letter case is extracted, and the extractor takes both\n",
+         "test $(cat A.TXT) = old && test ! -e a.txt"},
+        // Ten clashes are named, the rest counted.
+        {"", {"many.zip"}, 1,
+         "tqunzip: many.zip: d01/x.txt: lands on x.txt like d00/x.txt\n"
+         "tqunzip: many.zip: d02/x.txt: lands on x.txt like d00/x.txt\n"
+         "tqunzip: many.zip: d03/x.txt: lands on x.txt like d00/x.txt\n"
+         "tqunzip: many.zip: d04/x.txt: lands on x.txt like d00/x.txt\n"
+         "tqunzip: many.zip: d05/x.txt: lands on x.txt like d00/x.txt\n"
+         "tqunzip: many.zip: d06/x.txt: lands on x.txt like d00/x.txt\n"
+         "tqunzip: many.zip: d07/x.txt: lands on x.txt like d00/x.txt\n"
+         "tqunzip: many.zip: d08/x.txt: lands on x.txt like d00/x.txt\n"
+         "tqunzip: many.zip: d09/x.txt: lands on x.txt like d00/x.txt\n"
+         "tqunzip: many.zip: d10/x.txt: lands on x.txt like d00/x.txt\n"
+         "tqunzip: many.zip: and 1 more\n" + stop + ", -k keeps the entries' folders apart\n",
+         "test ! -e x.txt"},
         // -o replaces a link by the file, never writes where it points.
         {"ln -s ../outside x.txt", {"-o", "clash.zip", "a/x.txt"}, 0, "",
             "test ! -L x.txt && test ! -e ../outside"},
@@ -314,7 +339,7 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
         std::string label = c.present;
         for (const std::string& a : c.args)
             label += " " + a;
-        ASSERT_EQ(Shell("mkdir run && mv clash.zip evil.zip run/"), 0);
+        ASSERT_EQ(Shell("mkdir run && mv clash.zip evil.zip twins.zip many.zip run/"), 0);
         work += "/run";
         ASSERT_EQ(Shell(*c.present ? c.present : "true"), 0) << label;
         c.args.insert(c.args.begin(), "-q");
@@ -322,7 +347,7 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
         EXPECT_EQ(run.status, c.status) << label;
         EXPECT_EQ(run.err, c.err) << label;
         EXPECT_EQ(Shell(c.check), 0) << label;
-        ASSERT_EQ(Shell("mv clash.zip evil.zip .. && cd .. && rm -rf run outside"), 0);
+        ASSERT_EQ(Shell("mv clash.zip evil.zip twins.zip many.zip .. && cd .. && rm -rf run outside"), 0);
         work.resize(work.size() - 4);
     }
 }
@@ -630,6 +655,22 @@ TEST_F(Tqunzip, FlippedByteInStoredDataIsACrcError)
             + ": the data is damaged (message 1033)\n");
     run = Run({"-q", "-t", "-i", "bad.zip"});
     EXPECT_EQ(run.status, 0) << run.err;
+}
+
+// A write that fails names the output file and the system's reason; the partly written file
+// goes. A file-size limit stands in for a full disk: the write then fails with EFBIG.
+TEST_F(Tqunzip, FailedWriteNamesTheFileAndTheSystemReason)
+{
+    MakeWith("zip -q -X -0", "z.zip");
+    std::string command = "(ulimit -f 40 && trap '' XFSZ && exec '" + std::string(TQUNZIP) + "' -q -d out z.zip)";
+    ASSERT_EQ(Shell(command + " 2>../err; echo $? >../status"), 0);
+    std::ifstream status(root + "/status"), err(root + "/err");
+    std::string code, message((std::istreambuf_iterator<char>(err)), {});
+    status >> code;
+    EXPECT_EQ(code, "50");
+    EXPECT_EQ(message, "tqunzip: z.zip: sub/bin.dat: cannot write out/bin.dat: File too large (message 1036)\n");
+    EXPECT_EQ(Read("out/a.txt"), text);   // written before, and kept
+    EXPECT_FALSE(Exists("out/bin.dat"));
 }
 
 TEST_F(Tqunzip, ArchiveErrorsShowTheEngineTexts)

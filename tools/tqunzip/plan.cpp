@@ -334,6 +334,10 @@ int MakePlan(const Options& options, Plan& plan)
     // The engine adds ".ZIP" to a path without any dot; a "./" or "/." in front keeps the name.
     plan.EnginePath = path.find('.') != std::string::npos ? path : path[0] == '/' ? "/." + path : "./" + path;
 
+    if (plan.Entries.empty()) {
+        Report(options.Archive, "", "the archive holds no entries");
+        return ExitWarning;
+    }
     std::vector<bool> chosen = ChooseEntries(options, plan.Entries, plan.Status);
     FILE* file = fopen(path.c_str(), "rb");
     if (file == nullptr) {

@@ -12,7 +12,7 @@
 
 // Exit statuses, after unzip's documented meanings where one fits.
 constexpr int ExitOk = 0;
-constexpr int ExitWarning = 1;        // entries skipped, or the run stopped before overwriting
+constexpr int ExitWarning = 1;        // entries skipped, no entries, or stopped before overwriting
 constexpr int ExitDamaged = 2;        // a damaged or refused entry
 constexpr int ExitSevere = 3;         // the archive's structure is damaged
 constexpr int ExitNotFound = 9;       // no such archive, or not a ZIP archive

@@ -309,6 +309,9 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
             "entry stands at byte 113: try --offset=113)\n",
             "test $(cat x.txt) = mine && test ! -e y.txt"},
         {"", {"--offset=113", "hidden.zip"}, 0, "", "test $(cat y.txt) = back && test ! -e x.txt"},
+        // An archive without entries is no success to report silently.
+        {"printf 'PK\\005\\006%018d' 0 | tr 0 '\\000' >empty.zip", {"-d", "out", "empty.zip"}, 1,
+            "tqunzip: empty.zip: the archive holds no entries\n", "test ! -e out"},
         // Ten clashes are named, the rest counted.
         {"", {"many.zip"}, 1,
          "tqunzip: many.zip: d01/x.txt: lands on x.txt like d00/x.txt\n"

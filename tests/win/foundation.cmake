@@ -41,6 +41,3 @@ tq_add_wine_test(command_line_test command_line_test.cpp)
 # The embedded stub library, written out, loaded and its version read by the platform.
 tq_add_wine_test(stub_resource_test stub_resource_test.cpp)
 target_link_libraries(stub_resource_test PRIVATE version)
-
-# The test support: message-box recorder, scratch folder, throw-away registry key.
-tq_add_wine_test(support_test support_test.cpp FRESH_PREFIX)

@@ -23,6 +23,8 @@ constexpr size_t LocalHeaderSize = 30;        // signature included, APPNOTE 4.3
 constexpr size_t EngineOutputPathLimit = 259; // the engine's output path buffer holds 259 characters
 constexpr uint16_t FlagStrongEncryption = 1 << 6;
 constexpr size_t ShownClashes = 10;           // clashes named before "and N more"
+constexpr uint64_t DataDescriptorSize = 16;   // with its signature, APPNOTE 4.3.9
+constexpr uint64_t DescriptorSignature = 4;
 
 static uint16_t Get16(const unsigned char* p)
 {
@@ -61,8 +63,7 @@ static bool IsFolderEntry(const std::string& name)
     return !name.empty() && (name.back() == '/' || name.back() == '\\');
 }
 
-// The engine's BaseName: the text after the last separator that stands after the first character.
-static std::string EngineBaseName(const std::string& name)
+std::string EngineBaseName(const std::string& name)
 {
     size_t at = name.find_last_of("/\\");
     return at == std::string::npos || at == 0 ? name : name.substr(at + 1);
@@ -70,15 +71,15 @@ static std::string EngineBaseName(const std::string& name)
 
 // The engine's containment rule for the part of an output path below the destination: no
 // root or server in front, no drive or stream (":"), no component of dots and blanks only that
-// Windows would read as the parent folder.
-static bool StaysInsideFolder(const std::string& name)
+// Windows would read as the parent folder. Empty when the name passes, else why not.
+static std::string ContainmentRefusal(const std::string& name)
 {
     if (!name.empty() && (name[0] == '/' || name[0] == '\\'))
-        return false;
+        return "the name starts at a root";
     size_t start = 0;
     for (size_t i = 0; i <= name.size(); ++i) {
         if (i < name.size() && name[i] == ':')
-            return false;
+            return "the name holds a \":\", a drive or stream on Windows";
         if (i == name.size() || name[i] == '/' || name[i] == '\\') {
             int dots = 0;
             bool onlyDots = true;
@@ -89,11 +90,22 @@ static bool StaysInsideFolder(const std::string& name)
                     onlyDots = false;
             }
             if (onlyDots && dots >= 2)
-                return false;
+                return "the name leads out of the destination folder";
             start = i + 1;
         }
     }
-    return true;
+    return std::string();
+}
+
+std::string OutputRefusal(const std::string& folder, const std::string& below)
+{
+    std::string refusal = ContainmentRefusal(below);
+    if (!refusal.empty())
+        return refusal;
+    size_t separator = !folder.empty() && folder.back() != '/';
+    if (folder.size() + separator + below.size() > EngineOutputPathLimit)
+        return "the output path would be longer than " + std::to_string(EngineOutputPathLimit) + " characters";
+    return std::string();
 }
 
 static std::string Slashed(std::string path)
@@ -143,7 +155,9 @@ static bool FindArchive(const std::string& given, std::string& found)
 }
 
 // Reads the local header of entry: the name, flags, CRC and sizes that the engine will use.
-static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntry& local)
+// next receives where the record behind the entry starts when a data descriptor, if any, has
+// its signature (the 16 bytes the engine passes over).
+static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntry& local, uint64_t& next)
 {
     unsigned char fixed[LocalHeaderSize];
     if (fseeko(file, (off_t)central.HeaderOffset, SEEK_SET) != 0
@@ -156,6 +170,8 @@ static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntr
     local.CompressedSize = Get32(fixed + 18);
     local.UncompressedSize = Get32(fixed + 22);
     local.Name.assign(Get16(fixed + 26), '\0');
+    next = central.HeaderOffset + LocalHeaderSize + local.Name.size() + Get16(fixed + 28) + local.CompressedSize
+        + ((local.Flags & FlagDataDescriptor) ? DataDescriptorSize : 0);
     return local.Name.empty() || fread(&local.Name[0], 1, local.Name.size(), file) == local.Name.size();
 }
 
@@ -197,10 +213,11 @@ static std::vector<bool> ChooseEntries(
     return chosen;
 }
 
-static int OpenDirectory(const Options& options, const std::string& path, std::vector<ArchiveEntry>& entries)
+static int OpenDirectory(const Options& options, const std::string& path, std::vector<ArchiveEntry>& entries,
+                         uint64_t* directoryStart = nullptr)
 {
     std::string reason;
-    DirectoryStatus read = ReadCentralDirectory(path, entries, reason);
+    DirectoryStatus read = ReadCentralDirectory(path, entries, reason, directoryStart);
     if (read == DirectoryStatus::Read)
         return -1;
     Report(options.Archive, "", reason);
@@ -228,13 +245,14 @@ int ListEntries(const Options& options)
     return status;
 }
 
-// Applies the overwrite policy to the planned entries. Returns false when the run must stop.
-static bool ApplyPolicy(const Options& options, Plan& plan)
+// Applies the overwrite policy to the planned entries. Returns false when the run must stop;
+// links receives the symbolic links that -o replaces.
+static bool ApplyPolicy(const Options& options, Plan& plan, std::vector<std::string>& links)
 {
     std::vector<PlannedEntry> kept;
     std::map<std::string, std::string> landedBy;   // output path -> the entry that lands there first
-    std::vector<std::string> links;                // symbolic links that -o replaces
     size_t stopped = 0;
+    bool clash = false;
     for (PlannedEntry& planned : plan.Run) {
         const std::string& name = planned.Entry.Name;
         auto first = landedBy.find(planned.Target);
@@ -261,19 +279,18 @@ static bool ApplyPolicy(const Options& options, Plan& plan)
             // otherwise bury the hint.
             if (++stopped <= ShownClashes)
                 Report(options.Archive, name, problem);
+            clash = clash || first != landedBy.end();
         }
     }
     if (stopped > ShownClashes)
         Report(options.Archive, "", "and " + std::to_string(stopped - ShownClashes) + " more");
     if (stopped != 0) {
         fprintf(stderr, "tqunzip: nothing extracted: -o overwrites, -n keeps existing files%s\n",
-                options.KeepPaths ? "" : ", -k keeps the entries' folders apart");
+                clash && !options.KeepPaths ? ", -k keeps the entries' folders apart" : "");
         plan.Status = WorseStatus(plan.Status, ExitWarning);
         return false;
     }
-    // A link is replaced by the file, never written through to where it points.
-    for (const std::string& link : links)
-        unlink(link.c_str());
+    plan.WholeArchive = plan.WholeArchive && kept.size() == plan.Run.size();
     plan.Run = kept;
     return true;
 }
@@ -310,12 +327,17 @@ int MakePlan(const Options& options, Plan& plan)
         Report(options.Archive, "", "no such file (nor with .zip or .ZIP)");
         return ExitNotFound;
     }
-    int failed = OpenDirectory(options, path, plan.Entries);
+    uint64_t directoryStart = 0;
+    int failed = OpenDirectory(options, path, plan.Entries, &directoryStart);
     if (failed != -1)
         return failed;
     // The engine adds ".ZIP" to a path without any dot; a "./" or "/." in front keeps the name.
     plan.EnginePath = path.find('.') != std::string::npos ? path : path[0] == '/' ? "/." + path : "./" + path;
 
+    if (plan.Entries.empty()) {
+        Report(options.Archive, "", "the archive holds no entries");
+        return ExitWarning;
+    }
     std::vector<bool> chosen = ChooseEntries(options, plan.Entries, plan.Status);
     FILE* file = fopen(path.c_str(), "rb");
     if (file == nullptr) {
@@ -327,6 +349,11 @@ int MakePlan(const Options& options, Plan& plan)
     std::vector<size_t> candidateIndex;   // the candidate's central directory entry
     std::vector<std::string> folders;
     unsigned beforeOffset = 0;
+    // Whether the entries follow each other without a gap from the start offset to the central
+    // directory, so that the engine's walk meets exactly them. Only then may a run over every
+    // entry go without a name list: a record the directory does not know would be written too.
+    uint64_t expected = (uint64_t)options.StartOffset, expectedShort = expected;
+    bool tiled = true;
     std::vector<size_t> order(plan.Entries.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
@@ -340,12 +367,17 @@ int MakePlan(const Options& options, Plan& plan)
             continue;
         }
         ArchiveEntry local;
-        if (!ReadLocalHeader(file, central, local)) {
+        uint64_t next = 0;
+        if (!ReadLocalHeader(file, central, local, next)) {
             fclose(file);
             Report(options.Archive, central.Name,
                 "damaged: no local header at offset " + std::to_string(central.HeaderOffset));
             return ExitSevere;
         }
+        tiled = tiled && (central.HeaderOffset == expected || central.HeaderOffset == expectedShort);
+        expected = next;
+        // A descriptor without its signature is 12 bytes; the engine finds the record behind it.
+        expectedShort = (local.Flags & FlagDataDescriptor) ? next - DescriptorSignature : next;
         if (IsFolderEntry(local.Name)) {
             if (chosen[i])
                 folders.push_back(local.Name);
@@ -357,6 +389,7 @@ int MakePlan(const Options& options, Plan& plan)
         candidateIndex.push_back(i);
     }
     fclose(file);
+    tiled = tiled && (directoryStart == expected || directoryStart == expectedShort);
     if (beforeOffset != 0) {
         Report(options.Archive, "", std::to_string(beforeOffset) + " chosen entries stand before --offset "
                                     + std::to_string(options.StartOffset) + " and are left out");
@@ -383,16 +416,9 @@ int MakePlan(const Options& options, Plan& plan)
             std::string below = options.KeepPaths
                 ? entry.Name.substr(entry.Name[0] == '/' || entry.Name[0] == '\\')
                 : EngineBaseName(entry.Name);
-            size_t separator = !options.Destination.empty() && options.Destination.back() != '/';
-            if (!StaysInsideFolder(below)) {
-                Report(options.Archive, entry.Name, "refused: the name leads out of the destination folder");
-                plan.Status = WorseStatus(plan.Status, ExitDamaged);
-                skipped = true;
-                continue;
-            }
-            if (options.Destination.size() + separator + below.size() > EngineOutputPathLimit) {
-                Report(options.Archive, entry.Name, "refused: the output path would be longer than "
-                                                    + std::to_string(EngineOutputPathLimit) + " characters");
+            std::string refusal = OutputRefusal(options.Destination, below);
+            if (!refusal.empty()) {
+                Report(options.Archive, entry.Name, "refused: " + refusal);
                 plan.Status = WorseStatus(plan.Status, ExitDamaged);
                 skipped = true;
                 continue;
@@ -401,14 +427,18 @@ int MakePlan(const Options& options, Plan& plan)
         }
         plan.Run.push_back(planned);
     }
-    plan.WholeArchive = !skipped && options.StartOffset == 0;
+    plan.WholeArchive = !skipped && tiled;
     if (!extract)
         return -1;
 
-    if (!ApplyPolicy(options, plan))
+    std::vector<std::string> links;
+    if (!ApplyPolicy(options, plan, links))
         return plan.Status;
     if (!CheckLeftOut(options, candidates, plan))
         return WorseStatus(plan.Status, ExitDamaged);
+    // A link is replaced by the file, never written through to where it points.
+    for (const std::string& link : links)
+        unlink(link.c_str());
 
     if (plan.Run.empty() && folders.empty())
         return -1;
@@ -425,7 +455,7 @@ int MakePlan(const Options& options, Plan& plan)
         }
         for (const std::string& folder : folders) {
             std::string below = Slashed(folder.substr(folder[0] == '/' || folder[0] == '\\'));
-            if (StaysInsideFolder(below))
+            if (ContainmentRefusal(below).empty())
                 made.push_back(JoinPath(options.Destination, below.substr(0, below.size() - 1)));
         }
     }

@@ -262,6 +262,23 @@ static int RunEngine(const Options& options, Plan& plan)
             return ExitDiskFull;
         }
         ScratchFolder = pattern;
+        // The engine builds output paths here that a test of the whole archive never builds.
+        std::vector<PlannedEntry> testable;
+        for (const PlannedEntry& planned : plan.Run) {
+            std::string refusal = OutputRefusal(ScratchFolder, EngineBaseName(planned.Entry.Name));
+            if (refusal.empty()) {
+                testable.push_back(planned);
+            } else {
+                Report(options.Archive, planned.Entry.Name, "not tested alone: " + refusal
+                                                                + "; a test of the whole archive takes it");
+                RunStatus = WorseStatus(RunStatus, ExitWarning);
+            }
+        }
+        plan.Run = testable;
+        if (plan.Run.empty()) {   // an empty name list would choose every entry
+            RemoveScratchFolder();
+            return RunStatus;
+        }
     }
 
     SetMessageBoxSink(OnEngineMessageBox);
@@ -279,7 +296,9 @@ static int RunEngine(const Options& options, Plan& plan)
     request.ReportCrcErrors = options.IgnoreCrc ? 0 : 1;
     request.ArchivePath = plan.EnginePath.c_str();
     request.DestFolder = testAll ? nullptr : test ? ScratchFolder.c_str() : options.Destination.c_str();
-    request.NameList = testAll ? nullptr : BuildNameList(plan);
+    // The engine looks each entry up in the name list from its start; the whole archive needs
+    // none, which keeps an archive of many entries from costing entries times names.
+    request.NameList = plan.WholeArchive ? nullptr : BuildNameList(plan);
     request.KeepPaths = test ? 0 : options.KeepPaths;
     request.StartOffset = options.StartOffset;
     request.SkipEmpty = options.SkipEmpty;

@@ -12,7 +12,7 @@
 
 // Exit statuses, after unzip's documented meanings where one fits.
 constexpr int ExitOk = 0;
-constexpr int ExitWarning = 1;        // entries skipped, or the run stopped before overwriting
+constexpr int ExitWarning = 1;        // entries skipped, no entries, or stopped before overwriting
 constexpr int ExitDamaged = 2;        // a damaged or refused entry
 constexpr int ExitSevere = 3;         // the archive's structure is damaged
 constexpr int ExitNotFound = 9;       // no such archive, or not a ZIP archive
@@ -68,7 +68,7 @@ struct Plan {
     std::string EnginePath;               // the archive path as handed to the engine
     std::vector<ArchiveEntry> Entries;    // every entry, central directory order
     std::vector<PlannedEntry> Run;        // what the engine decodes, in file order
-    bool WholeArchive = false;            // Run is every entry the engine would test anyway
+    bool WholeArchive = false;            // Run is every entry the engine decodes without a name list
     int Status = ExitOk;                  // worst outcome found while planning
 };
 
@@ -76,6 +76,13 @@ struct Plan {
 // entries, applies the overwrite policy and creates the folders. Returns -1 when the engine
 // is to run, otherwise the exit status (the reasons are reported).
 int MakePlan(const Options& options, Plan& plan);
+
+// The engine's BaseName: the text after the last separator that stands after the first character.
+std::string EngineBaseName(const std::string& name);
+
+// Why the engine would refuse to create below (a stored name, or its last part) in folder, by
+// its containment rule and its path length; empty when it would not.
+std::string OutputRefusal(const std::string& folder, const std::string& below);
 
 // tqunzip -l.
 int ListEntries(const Options& options);

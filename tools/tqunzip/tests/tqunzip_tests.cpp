@@ -257,11 +257,20 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
                     "with zipfile.ZipFile('evil.zip','w') as z:\n"
                     "    z.writestr('../evil.txt','evil')\n"
                     "    z.writestr('ok.txt','ok')\n"
+                    "    z.writestr('dir/a:b.txt','colon')\n"
                     "with zipfile.ZipFile('twins.zip','w') as z:\n"
                     "    z.writestr('a.txt','lower')\n"
                     "    z.writestr('A.TXT','upper')\n"
                     "with zipfile.ZipFile('many.zip','w') as z:\n"
-                    "    [z.writestr('d%02d/x.txt' % i, str(i)) for i in range(12)]\""),
+                    "    [z.writestr('d%02d/x.txt' % i, str(i)) for i in range(12)]\n"
+                    "with zipfile.ZipFile('front.zip','w') as z:\n"
+                    "    z.writestr('x.txt','front')\n"
+                    "with zipfile.ZipFile('back.zip','w') as z:\n"
+                    "    z.writestr('y.txt','back')\""),
+        0);
+    // Two archives one behind the other: the directory found is the second's, the engine's walk
+    // meets the first's entries.
+    ASSERT_EQ(Shell("cat front.zip back.zip >hidden.zip && rm front.zip back.zip"),
         0);
     const std::string stop = "tqunzip: nothing extracted: -o overwrites, -n keeps existing files";
     struct Case {
@@ -283,7 +292,7 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
             "test $(cat x.txt) = two"},
         // An existing file.
         {"echo old >x.txt", {"clash.zip", "a/x.txt"}, 1,
-            "tqunzip: clash.zip: a/x.txt: x.txt exists\n" + stop + ", -k keeps the entries' folders apart\n",
+            "tqunzip: clash.zip: a/x.txt: x.txt exists\n" + stop + "\n",
             "test $(cat x.txt) = old"},
         {"echo old >x.txt", {"-n", "clash.zip", "a/*"}, 1,
             "tqunzip: clash.zip: a/x.txt: skipped: x.txt exists\n", "test $(cat x.txt) = old"},
@@ -294,6 +303,15 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
          "tqunzip: twins.zip: A.TXT: skipped: A.TXT exists\ntqunzip: twins.zip: A.TXT: cannot be left out: another "
          "entry of the same name but for letter case is extracted, and the extractor takes both\n",
          "test $(cat A.TXT) = old && test ! -e a.txt"},
+        // The walk meets an entry the directory does not know: it is not written over a file.
+        {"echo mine >x.txt", {"hidden.zip"}, 3,
+            "tqunzip: hidden.zip: y.txt: not reached: the records end before this entry (the archive's first "
+            "entry stands at byte 113: try --offset=113)\n",
+            "test $(cat x.txt) = mine && test ! -e y.txt"},
+        {"", {"--offset=113", "hidden.zip"}, 0, "", "test $(cat y.txt) = back && test ! -e x.txt"},
+        // An archive without entries is no success to report silently.
+        {"printf 'PK\\005\\006%018d' 0 | tr 0 '\\000' >empty.zip", {"-d", "out", "empty.zip"}, 1,
+            "tqunzip: empty.zip: the archive holds no entries\n", "test ! -e out"},
         // Ten clashes are named, the rest counted.
         {"", {"many.zip"}, 1,
          "tqunzip: many.zip: d01/x.txt: lands on x.txt like d00/x.txt\n"
@@ -328,14 +346,25 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
         {"", {"-t", "clash.zip", "b/x.txt"}, 0, "", "test ! -e x.txt"},
         // The engine's containment rule: the entry is refused, the others are extracted.
         {"", {"-k", "evil.zip"}, 2,
-            "tqunzip: evil.zip: ../evil.txt: refused: the name leads out of the destination folder\n",
-            "test $(cat ok.txt) = ok && test ! -e ../evil.txt"},
+            "tqunzip: evil.zip: ../evil.txt: refused: the name leads out of the destination folder\n"
+            "tqunzip: evil.zip: dir/a:b.txt: refused: the name holds a \":\", a drive or stream on Windows\n",
+            "test $(cat ok.txt) = ok && test ! -e ../evil.txt && test ! -e dir"},
+        // A test of chosen entries builds output paths, which a test of the whole archive does not.
+        {"", {"-t", "evil.zip", "dir/*", "ok.txt"}, 1,
+            "tqunzip: evil.zip: dir/a:b.txt: not tested alone: the name holds a \":\", a drive or stream on "
+            "Windows; a test of the whole archive takes it\n",
+            "true"},
+        {"", {"-t", "evil.zip", "dir/*"}, 1,
+            "tqunzip: evil.zip: dir/a:b.txt: not tested alone: the name holds a \":\", a drive or stream on "
+            "Windows; a test of the whole archive takes it\n",
+            "true"},
+        {"", {"-t", "evil.zip"}, 0, "", "true"},
     };
     for (Case& c : cases) {
         std::string label = c.present;
         for (const std::string& a : c.args)
             label += " " + a;
-        ASSERT_EQ(Shell("mkdir run && mv clash.zip evil.zip twins.zip many.zip run/"), 0);
+        ASSERT_EQ(Shell("mkdir run && mv clash.zip evil.zip twins.zip many.zip hidden.zip run/"), 0);
         work += "/run";
         ASSERT_EQ(Shell(*c.present ? c.present : "true"), 0) << label;
         c.args.insert(c.args.begin(), "-q");
@@ -343,7 +372,7 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
         EXPECT_EQ(run.status, c.status) << label;
         EXPECT_EQ(run.err, c.err) << label;
         EXPECT_EQ(Shell(c.check), 0) << label;
-        ASSERT_EQ(Shell("mv clash.zip evil.zip twins.zip many.zip .. && cd .. && rm -rf run outside"), 0);
+        ASSERT_EQ(Shell("mv clash.zip evil.zip twins.zip many.zip hidden.zip .. && cd .. && rm -rf run outside"), 0);
         work.resize(work.size() - 4);
     }
 }

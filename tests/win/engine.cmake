@@ -1,7 +1,7 @@
 # The extraction engine's Windows-only group: a full disk, simulated by a file-size limit of
 # 64 KiB (the engine's own suite, tests/engine, runs natively and under Wine as engine_tests).
 set(engine_test_support ${PROJECT_SOURCE_DIR}/tests/engine/harness.cpp
-  ${PROJECT_SOURCE_DIR}/tests/engine/harness_windows.cpp ${PROJECT_SOURCE_DIR}/tests/engine/archive_writer.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/engine/harness_windows.cpp)
 add_executable(engine_disk_full_test engine_disk_full_test.cpp ${engine_test_support}
   $<TARGET_OBJECTS:tqresources>)
 target_include_directories(engine_disk_full_test PRIVATE ${PROJECT_SOURCE_DIR}/tests/engine)

@@ -11,3 +11,7 @@ add_dependencies(engine_disk_full_test tqresources)
 add_test(NAME win.engine_disk_full_test
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/file-size-limit.sh 64 ${PROJECT_SOURCE_DIR}/tests/wine-run.sh
           ${CMAKE_BINARY_DIR}/wineprefix $<TARGET_FILE:engine_disk_full_test>)
+
+# The engine's name scans under the double-byte code page 932, which Wine takes from the locale.
+add_test(NAME win.engine_tests_dbcs COMMAND engine_tests --gtest_filter=*DoubleByte*)
+set_tests_properties(win.engine_tests_dbcs PROPERTIES ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8")

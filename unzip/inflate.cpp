@@ -483,10 +483,18 @@ static inline void TopUp(uint64_t& buffer, unsigned& count, const unsigned char*
 }
 
 // In the fast gear an entry is held as one word in the order of its fields, which spares
-// registers: bits in the low byte, then the operation, then the value.
+// registers: bits in the low byte, then the operation, then the value. On little-endian
+// machines that is the entry's own memory, one load.
 static inline uint32_t LoadEntry(const TableEntry* entry)
 {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    static_assert(sizeof(TableEntry) == 4, "an entry is one 32-bit word");
+    uint32_t word;
+    memcpy(&word, entry, sizeof word);
+    return word;
+#else
     return (uint32_t)entry->Bits | (uint32_t)entry->Operation << 8 | (uint32_t)entry->Value << 16;
+#endif
 }
 
 static inline unsigned OperationOf(uint32_t entry)
@@ -504,7 +512,7 @@ static inline void Consume(uint32_t entry, uint64_t& buffer, unsigned& count)
 static inline uint32_t FollowLinks(uint32_t entry, const TableEntry* table, uint64_t& buffer,
                                    unsigned& count)
 {
-    while (OperationOf(entry) > Literal && OperationOf(entry) != InvalidCode) {
+    while (OperationOf(entry) - (Literal + 1) < MaxCodeLength) {   // 17 to 32: a link
         Consume(entry, buffer, count);
         entry = LoadEntry(table + (entry >> 16) + ((unsigned)buffer & Mask(OperationOf(entry) - Literal)));
     }

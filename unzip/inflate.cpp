@@ -528,8 +528,9 @@ static inline unsigned TakeBaseFast(uint32_t entry, uint64_t& buffer, unsigned& 
 }
 
 // The fast gear of DecodeSymbols: runs while the input block holds FastInputBytes and the window
-// has FastWindowRoom. Each iteration stores up to three literals, or up to two and a match; the
-// entry of the next code is looked up before a match is copied, so the copy hides the lookup.
+// has FastWindowRoom. Each iteration stores up to three literals from one top-up and then, if
+// the next code is not a literal too, a match; the entry of the code after a match is looked up
+// before the match is copied, so the copy hides the lookup.
 // Returns 0 at the end of the block, 1 for damaged data, -1 when a bound is reached.
 static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
                       unsigned literalMask, unsigned distanceMask, BitState& state, unsigned& pos)

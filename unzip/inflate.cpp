@@ -577,7 +577,7 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
             outcome = 0;
             break;
         }
-        if (OperationOf(entry) == InvalidCode || distances == nullptr) {
+        if (OperationOf(entry) == InvalidCode) {
             outcome = 1;
             break;
         }
@@ -619,18 +619,22 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
 }
 
 // Literal/length and distance codes until the end of the block (RFC 1951 3.2.5): in the fast
-// gear while the bounds allow, else one symbol at a time, each bit asked for.
+// gear while the bounds allow, else one symbol at a time, each bit asked for. A block without
+// distance codes gives the fast gear a table of one invalid entry, which any length meets.
 static int DecodeSymbols(const TableEntry* literals, const TableEntry* distances,
                          unsigned literalBits, unsigned distanceBits)
 {
+    static const TableEntry NoDistanceCodes[1] = {{0, InvalidCode, 0}};
     if (literals == nullptr)
         return 1;   // no literal/length code at all: not even the end of the block is there
+    const TableEntry* fastDistances = distances != nullptr ? distances : NoDistanceCodes;
+    unsigned fastDistanceMask = distances != nullptr ? Mask(distanceBits) : 0;
     BitState state = {BitBuffer, BitCount};
     unsigned pos = WindowPos;
     unsigned char* window = InflateWindow;
     for (;;) {
         if (InputCount >= FastInputBytes && pos <= WindowSize - FastWindowRoom) {
-            int outcome = DecodeFast(literals, distances, Mask(literalBits), Mask(distanceBits),
+            int outcome = DecodeFast(literals, fastDistances, Mask(literalBits), fastDistanceMask,
                                      state, pos);
             if (outcome == 1)
                 return 1;

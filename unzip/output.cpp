@@ -142,7 +142,7 @@ static int StoredDataMissing(void)
     unsigned char descriptor[DescriptorProbeSize];
     LONG got = _lread(ArchiveFile, descriptor, DescriptorProbeSize);
     if (got > 0)
-        _llseek(ArchiveFile, -got, FILE_CURRENT);
+        MoveArchivePosition(-got);
     if (got < (LONG)DescriptorFieldsSize)
         return 1;
     const unsigned char* fields = descriptor;

@@ -94,6 +94,16 @@ static std::string ClassOf(HWND window)
     return name;
 }
 
+// A box is ready for reading once its buttons exist: a dialog of the setup process without any
+// is still being made or taken down.
+static bool HasPushButton(HWND dialog)
+{
+    for (int id = IDOK; id <= IDNO; ++id)
+        if (GetDlgItem(dialog, id) != nullptr)
+            return true;
+    return false;
+}
+
 static SetupWindow KindOf(HWND dialog)
 {
     if (GetDlgItem(dialog, 101) != nullptr && GetDlgItem(dialog, 106) != nullptr)
@@ -117,6 +127,8 @@ static BOOL CALLBACK FindProc(HWND window, LPARAM context)
     if (owner != request->ProcessId || !IsWindowVisible(window) || ClassOf(window) != "#32770")
         return TRUE;
     if (KindOf(window) != request->Kind)
+        return TRUE;
+    if (request->Kind == SetupWindow::MessageBox && !HasPushButton(window))
         return TRUE;
     request->Found = window;
     return FALSE;
@@ -340,23 +352,6 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes)
     BOOL ok = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
     CloseHandle(file);
     return ok && written == bytes.size();
-}
-
-unsigned int Crc32(const std::string& bytes)
-{
-    static unsigned int table[256];
-    if (table[1] == 0) {
-        for (unsigned int n = 0; n < 256; ++n) {
-            unsigned int c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[n] = c;
-        }
-    }
-    unsigned int crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes)
-        crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
 }
 
 std::string FormatFileTime(const FILETIME& time)

@@ -310,13 +310,27 @@ TEST_F(InstallDialogTest, AcceptsDriveAndNetworkFormsAndNormalisesThem)
     EXPECT_FALSE(Exists("C:\\Tessel"));
 }
 
-TEST_F(InstallDialogTest, RefusesTheSetupProgramsOwnFolderInAnyCase)
+// Every spelling of the distribution folder: letter case, separators, "." and "..", its 8.3
+// alias, and the drive's current folder when that is the distribution folder.
+TEST_F(InstallDialogTest, RefusesTheSetupProgramsOwnFolderUnderAnySpelling)
 {
     std::string folder = source.Path();
     std::string upper = folder;
     CharUpperA(&upper[0]);
     std::string bare = folder.substr(0, folder.size() - 1);
-    for (const std::string& text : { folder, upper, bare }) {
+    std::string slashes = folder;
+    for (char& c : slashes)
+        if (c == '\\')
+            c = '/';
+    char alias[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameA(bare.c_str(), alias, sizeof alias));
+    ASSERT_NE(bare, std::string(alias)) << "the scratch folder needs a long name";
+    ASSERT_TRUE(SetCurrentDirectoryA(bare.c_str()));
+    const std::string drive = folder.substr(0, 2);
+    const std::string name = bare.substr(bare.rfind('\\') + 1);
+    for (const std::string& text : { folder, upper, bare, folder + ".", upper + "\\", slashes,
+                                     folder + "sub\\..", std::string(alias), drive + ".",
+                                     drive + "..\\" + name }) {
         boxes.Clear();
         EXPECT_EQ(StillOpen, RunWithOk(text)) << text;
         ASSERT_EQ(1u, boxes.Boxes().size()) << text;

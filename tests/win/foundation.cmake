@@ -27,11 +27,12 @@ END
 tq_add_wine_test(messages_test messages_test.cpp ${CMAKE_CURRENT_BINARY_DIR}/messages_test.rc)
 
 # Path helpers; _mkdir is wrapped so that the tests see every folder-creation attempt.
-tq_add_wine_test(path_test path_test.cpp mkdir_seam.cpp)
+tq_add_test_objects(tqmkdirseam mkdir_seam.cpp)
+tq_add_wine_test(path_test path_test.cpp $<TARGET_OBJECTS:tqmkdirseam>)
 target_link_options(path_test PRIVATE -Wl,--wrap=__imp__mkdir)
 
 # The same scans under the double-byte code page 932, which Wine takes from the locale.
-tq_add_wine_test(path_dbcs_test path_dbcs_test.cpp mkdir_seam.cpp)
+tq_add_wine_test(path_dbcs_test path_dbcs_test.cpp $<TARGET_OBJECTS:tqmkdirseam>)
 target_link_options(path_dbcs_test PRIVATE -Wl,--wrap=__imp__mkdir)
 set_tests_properties(win.path_dbcs_test PROPERTIES ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8")
 

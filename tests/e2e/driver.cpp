@@ -354,23 +354,6 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes)
     return ok && written == bytes.size();
 }
 
-unsigned int Crc32(const std::string& bytes)
-{
-    static unsigned int table[256];
-    if (table[1] == 0) {
-        for (unsigned int n = 0; n < 256; ++n) {
-            unsigned int c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[n] = c;
-        }
-    }
-    unsigned int crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes)
-        crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
-
 std::string FormatFileTime(const FILETIME& time)
 {
     SYSTEMTIME system;

@@ -62,7 +62,6 @@ bool SetLastWriteTime(const std::string& path, const FILETIME& time);
 bool CopyFolder(const std::string& from, const std::string& to); // flat copy, times kept
 bool ReadWholeFile(const std::string& path, std::string* bytes);
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
-unsigned int Crc32(const std::string& bytes);
 std::string FormatFileTime(const FILETIME& time);
 bool SameTime(const FILETIME& a, const FILETIME& b);
 std::vector<std::string> ListFolder(const std::string& folder);

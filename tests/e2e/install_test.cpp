@@ -1,6 +1,7 @@
 // Whole installations: the real setup.exe in a fresh Wine prefix, driven through its windows as
 // a person would, with the outcome checked on disk, in the registry and in what the stand-in
 // main program recorded when setup started it.
+#include "archive_writer.h"
 #include "driver.h"
 #include "e2e.h"
 

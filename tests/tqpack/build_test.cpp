@@ -73,7 +73,7 @@ TEST_F(TqpackTest, EntriesAreSortedEncryptedAndStoredOnlyWhenSmaller)
     EXPECT_EQ(help.Method, 8);
     EXPECT_LT(help.CompressedSize, help.UncompressedSize / 10);
     std::vector<unsigned char> content = ReadBytes(Payload + "/tessel.hlp");
-    EXPECT_EQ(help.Crc, Crc32(0, content.data(), content.size()));
+    EXPECT_EQ(help.Crc, Crc32(content));
 }
 
 TEST_F(TqpackTest, EntryTimesAreLocalMsDosTimes)

@@ -4,6 +4,7 @@
 #ifndef TQ_TESTS_TQPACK_FIXTURE_H
 #define TQ_TESTS_TQPACK_FIXTURE_H
 
+#include "archive_writer.h"
 #include "tqpack.h"
 
 #include <gtest/gtest.h>

@@ -101,7 +101,7 @@ TEST_F(TqpackTest, ListShowsEveryEntryInTheFormatOfTqunzip)
     ASSERT_EQ(result.Status, 0) << result.Output;
     std::vector<unsigned char> help = ReadBytes(Payload + "/tessel.hlp");
     char crc[16];
-    std::snprintf(crc, sizeof crc, "%08x", Crc32(0, help.data(), help.size()));
+    std::snprintf(crc, sizeof crc, "%08x", Crc32(help));
     EXPECT_EQ(result.Output.rfind("    Length      Packed  Method   Ratio  Modified          CRC-32    Enc  Name\n", 0), 0u)
         << result.Output;
     // The empty entry is the 12-byte encryption header alone; the help text deflates well.

@@ -12,12 +12,6 @@
 
 namespace {
 
-bool Exists(const std::string& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
-
 ArchiveEntry FindEntry(const std::vector<ArchiveEntry>& entries, const std::string& name)
 {
     for (const ArchiveEntry& entry : entries)
@@ -33,12 +27,12 @@ TEST_F(TqpackTest, BuildWritesEveryFileWithSetupTimeToTheTick)
 {
     CommandResult result = Build();
     ASSERT_EQ(result.Status, 0) << result.Output;
-    EXPECT_EQ(ReadBytes(Dist + "/setup.exe"), ReadBytes(Setup));
+    EXPECT_EQ(ReadWholeBytes(Dist + "/setup.exe"), ReadWholeBytes(Setup));
     // 535897932 ns is 5358979 whole ticks of 100 ns: Windows (and Wine) see 535897900 ns.
     long long expected = SetupSeconds * 1000000000LL + 535897900;
     EXPECT_EQ(MtimeNanoseconds(Dist + "/setup.exe"), expected);
     for (const char* name : TextFileNames) {
-        EXPECT_EQ(ReadBytes(Dist + "/" + name), ReadBytes(Texts + "/" + name)) << name;
+        EXPECT_EQ(ReadWholeBytes(Dist + "/" + name), ReadWholeBytes(Texts + "/" + name)) << name;
         EXPECT_EQ(MtimeNanoseconds(Dist + "/" + name), expected) << name;
     }
     int64_t setupTicks = 0, ticks = 0;
@@ -72,7 +66,7 @@ TEST_F(TqpackTest, EntriesAreSortedEncryptedAndStoredOnlyWhenSmaller)
     ArchiveEntry help = FindEntry(entries, "tessel.hlp");
     EXPECT_EQ(help.Method, 8);
     EXPECT_LT(help.CompressedSize, help.UncompressedSize / 10);
-    std::vector<unsigned char> content = ReadBytes(Payload + "/tessel.hlp");
+    std::vector<unsigned char> content = ReadWholeBytes(Payload + "/tessel.hlp");
     EXPECT_EQ(help.Crc, Crc32(content));
 }
 
@@ -114,9 +108,9 @@ TEST_F(TqpackTest, SameInputGivesSameBytes)
     ASSERT_EQ(Build().Status, 0);
     // Setup's own password is the one --password accepts; the bytes are the same.
     ASSERT_EQ(Build("--password=" + Quote(DefaultPassword), Root + "/second").Status, 0);
-    std::vector<unsigned char> first = ReadBytes(Dist + "/setup.tq");
+    std::vector<unsigned char> first = ReadWholeBytes(Dist + "/setup.tq");
     ASSERT_FALSE(first.empty());
-    EXPECT_EQ(first, ReadBytes(Root + "/second/setup.tq"));
+    EXPECT_EQ(first, ReadWholeBytes(Root + "/second/setup.tq"));
 
     // SOURCE_DATE_EPOCH seeds the encryption headers instead of the content: again the same
     // bytes run to run, but other headers than the content-seeded ones.
@@ -125,8 +119,8 @@ TEST_F(TqpackTest, SameInputGivesSameBytes)
                          + Quote(Payload) + " --texts " + Quote(Texts) + " --out " + Quote(Root + "/e1")).Status, 0);
     ASSERT_EQ(RunCommand(epoch + Quote(TQPACK_PROGRAM) + " build --setup " + Quote(Setup) + " --payload "
                          + Quote(Payload) + " --texts " + Quote(Texts) + " --out " + Quote(Root + "/e2")).Status, 0);
-    std::vector<unsigned char> seeded = ReadBytes(Root + "/e1/setup.tq");
-    EXPECT_EQ(seeded, ReadBytes(Root + "/e2/setup.tq"));
+    std::vector<unsigned char> seeded = ReadWholeBytes(Root + "/e1/setup.tq");
+    EXPECT_EQ(seeded, ReadWholeBytes(Root + "/e2/setup.tq"));
     EXPECT_EQ(seeded.size(), first.size());
     EXPECT_NE(seeded, first);
 }
@@ -217,7 +211,7 @@ protected:
         CommandResult result = Build("", out);
         EXPECT_EQ(result.Status, 1) << result.Output;
         EXPECT_NE(result.Output.find(fragment), std::string::npos) << result.Output;
-        EXPECT_FALSE(Exists((out.empty() ? Dist : out) + "/setup.tq"));
+        EXPECT_FALSE(FileExists((out.empty() ? Dist : out) + "/setup.tq"));
     }
 };
 
@@ -225,7 +219,7 @@ TEST_F(TqpackRefusal, MissingTextFile)
 {
     ASSERT_EQ(std::remove((Texts + "/FILE_ID.DIZ").c_str()), 0);
     ExpectRefused("text file FILE_ID.DIZ missing");
-    EXPECT_FALSE(Exists(Dist));
+    EXPECT_FALSE(FileExists(Dist));
 }
 
 TEST_F(TqpackRefusal, MissingSetupProgram)
@@ -287,7 +281,7 @@ TEST_F(TqpackRefusal, OutputFolderIsThePayloadFolder)
     ExpectRefused("is the payload folder", Payload);
     ExpectRefused("is the payload folder", Payload + "/./");
     ExpectRefused("lies inside it", Payload + "/dist");
-    EXPECT_FALSE(Exists(Payload + "/dist"));
+    EXPECT_FALSE(FileExists(Payload + "/dist"));
 }
 
 // A usage error is one line naming the problem and the command's help, exit status 64.

@@ -36,21 +36,10 @@ protected:
     HWND Owner = nullptr;
 };
 
-bool WriteFileBytes(const std::string& path, const std::string& bytes)
-{
-    return WriteWholeFile(path, bytes);
-}
-
 std::string ReadFileBytes(const std::string& path)
 {
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return "<missing>";
-    return ReadWholeFile(path);
-}
-
-bool Exists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::string bytes;
+    return ReadWholeFile(path, &bytes) ? bytes : "<missing>";
 }
 
 // ---- the origin path ----
@@ -188,16 +177,16 @@ TEST_F(SequenceTest, LaunchStartsFromTheInstallFolderAndFallsBackToItsRelativeNa
 
 TEST_F(SequenceTest, ReplaceMainProgramPutsTheFreshFileInPlace)
 {
-    ASSERT_TRUE(WriteFileBytes(Scratch + "TESSEL32.EXE", "old"));
-    ASSERT_TRUE(WriteFileBytes(Scratch + "TESSEL32.EX_", "new"));
+    ASSERT_TRUE(WriteWholeFile(Scratch + "TESSEL32.EXE", "old"));
+    ASSERT_TRUE(WriteWholeFile(Scratch + "TESSEL32.EX_", "new"));
     EXPECT_EQ(1, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
     EXPECT_EQ("new", ReadFileBytes(Scratch + "TESSEL32.EXE"));
-    EXPECT_FALSE(Exists(Scratch + "TESSEL32.EX_"));
+    EXPECT_FALSE(FileExists(Scratch + "TESSEL32.EX_"));
     EXPECT_TRUE(Boxes().empty());
 
     // No old program: no error. The fresh file's name differs in letter case only.
     DeleteFileA((Scratch + "TESSEL32.EXE").c_str());
-    ASSERT_TRUE(WriteFileBytes(Scratch + "tessel32.ex_", "newer"));
+    ASSERT_TRUE(WriteWholeFile(Scratch + "tessel32.ex_", "newer"));
     EXPECT_EQ(1, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
     EXPECT_EQ("newer", ReadFileBytes(Scratch + "TESSEL32.EXE"));
     EXPECT_TRUE(Boxes().empty());
@@ -207,8 +196,8 @@ TEST_F(SequenceTest, ReplaceMainProgramReportsAFailedRename)
 {
     // The old program is held open, so it can neither be deleted nor replaced.
     std::string target = Scratch + "TESSEL32.EXE";
-    ASSERT_TRUE(WriteFileBytes(target, "old"));
-    ASSERT_TRUE(WriteFileBytes(Scratch + "tessel32.ex_", "new"));
+    ASSERT_TRUE(WriteWholeFile(target, "old"));
+    ASSERT_TRUE(WriteWholeFile(Scratch + "tessel32.ex_", "new"));
     HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     EXPECT_EQ(0, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
@@ -218,14 +207,14 @@ TEST_F(SequenceTest, ReplaceMainProgramReportsAFailedRename)
     EXPECT_EQ("Tessel Setup", Boxes()[0].caption);
     EXPECT_EQ((UINT)MB_ICONERROR, Boxes()[0].type);
     EXPECT_EQ(Owner, Boxes()[0].owner);
-    EXPECT_FALSE(Exists(Scratch + "tessel32.ex_")); // the fresh file is deleted
+    EXPECT_FALSE(FileExists(Scratch + "tessel32.ex_")); // the fresh file is deleted
     EXPECT_EQ("old", ReadFileBytes(target));
 
     // Without a fresh file the rename fails the same way, and nothing is left.
     Recorder.Clear();
     EXPECT_EQ(0, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
     ASSERT_EQ(1u, Boxes().size());
-    EXPECT_FALSE(Exists(target));
+    EXPECT_FALSE(FileExists(target));
 }
 
 TEST_F(SequenceTest, ReplaceMainProgramRefusesAPathBeyondItsBuffer)
@@ -278,7 +267,7 @@ protected:
     }
     void WriteArchive(const std::vector<PayloadEntry>& entries)
     {
-        ASSERT_TRUE(WriteFileBytes(std::string(SourceFolder) + "setup.tq", PayloadArchive(entries)));
+        ASSERT_TRUE(WriteWholeFile(std::string(SourceFolder) + "setup.tq", PayloadArchive(entries)));
     }
 };
 
@@ -291,7 +280,7 @@ TEST_F(ExtractSetupArchiveTest, UnpacksEveryEntryByItsFileNameWithTheBuiltInPass
     EXPECT_EQ("alpha, encrypted", ReadFileBytes(std::string(InstallFolder) + "a.txt"));
     EXPECT_EQ("beta, plain", ReadFileBytes(std::string(InstallFolder) + "b.txt"));
     EXPECT_EQ("", ReadFileBytes(std::string(InstallFolder) + "empty.txt")); // empty files are kept
-    EXPECT_FALSE(Exists(std::string(InstallFolder) + "sub"));
+    EXPECT_FALSE(FileExists(std::string(InstallFolder) + "sub"));
 }
 
 TEST_F(ExtractSetupArchiveTest, ReportsACrcMismatchAndFails)
@@ -306,7 +295,7 @@ TEST_F(ExtractSetupArchiveTest, ReportsACrcMismatchAndFails)
     EXPECT_TRUE(Boxes()[0].defaultCaption);
     EXPECT_EQ((UINT)MB_ICONERROR, Boxes()[0].type);
     EXPECT_EQ("sound", ReadFileBytes(std::string(InstallFolder) + "first.txt"));
-    EXPECT_FALSE(Exists(std::string(InstallFolder) + "never.txt"));
+    EXPECT_FALSE(FileExists(std::string(InstallFolder) + "never.txt"));
 }
 
 TEST_F(ExtractSetupArchiveTest, FailsQuietlyAfterACancelAndLoudlyWithoutAnArchive)
@@ -315,7 +304,7 @@ TEST_F(ExtractSetupArchiveTest, FailsQuietlyAfterACancelAndLoudlyWithoutAnArchiv
     CancelRequested = 1;
     EXPECT_EQ(0, ExtractSetupArchive(Owner));
     EXPECT_TRUE(Boxes().empty());
-    EXPECT_FALSE(Exists(std::string(InstallFolder) + "a.txt"));
+    EXPECT_FALSE(FileExists(std::string(InstallFolder) + "a.txt"));
     CancelRequested = 0;
 
     // The archive is "setup.tq" in the source folder.

@@ -5,6 +5,8 @@
 #ifndef TQ_TESTS_E2E_DRIVER_H
 #define TQ_TESTS_E2E_DRIVER_H
 
+#include "files.h"
+
 #include <windows.h>
 
 #include <string>
@@ -55,14 +57,9 @@ bool SaveScreenshot(HWND window, const std::string& path);
 
 // Files.
 std::string UnixToWindowsPath(const char* path);  // "/a/b" -> "Z:\a\b"
-bool FileExists(const std::string& path);
-bool FolderExists(const std::string& path);
 bool GetFileTimes(const std::string& path, FILETIME* lastWrite, DWORDLONG* size = nullptr);
 bool SetLastWriteTime(const std::string& path, const FILETIME& time);
 bool CopyFolder(const std::string& from, const std::string& to); // flat copy, times kept
-bool ReadWholeFile(const std::string& path, std::string* bytes);
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
-unsigned int Crc32(const std::string& bytes);
 std::string FormatFileTime(const FILETIME& time);
 bool SameTime(const FILETIME& a, const FILETIME& b);
 std::vector<std::string> ListFolder(const std::string& folder);

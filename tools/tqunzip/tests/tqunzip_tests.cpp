@@ -2,6 +2,8 @@
 // that Info-ZIP zip, bsdtar, 7z and Python's zipfile make at test time from a fixed payload. The
 // tests check exit statuses, the engine's texts on standard error, the files written and the
 // listing. A test whose archiver is not installed is skipped.
+#include "archive_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -27,17 +29,6 @@ struct ToolRun {
     std::string out;
     std::string err;
 };
-
-uint32_t Crc32(const std::string& bytes)
-{
-    uint32_t crc = 0xFFFFFFFF;
-    for (unsigned char b : bytes) {
-        crc ^= b;
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
 
 std::string Hex8(uint32_t value)
 {

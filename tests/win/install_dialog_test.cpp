@@ -279,26 +279,35 @@ TEST_F(InstallDialogTest, RejectsTextsThatAreNoFolderAndStaysOpen)
 
 // With an empty distribution folder an accepted folder gets as far as the text-file check,
 // whose message names the first file; nothing is created.
-TEST_F(InstallDialogTest, AcceptsDriveAndNetworkFormsAndNormalisesThem)
+// Every accepted text becomes one absolute folder; a drive-relative one is resolved against the
+// current folder of its drive, here the scratch folder, and a root keeps its separator so that
+// the launch enters the root itself.
+TEST_F(InstallDialogTest, AcceptsDriveAndNetworkFormsAndMakesThemAbsolute)
 {
     struct Case {
-        const char* Text;
-        const char* Path;
-        const char* Folder;
+        std::string Text;
+        std::string Path;
+        std::string Folder;
     };
+    const std::string current = target.Path();
+    ASSERT_TRUE(SetCurrentDirectoryA(current.c_str()));
+    const std::string drive = current.substr(0, 2);
     const Case cases[] = {
         { "C:", "C:\\", "C:\\" },
-        { "C:\\", "C:", "C:\\" },
+        { "C:\\", "C:\\", "C:\\" },
         { "C:\\Tessel\\", "C:\\Tessel", "C:\\Tessel\\" },
-        { "c:/Apps/Tessel/", "c:/Apps/Tessel", "c:/Apps/Tessel\\" },
+        { "c:/Apps/Tessel/", "c:\\Apps\\Tessel", "c:\\Apps\\Tessel\\" },
+        { "C:\\Apps\\.\\Old\\..\\Tessel", "C:\\Apps\\Tessel", "C:\\Apps\\Tessel\\" },
+        { drive + "Tessel", current + "Tessel", current + "Tessel\\" },
+        { drive + ".\\Tessel\\", current + "Tessel", current + "Tessel\\" },
         { "\\\\server\\share\\folder", "\\\\server\\share\\folder", "\\\\server\\share\\folder\\" },
-        { "//server/share", "//server/share", "//server/share\\" },
+        { "//server/share", "\\\\server\\share", "\\\\server\\share\\" },
     };
     for (const Case& c : cases) {
         boxes.Clear();
         EXPECT_EQ(StillOpen, RunWithOk(c.Text)) << c.Text;
-        EXPECT_STREQ(c.Path, InstallPath) << c.Text;
-        EXPECT_STREQ(c.Folder, InstallFolder) << c.Text;
+        EXPECT_EQ(c.Path, std::string(InstallPath)) << c.Text;
+        EXPECT_EQ(c.Folder, std::string(InstallFolder)) << c.Text;
         ASSERT_EQ(1u, boxes.Boxes().size()) << c.Text;
         EXPECT_EQ(0u, boxes.Boxes()[0].text.find("Cannot find required file README.TXT.")) << boxes.Boxes()[0].text;
     }

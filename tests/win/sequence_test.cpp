@@ -4,6 +4,7 @@
 #include "setup/setup.h"
 #include "tests/support/win_test.h"
 #include "ui/ui.h"
+#include "util/path.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +107,70 @@ TEST(BuildLaunchCommand, HoldsTheLongestFolderAndOriginPath)
     EXPECT_EQ(expected, commandLine.data());
     EXPECT_EQ((size_t)LaunchCommandSize, expected.size() + 1); // exactly the room it needs
     EXPECT_EQ('#', commandLine[LaunchCommandSize]);
+}
+
+// WinExec as the platform answers it, one scripted result per call (2, "file not found", when
+// the script has run out), each call recorded with the current folder it was made in.
+struct LaunchCall {
+    std::string CommandLine;
+    std::string CurrentFolder;
+};
+std::vector<LaunchCall> LaunchCalls;
+std::vector<UINT> LaunchResults;
+
+UINT WINAPI RecordingWinExec(LPCSTR commandLine, UINT)
+{
+    char folder[MAX_PATH];
+    GetCurrentDirectoryA(sizeof folder, folder);
+    LaunchCalls.push_back({ commandLine, folder });
+    return LaunchCalls.size() <= LaunchResults.size() ? LaunchResults[LaunchCalls.size() - 1] : 2;
+}
+
+} // namespace
+extern "C" {
+UINT(WINAPI* __wrap___imp_WinExec)(LPCSTR, UINT) = RecordingWinExec;
+}
+namespace {
+
+// The first start names the program by its full path; only when the platform refuses it is the
+// program started by its name relative to the install folder, which is then the current folder.
+// A root install makes the root the current folder.
+TEST_F(SequenceTest, LaunchStartsFromTheInstallFolderAndFallsBackToItsRelativeName)
+{
+    struct Case {
+        std::string Path;
+        std::vector<UINT> Results;
+        int Started;
+        size_t Calls;
+    };
+    const std::string folder = Scratch.substr(0, Scratch.size() - 1);
+    const Case cases[] = {
+        { folder, { 33 }, 1, 1 },
+        { folder, { 2, 33 }, 1, 2 },
+        { folder, { 2, 31 }, 0, 2 },
+        { "C:\\", { 33 }, 1, 1 },
+    };
+    ParseOriginPath("-argv0 x", OriginPath);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Path);
+        lstrcpyA(InstallPath, c.Path.c_str());
+        lstrcpyA(InstallFolder, c.Path.c_str());
+        AppendBackslash(InstallFolder);
+        SetCurrentDirectoryA("C:\\windows");
+        LaunchCalls.clear();
+        LaunchResults = c.Results;
+        EXPECT_EQ(c.Started, LaunchMainProgram());
+        ASSERT_EQ(c.Calls, LaunchCalls.size());
+        EXPECT_EQ("\"" + std::string(InstallFolder) + "TESSEL32.EXE\" /installS /f:\"x\"", LaunchCalls[0].CommandLine);
+        for (const LaunchCall& call : LaunchCalls)
+            EXPECT_EQ(c.Path, call.CurrentFolder);
+        if (c.Calls == 2) {
+            EXPECT_EQ(".\\TESSEL32.EXE /installS /f:\"x\"", LaunchCalls[1].CommandLine);
+        }
+    }
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    SetCurrentDirectoryA(temp);
 }
 
 // ---- the replacement of the main program ----

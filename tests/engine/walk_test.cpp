@@ -135,8 +135,7 @@ TEST_F(WalkTest, SkipsFolderEntriesAndOptionallyEmptyOnes)
     EXPECT_EQ(0, request.Result);
     EXPECT_EQ((std::vector<std::string>{"empty.txt", "full.txt"}), OutputNames());
 
-    RemoveScratchFolder(Dest);
-    ASSERT_TRUE(MakeFolder(Dest));
+    FreshOutput();
     request = NewRequest();
     request.SkipEmpty = 1;
     ExtractArchive(&request);
@@ -192,9 +191,7 @@ TEST_F(WalkTest, KeepPathsWritesBelowTheFolderAndNeedsItsSubfolders)
     EXPECT_EQ(TextBytes(12, 7), OutputFile("x/b.txt"));
 
     // Without the folder the file cannot be created; no folder is ever made.
-    RemoveScratchFolder(Dest);
-    ASSERT_TRUE(MakeFolder(Dest));
-    ClearRecords();
+    FreshOutput();
     request = NewRequest();
     request.KeepPaths = 1;
     ExtractArchive(&request);
@@ -593,8 +590,7 @@ TEST_F(WalkTest, RandomlyDamagedArchivesAlwaysEnd)
 TEST_F(WalkTest, DoubleByteNamesKeepTheTrailByteThatLooksLikeABackslash)
 {
 #ifdef _WIN32
-    if (GetACP() != 932)
-        GTEST_SKIP() << "needs code page 932 (LANG=ja_JP.UTF-8)";
+    ASSERT_EQ(932u, GetACP()) << "run as win.engine_tests_dbcs (LANG=ja_JP.UTF-8)";
 #else
     struct CodePage932 {
         CodePage932() { SetAnsiCodePage(932); }
@@ -619,9 +615,7 @@ TEST_F(WalkTest, DoubleByteNamesKeepTheTrailByteThatLooksLikeABackslash)
     strcpy(second.Head.Name, ("sub/" + table).c_str());
     for (int keepPaths = 0; keepPaths < 2; ++keepPaths) {
         SCOPED_TRACE(keepPaths);
-        ClearRecords();
-        RemoveScratchFolder(Dest);
-        ASSERT_TRUE(MakeFolder(Dest));
+        FreshOutput();
         ASSERT_TRUE(MakeFolder(JoinPath(Dest, "sub")));
         request = NewRequest();
         request.NameList = &first.Head;

@@ -67,14 +67,13 @@ if [ "$auto" = 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   mode=interactive
 else
   mode=auto
-  number=$((120 + RANDOM % 100))
-  while [ -e "/tmp/.X$number-lock" ]; do number=$((number + 1)); done
-  display=:$number
-  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
+  source tests/xvfb.sh
+  if ! start_display "$demo"; then
+    echo "demo: Xvfb did not start:"
+    cat "$demo/xvfb.log"
+    exit 1
+  fi
   trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-  export DISPLAY=$display
-  sleep 1
 fi
 
 echo

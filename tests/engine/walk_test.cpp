@@ -98,8 +98,7 @@ TEST_F(WalkTest, SkipsFolderEntriesAndOptionallyEmptyOnes)
     EXPECT_EQ(0, request.Result);
     EXPECT_EQ((std::vector<std::string>{"empty.txt", "full.txt"}), OutputNames());
 
-    RemoveScratchFolder(Dest);
-    ASSERT_TRUE(MakeFolder(Dest));
+    FreshOutput();
     request = NewRequest();
     request.SkipEmpty = 1;
     ExtractArchive(&request);
@@ -155,9 +154,7 @@ TEST_F(WalkTest, KeepPathsWritesBelowTheFolderAndNeedsItsSubfolders)
     EXPECT_EQ(TextBytes(12, 7), OutputFile("x/b.txt"));
 
     // Without the folder the file cannot be created; no folder is ever made.
-    RemoveScratchFolder(Dest);
-    ASSERT_TRUE(MakeFolder(Dest));
-    ClearRecords();
+    FreshOutput();
     request = NewRequest();
     request.KeepPaths = 1;
     ExtractArchive(&request);
@@ -578,8 +575,8 @@ TEST_F(WalkTest, DoubleByteNamesKeepTheTrailByteThatLooksLikeABackslash)
     first.Head.Next = &second.Head;
     strcpy(first.Head.Name, (table + ".txt").c_str());
     strcpy(second.Head.Name, ("sub/" + table).c_str());
+    FreshOutput();
     ASSERT_TRUE(MakeFolder(JoinPath(Dest, "sub")));
-    ClearRecords();
     request = NewRequest();
     request.NameList = &first.Head;
     request.KeepPaths = 1;

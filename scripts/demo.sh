@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds everything (native first, for tqpack), makes the
-# sample distribution with tqpack and installs it under Wine in a fresh prefix.
+# sample distribution with tqpack and installs it under Wine in a fresh prefix: the 32-bit
+# release under 32-bit Wine where qemu-i386 can run it (scripts/wine32.sh), else the 64-bit build
+# of the same sources under 64-bit Wine.
 #   bash scripts/demo.sh          with a reachable display: the real windows, for a person to
 #                                 click through; without one: driven automatically
 #   bash scripts/demo.sh --auto   driven automatically on a virtual display in any case
@@ -25,20 +27,37 @@ for preset in native win64 win32; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j2
 done
-# The sample distribution needs the native tqpack; a win64 tree configured before it existed
+# The sample distributions need the native tqpack; a Windows tree configured before it existed
 # learns of it now.
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j2 --target sample_dist e2e_test
+for preset in win64 win32; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j2 --target sample_dist e2e_test
+done
 
-dist=$root/build/win64/sample-dist
-driver=$root/build/win64/tests/e2e/e2e_test.exe
+echo
+if reason=$(bash scripts/wine32.sh check); then
+  bits=32
+  # Every 32-bit program starts through the script, which sets up qemu-i386 for it.
+  wrap=(bash "$root/scripts/wine32.sh" run)
+  export WINELOADER=/usr/lib/wine/wine WINEARCH=win32
+  echo "demo: installing the 32-bit release (the product) under 32-bit Wine through qemu-i386;"
+  echo "      programs start slowly there, allow a few seconds for each window"
+else
+  bits=64
+  wrap=()
+  export WINELOADER=/usr/lib/wine/wine64
+  echo "demo: $reason;"
+  echo "      installing the 64-bit build of the same sources under 64-bit Wine instead"
+fi
+dist=$root/build/win$bits/sample-dist
+driver=$root/build/win$bits/tests/e2e/e2e_test.exe
 demo=$root/build/demo
 screenshots=$demo/screenshots
 echo
 echo "demo: the sample distribution ($dist):"
 build/native/tools/tqpack/tqpack list "$dist"
 
-export WINELOADER=/usr/lib/wine/wine64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 server=/usr/lib/wine/wineserver
 export WINEPREFIX=$demo/prefix
 if [ -d "$WINEPREFIX" ]; then
@@ -64,9 +83,9 @@ fi
 
 echo
 echo "demo: a fresh Wine prefix in $WINEPREFIX"
-"$WINELOADER" wineboot -i >/dev/null 2>&1
+wine() { "${wrap[@]}" "$WINELOADER" "$@"; }
+wine wineboot -i >/dev/null 2>&1
 "$server" -w
-wine() { "$WINELOADER" "$@"; }
 
 if [ "$mode" = interactive ]; then
   # The distribution as a user would have it, in a downloads folder of the prefix.
@@ -77,8 +96,9 @@ if [ "$mode" = interactive ]; then
   wine "$driver" --watch "Z:${screenshots//\//\\}" &
   watch_pid=$!
   echo
-  echo "demo: setup.exe is starting on $DISPLAY. Click through it as a user would;"
+  echo "demo: the $bits-bit setup.exe is starting on $DISPLAY. Click through it as a user would;"
   echo "      the installed program says \"Tessel has been installed.\" at the end."
+  [ "$bits" = 64 ] || echo "      (Browse... is no use here: the folder browser needs a second thread, which qemu-i386 cannot run.)"
   (cd "$downloads" && TQ_INSTALL_RECORD='C:\install-record.txt' TQ_DEMO=1 \
      wine 'C:\users\Public\Downloads\Tessel 8.1\setup.exe' -argv0 'C:\users\Public\Downloads\tessel81.exe') || true
   sleep 2 # the main program's own box comes up after setup has ended
@@ -89,7 +109,8 @@ if [ "$mode" = interactive ]; then
   echo "demo: what happened"
   TQ_INSTALL_RECORD='C:\install-record.txt' wine "$driver" --report
 else
-  echo "demo: installing without a person, driven on the virtual display $DISPLAY: the driver plants"
+  echo "demo: installing the $bits-bit setup.exe without a person, driven on the virtual display"
+  echo "      $DISPLAY: the driver plants"
   echo "      the 16 shell-extension keys of an earlier installation, starts setup.exe, presses OK in"
   echo "      the install-folder dialog and checks the outcome"
   TQ_SETUP_DIST=$dist TQ_SCREENSHOTS=$screenshots \
@@ -102,7 +123,7 @@ for bmp in "$screenshots"/*.bmp; do
   convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
 echo
-echo "demo: done ($mode). Screenshots of the dialogs setup showed: $screenshots"
+echo "demo: done ($mode, the $bits-bit setup.exe). Screenshots of the dialogs setup showed: $screenshots"
 ls -1 "$screenshots"
 echo "      The Wine prefix with the installation stays in $WINEPREFIX"
 echo "      (the install folder is $WINEPREFIX/drive_c/Program Files/Tessel unless another was chosen)."

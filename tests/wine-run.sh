@@ -10,7 +10,7 @@ template=$1
 shift
 loader=${WINELOADER:-/usr/lib/wine/wine64}
 server=$(dirname "$loader")/wineserver
-export WINELOADER=$loader WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+export WINELOADER=$loader WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}mscoree,mshtml="
 
 mkdir -p "$(dirname "$template")"
 (

@@ -35,7 +35,8 @@ add_subdirectory(res)
 # The program's code as one library, so that the tests call the very code that setup.exe runs.
 file(GLOB TQ_CORE_SOURCES CONFIGURE_DEPENDS
   setup/*.cpp ui/*.cpp steps/*.cpp util/*.cpp unzip/*.cpp)
-list(REMOVE_ITEM TQ_CORE_SOURCES ${PROJECT_SOURCE_DIR}/setup/main.cpp)
+# The wait times are not part of it: setup.exe links the real ones, the tests shortened ones.
+list(REMOVE_ITEM TQ_CORE_SOURCES ${PROJECT_SOURCE_DIR}/setup/main.cpp ${PROJECT_SOURCE_DIR}/setup/waits.cpp)
 add_library(tqcore STATIC ${TQ_CORE_SOURCES})
 target_include_directories(tqcore PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(tqcore PRIVATE ${TQ_WARNINGS})
@@ -43,12 +44,19 @@ target_link_libraries(tqcore PUBLIC comctl32 advapi32 gdi32 user32 kernel32)
 file(GLOB TQ_ENGINE_SOURCES CONFIGURE_DEPENDS unzip/*.cpp)
 set_source_files_properties(${TQ_ENGINE_SOURCES} PROPERTIES COMPILE_OPTIONS -fno-exceptions)
 
-add_executable(setup WIN32 setup/main.cpp $<TARGET_OBJECTS:tqresources>)
+add_executable(setup WIN32 setup/main.cpp setup/waits.cpp $<TARGET_OBJECTS:tqresources>)
 target_compile_options(setup PRIVATE ${TQ_WARNINGS})
 target_link_libraries(setup PRIVATE tqcore)
 add_dependencies(setup tqresources)
 
-foreach(part tools sample)
+# The release (32-bit) tree installs setup.exe and its stub library where an installed tqpack
+# looks for them: <prefix>/share/tessel.
+if(NOT TQ_WIN64)
+  include(GNUInstallDirs)
+  install(TARGETS setup tqstub RUNTIME DESTINATION ${CMAKE_INSTALL_DATADIR}/tessel)
+endif()
+
+foreach(part sfx tools sample)
   if(EXISTS ${PROJECT_SOURCE_DIR}/${part}/CMakeLists.txt)
     add_subdirectory(${part})
   endif()

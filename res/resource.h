@@ -17,6 +17,9 @@
 #define IDC_INSTALLING_TEXT 103
 #define IDC_FILENAME_TEXT 104
 
+// The self-extractor's window (sfx/sfx.rc). Its controls take the progress dialog's IDs.
+#define IDD_UNPACK 400
+
 // Icon group.
 #define IDI_SETUP 10
 
@@ -71,5 +74,12 @@
 #define IDS_FILE_IN_USE 1055
 #define IDS_BROWSE_TITLE 1056
 #define IDS_LIMITED_ACCESS 1057
+// The self-extractor's texts; it shows the engine's texts 1030 to 1037 as well.
+#define IDS_SFX_TITLE 1100
+#define IDS_SFX_NO_ARCHIVE 1101
+#define IDS_SFX_NO_TEMP_FOLDER 1102
+#define IDS_SFX_NOT_UNPACKED 1103
+#define IDS_SFX_NO_SETUP 1104
+#define IDS_SFX_CANNOT_START 1105
 
 #endif

@@ -10,6 +10,7 @@ packages=(
   googletest libbenchmark-dev zlib1g-dev libdeflate-dev
   clang libclang-rt-14-dev llvm
   unzip zip libarchive-tools p7zip-full
+  groff-base
   qemu-user-static wine32:i386
 )
 

@@ -1,30 +1,116 @@
 #!/usr/bin/env bash
 # Builds the three presets and runs every test: native tests directly, Windows tests under
-# 64-bit Wine on a virtual display, static checks of both setup.exe builds, and whole
+# 64-bit Wine on a virtual display of its own, static checks of both setup.exe builds, and whole
 # installations of the 32-bit release under 32-bit Wine where qemu-i386 can run it
 # (scripts/wine32.sh; skipped with the reason elsewhere).
+# The run is red when a test fails and when a test group listed in tests/groups.txt did not run.
+# It leaves no process behind: the display, and every Wine process its tests started, end with it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh
 
+run=$(mktemp -d)
+# Every process the tests start inherits this mark, which finds what they leave behind.
+mark=TQ_TEST_RUN=$$-$(date +%s%N)
+server=/usr/lib/wine/wineserver
+
+# Wine processes of this run still alive: the persistent server of the shared prefix and its
+# service processes, or those of a test that was cut short.
+leftovers() {
+  grep -lszxF "$mark" /proc/[0-9]*/environ | cut -d/ -f3 || true
+  return 0
+}
+
+finish() {
+  local status=$? pids
+  if [ -d build/win64/wineprefix ]; then
+    WINEPREFIX=$PWD/build/win64/wineprefix "$server" -k </dev/null >/dev/null 2>&1 || true
+  fi
+  pids=$(leftovers)
+  if [ -n "$pids" ]; then
+    echo "test.sh: ending processes left by the tests: $(echo $pids)"
+    kill -TERM $pids 2>/dev/null || true
+    sleep 1
+    kill -KILL $(leftovers) 2>/dev/null || true
+  fi
+  if [ -n "${xvfb_pid:-}" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  rm -rf "$run"
+  exit "$status"
+}
+trap finish EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
 for preset in native win64 win32; do
-  cmake --preset "$preset" >/dev/null
+  if ! cmake --preset "$preset" >"$run/configure-$preset.log" 2>&1; then
+    cat "$run/configure-$preset.log"
+    exit 1
+  fi
   cmake --build --preset "$preset"
 done
-
-# One virtual display for every GUI test, unless the caller has one.
-if [ -z "${DISPLAY:-}" ]; then
-  display=:$((90 + RANDOM % 100))
-  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-  export DISPLAY=$display
-  sleep 1
+# The fuzz targets' own clang tree, whose regression corpus the native tests replay.
+if command -v clang++ >/dev/null; then
+  bash scripts/fuzz.sh build
 fi
+
+# A display of our own for every GUI test, never the caller's. Xvfb takes a display number only
+# when no other server holds it, and writes it to the pipe once it accepts connections; when it
+# cannot start it closes the pipe unwritten, and the next number is tried. Numbers from 100 up,
+# clear of a desktop's own displays.
+number=
+first=$((100 + RANDOM % 400))
+for candidate in $(seq "$first" $((first + 19))); do
+  rm -f "$run/display"
+  mkfifo "$run/display"
+  Xvfb ":$candidate" -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run/display" 2>"$run/xvfb.log" &
+  xvfb_pid=$!
+  if read -r number <"$run/display" && [ -n "$number" ]; then
+    break
+  fi
+  wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid= number=
+done
+if [ -z "$number" ]; then
+  echo "test.sh: Xvfb did not start:"
+  cat "$run/xvfb.log"
+  exit 1
+fi
+export DISPLAY=:$number
+unset WAYLAND_DISPLAY XAUTHORITY
 
 status=0
 for preset in native win64 win32; do
-  [ "$preset" = win32 ] && { bash scripts/wine32.sh check || echo "The e2e32 tests will be skipped."; }
-  ctest --preset "$preset" -j2 || status=1
+  [ "$preset" = win32 ] && { bash scripts/wine32.sh check || echo "test.sh: the e2e32 tests will be skipped."; }
+  env "$mark" ctest --preset "$preset" -j2 --output-junit "$run/$preset.xml" || status=1
 done
+
+# Every group that must run has run (passed or failed), so that a tool missing at configure
+# time cannot make a run green by dropping its tests.
+missing=()
+while read -r preset pattern _; do
+  case $preset in ''|'#'*) continue ;; esac
+  found=0
+  if [ -f "$run/$preset.xml" ]; then
+    while read -r name; do
+      # shellcheck disable=SC2053
+      [[ $name == $pattern ]] && { found=1; break; }
+    done < <(grep -oE '<testcase name="[^"]*"[^>]*status="(run|fail)"' "$run/$preset.xml" |
+             sed -E 's/<testcase name="([^"]*)".*/\1/')
+  fi
+  [ "$found" = 1 ] || missing+=("$preset $pattern")
+done <tests/groups.txt
+if [ ${#missing[@]} -gt 0 ]; then
+  echo
+  echo "test.sh: test groups that did not run:"
+  printf '  %s\n' "${missing[@]}"
+  for preset in native win64 win32; do
+    echo
+    echo "test.sh: configure output of $preset:"
+    cat "$run/configure-$preset.log"
+  done
+  status=1
+fi
 exit $status

@@ -36,7 +36,6 @@ constexpr const char FileManagerIni[] = "winfile.ini";
 constexpr const char FileManagerSection[] = "AddOns";
 constexpr const char FileManagerEntry[] = "Tessel";
 constexpr const char FileManagerClass[] = "WFS_Frame";
-constexpr DWORD ExtensionReleaseTimeout = 2000; // milliseconds
 
 int CheckWindowsVersion(HWND owner)
 {

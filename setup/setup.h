@@ -24,6 +24,15 @@ extern HCURSOR CurrentCursor;           // arrow, or the wait cursor during the 
 
 constexpr const char MainProgramName[] = "TESSEL32.EXE";
 
+// How long setup waits for another program to let go of a file, in milliseconds (defined in
+// setup/waits.cpp). The test programs link a build of that file with TQ_SHORT_WAITS, whose waits
+// are shorter; setup.exe, and so every whole installation, waits the real times.
+extern const DWORD HelpFileWait;            // an earlier installation's help file
+extern const DWORD ExtensionReleaseTimeout; // the File Manager extension's library
+extern const DWORD FirstLibraryWait;        // the old shell-extension libraries, at first
+extern const DWORD LibraryWaitStep;         // then LibraryWaitSteps waits of this, a star each
+constexpr int LibraryWaitSteps = 15;
+
 // Command tail (setup/command_line.cpp): the command line after the program name and the
 // characters of code 1 to 32 that follow it; points into line.
 char* SkipProgramName(char* line);

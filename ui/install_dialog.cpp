@@ -27,10 +27,6 @@ constexpr char ProductFolderName[] = "Tessel";
 constexpr int ProductPrefixLength = 6;           // "tessel", compared without regard to case
 constexpr UINT BrowseFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS;
 
-constexpr DWORD HelpFileWait = 250;              // milliseconds
-constexpr DWORD FirstLibraryWait = 500;
-constexpr DWORD LibraryWaitStep = 1000;
-constexpr int LibraryWaitSteps = 15;
 constexpr int UnloadingTextSize = 255;           // string 1029, at most 254 characters
 constexpr int StarsTextSize = 256;               // static 107 read back, at most 255 characters
 constexpr int BusyMessageSize = 516;

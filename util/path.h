@@ -24,4 +24,10 @@ int WaitForExclusiveAccess(const char* path, DWORD timeout);
 void DispatchWaitingMessages(void);                // every pending message, untranslated
 void CentreWindow(HWND window);
 
+// Library loading (util/library.cpp). RestrictLibrarySearch comes first in a program: from then
+// on no library is looked for in the program's own (download) folder where Windows allows it.
+// LoadSystemLibrary loads a library by its full path in the system folder; null when it fails.
+void RestrictLibrarySearch(void);
+HMODULE LoadSystemLibrary(const char* name);
+
 #endif

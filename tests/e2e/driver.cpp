@@ -1,6 +1,8 @@
 // Window driving and outcome probes for the whole-installation tests and the demo.
 #include "driver.h"
 
+#include <tlhelp32.h>
+
 #include <stdio.h>
 #include <string.h>
 
@@ -39,6 +41,34 @@ bool StartSetup(SetupProcess* process, const std::string& program, const std::st
     startup.cb = sizeof startup;
     return CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           currentFolder.c_str(), &startup, &process->Info) != 0;
+}
+
+bool FindChildProcess(const SetupProcess& parent, const char* fileName, SetupProcess* child, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry{};
+        entry.dwSize = sizeof entry;
+        DWORD found = 0;
+        if (snapshot != INVALID_HANDLE_VALUE && Process32First(snapshot, &entry)) {
+            do {
+                if (entry.th32ParentProcessID == parent.Info.dwProcessId && _stricmp(entry.szExeFile, fileName) == 0)
+                    found = entry.th32ProcessID;
+            } while (found == 0 && Process32Next(snapshot, &entry));
+        }
+        if (snapshot != INVALID_HANDLE_VALUE)
+            CloseHandle(snapshot);
+        if (found != 0) {
+            child->Info = PROCESS_INFORMATION{};
+            child->Info.hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, found);
+            child->Info.dwProcessId = found;
+            return child->Info.hProcess != nullptr;
+        }
+        if (!parent.Running() || GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(10);
+    }
 }
 
 std::string WindowText(HWND window)
@@ -254,6 +284,24 @@ std::vector<std::string> ListFolder(const std::string& folder)
     } while (FindNextFileA(find, &record));
     FindClose(find);
     return names;
+}
+
+std::vector<std::string> FindUnpackFolders(void)
+{
+    char temporary[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof temporary, temporary);
+    std::vector<std::string> folders;
+    if (length == 0 || length >= sizeof temporary)
+        return folders;
+    WIN32_FIND_DATAA record;
+    HANDLE search = FindFirstFileA((std::string(temporary) + "tqsfx-*").c_str(), &record);
+    if (search == INVALID_HANDLE_VALUE)
+        return folders;
+    do
+        folders.push_back(std::string(temporary) + record.cFileName);
+    while (FindNextFileA(search, &record));
+    FindClose(search);
+    return folders;
 }
 
 bool CopyFolder(const std::string& from, const std::string& to)

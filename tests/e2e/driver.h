@@ -35,6 +35,9 @@ struct SetupProcess {
 // Starts setup.exe with the given command tail and current folder.
 bool StartSetup(SetupProcess* process, const std::string& program, const std::string& tail,
                 const std::string& currentFolder);
+// Waits for a process of that file name (any letter case) started by parent, and opens it as
+// child; false after the time-out or when the parent has ended.
+bool FindChildProcess(const SetupProcess& parent, const char* fileName, SetupProcess* child, DWORD timeoutMs);
 
 // Waits for a visible window of that kind in the process; null after the time-out or when
 // the process has ended.
@@ -63,6 +66,8 @@ unsigned int Crc32(const std::string& bytes);
 std::string FormatFileTime(const FILETIME& time);
 bool SameTime(const FILETIME& a, const FILETIME& b);
 std::vector<std::string> ListFolder(const std::string& folder);
+// The self-extractor's unpack folders ("tqsfx-*") in the temporary folder, as full paths.
+std::vector<std::string> FindUnpackFolders(void);
 
 // The entries of a ZIP archive as its central directory lists them.
 struct ZipEntryInfo {

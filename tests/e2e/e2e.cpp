@@ -26,6 +26,7 @@ static std::string HostPath(const std::string& path)
 bool LoadE2eConfig(E2eConfig* config)
 {
     config->Dist = HostPath(Environment("TQ_SETUP_DIST"));
+    config->Bundle = HostPath(Environment("TQ_SETUP_BUNDLE"));
     config->Screenshots = HostPath(Environment("TQ_SCREENSHOTS"));
     if (config->Screenshots.empty())
         config->Screenshots = "e2e-screenshots";
@@ -191,11 +192,11 @@ static bool InsertLastEntry(const std::string& archivePath, const std::string& n
 
 // An unencrypted deflated entry of about 1 GiB of zeros. Its 6.5 MB of compressed data take the
 // engine long enough for a person (or this test) to press Cancel while it is being written.
-bool AddBigPayload(const E2eConfig&, const std::string& dist)
+bool AddBigEntry(const std::string& archivePath)
 {
     unsigned int size = 0;
     std::string data = DeflateZeros(4161600, &size);
-    return InsertLastEntry(dist + "\\setup.tq", BigPayloadName, 8, 0 /* never reached: cancelled */, size, data);
+    return InsertLastEntry(archivePath, BigPayloadName, 8, 0 /* never reached: cancelled */, size, data);
 }
 
 bool AddStoredEntry(const std::string& archivePath, const std::string& name, const std::string& data)

@@ -11,6 +11,7 @@
 
 struct E2eConfig {
     std::string Dist;        // the sample distribution made by tqpack (read only)
+    std::string Bundle;      // the same bundled with the self-extractor (read only)
     std::string Screenshots; // folder for the screenshots, created when missing
     std::string LaunchLog;   // where the stand-in main program records its starts
     std::string SpyLibrary;  // the Meter spy's library, next to the test program
@@ -26,7 +27,7 @@ std::vector<LaunchRecord> ReadLaunchRecords(const E2eConfig& config);
 
 // Distribution variants, made on a copy.
 extern const char BigPayloadName[];
-bool AddBigPayload(const E2eConfig& config, const std::string& dist);
+bool AddBigEntry(const std::string& archivePath); // BigPayloadName, last in the archive
 bool AddStoredEntry(const std::string& archivePath, const std::string& name, const std::string& data);
 bool DamageFirstEntryCrc(const std::string& archivePath, std::string* entryName);
 bool RenamePayloadEntry(const std::string& archivePath, const char* from, const char* to);

@@ -141,8 +141,9 @@ protected:
     }
 
     // Every payload entry in the folder with its content and stored time, the text files with
-    // the payload time, the stub with setup's time, the main program under its own name.
-    void ExpectInstalled(const std::string& folder)
+    // the payload time, the stub with setup's time (by default that of the distribution's
+    // setup.exe), the main program under its own name.
+    void ExpectInstalled(const std::string& folder, const FILETIME* setupTimeGiven = nullptr)
     {
         std::vector<ZipEntryInfo> entries = PayloadEntries();
         ASSERT_FALSE(entries.empty());
@@ -166,7 +167,10 @@ protected:
         }
         EXPECT_FALSE(FileExists(folder + "tessel32.ex_"));
         FILETIME setupTime{};
-        ASSERT_TRUE(GetFileTimes(Dist + "\\setup.exe", &setupTime));
+        if (setupTimeGiven != nullptr)
+            setupTime = *setupTimeGiven;
+        else
+            ASSERT_TRUE(GetFileTimes(Dist + "\\setup.exe", &setupTime));
         for (const char* name : TextFileNames) {
             std::string copied, original;
             ASSERT_TRUE(ReadWholeFile(folder + name, &copied)) << name;
@@ -181,6 +185,35 @@ protected:
         EXPECT_TRUE(SameTime(setupTime, stubTime)) << FormatFileTime(stubTime);
     }
 
+    // The sample bundle as a customer downloads it, changed by `change` when given.
+    void DownloadBundle(void (*change)(const std::string& path) = nullptr)
+    {
+        ASSERT_TRUE(FileExists(Config.Bundle)) << "TQ_SETUP_BUNDLE must name the sample bundle";
+        CreateDirectoryA("C:\\Downloads", nullptr);
+        ASSERT_TRUE(CopyFileA(Config.Bundle.c_str(), DownloadedBundle, FALSE));
+        if (change != nullptr)
+            change(DownloadedBundle);
+        ASSERT_TRUE(FindUnpackFolders().empty());
+    }
+
+    // The bundle's entries, read from its central directory (its offsets count from the start
+    // of the file).
+    std::vector<ZipEntryInfo> BundleEntries()
+    {
+        std::string bytes;
+        std::vector<ZipEntryInfo> entries;
+        EXPECT_TRUE(ReadWholeFile(DownloadedBundle, &bytes));
+        EXPECT_TRUE(ReadZipDirectory(bytes, &entries));
+        return entries;
+    }
+
+    // Started as Explorer starts a program: by its full path, from its own folder.
+    void StartBundle()
+    {
+        ASSERT_TRUE(StartSetup(&Setup, DownloadedBundle, "", "C:\\Downloads"));
+    }
+
+    static constexpr char DownloadedBundle[] = "C:\\Downloads\\tessel81.exe";
     E2eConfig Config;
     std::string Dist;
     SetupProcess Setup;
@@ -242,7 +275,7 @@ TEST_F(Install, FolderTypedWithBlanksIsCreated)
 
 TEST_F(Install, CancelDuringExtraction)
 {
-    ASSERT_TRUE(AddBigPayload(Config, Dist));
+    ASSERT_TRUE(AddBigEntry(Dist + "\\setup.tq"));
     const std::string folder = "C:\\Cancelled";
     MeterSpy spy;
     ASSERT_TRUE(spy.Start(Config));
@@ -262,14 +295,18 @@ TEST_F(Install, CancelDuringExtraction)
     Sleep(300);
     EXPECT_EQ(before, SendToItem(progress, 100, 1027, 5000)) << "the work waits while the question is up";
     Answer(question.Window, IDNO);
-    Sleep(300);
-    int after = SendToItem(progress, 100, 1027, 5000, &answered);
+    int after = before;
+    DWORD start = GetTickCount();
+    do {
+        Sleep(10);
+        after = SendToItem(progress, 100, 1027, 5000, &answered);
+    } while (answered && after == before && GetTickCount() - start < WindowTimeoutMs);
     ASSERT_TRUE(answered) << "extraction ended before the second cancel";
-    EXPECT_GT(after, before);
+    EXPECT_GT(after, before) << "the work did not go on after No";
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(progress, IDCANCEL)));
 
     // Yes, while the big last entry is being written: it stops.
-    DWORD start = GetTickCount();
+    start = GetTickCount();
     while (ItemText(progress, 104) != BigPayloadName && GetTickCount() - start < WindowTimeoutMs)
         Sleep(10);
     PressButton(progress, IDCANCEL);
@@ -306,6 +343,86 @@ TEST_F(Install, DamagedPayloadEntry)
     for (const char* name : TextFileNames)
         EXPECT_FALSE(FileExists(std::string("C:\\Damaged\\") + name)) << name;
     EXPECT_FALSE(FileExists("C:\\Damaged\\TESSEL32.EXE"));
+    ExpectNothingStarted();
+}
+
+// The one file a customer downloads: the self-extractor unpacks the distribution into a new
+// folder under the temporary folder and runs setup from there, which installs exactly what the
+// folder distribution installs, with the downloaded file's path for the main program. The text
+// files' times survive the archive's MS-DOS times (else setup would stop with message 1023).
+TEST_F(Install, FromTheBundleInTheDownloadsFolder)
+{
+    DownloadBundle();
+    StartBundle();
+    SetupProcess extractor = Setup;
+    Setup = SetupProcess();
+    ASSERT_TRUE(FindChildProcess(extractor, "setup.exe", &Setup, WindowTimeoutMs));
+    std::vector<std::string> unpacked = FindUnpackFolders();
+    ASSERT_EQ(1u, unpacked.size());
+    EXPECT_EQ(9u, ListFolder(unpacked[0] + "\\").size());
+    HWND dialog = ConfirmFolder();
+    ASSERT_NE(nullptr, dialog);
+    ExpectEndsQuietly();
+    EXPECT_EQ(0u, extractor.WaitForExit(ExitTimeoutMs)) << "setup's exit code, passed on";
+    EXPECT_TRUE(FindUnpackFolders().empty()) << unpacked[0] << " stayed";
+
+    FILETIME unpackedSetupTime{};
+    for (const ZipEntryInfo& entry : BundleEntries())
+        if (entry.Name == "setup.exe")
+            unpackedSetupTime = entry.Time();
+    ExpectInstalled("C:\\Program Files\\Tessel\\", &unpackedSetupTime);
+    std::vector<LaunchRecord> launches = WaitForLaunch();
+    ASSERT_EQ(1u, launches.size());
+    EXPECT_EQ(std::string("\"C:\\Program Files\\Tessel\\TESSEL32.EXE\" /installS /f:\"") + DownloadedBundle + "\"",
+              launches[0].CommandLine);
+    EXPECT_EQ("C:\\Program Files\\Tessel", launches[0].CurrentFolder);
+}
+
+// One flipped byte in setup.tq's data within the bundle: the engine's CRC message, then the
+// self-extractor's own; nothing installed, nothing left in the temporary folder.
+TEST_F(Install, BundleWithOneFlippedByte)
+{
+    DownloadBundle();
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(DownloadedBundle, &bytes));
+    for (const ZipEntryInfo& entry : BundleEntries())
+        if (entry.Name == "setup.tq")
+            bytes[entry.LocalHeaderOffset + 30 + entry.Name.size() + entry.CompressedSize / 2] ^= 0x10;
+    ASSERT_TRUE(WriteWholeFile(DownloadedBundle, bytes));
+    StartBundle();
+    BoxInfo box = NextBox();
+    EXPECT_NE(std::string::npos, box.Text.find("\\setup.tq: Bad CRC")) << box.Text;
+    EXPECT_EQ(Wait(SetupWindow::ProgressDialog, 0), box.Owner);
+    Answer(box.Window, IDOK);
+    box = NextBox();
+    EXPECT_EQ("Tessel Self-Extractor", box.Caption);
+    EXPECT_EQ(std::string("Tessel Setup could not be unpacked from ") + DownloadedBundle + " and has not been started.",
+              box.Text);
+    Answer(box.Window, IDOK);
+    EXPECT_EQ(1u, Setup.WaitForExit(ExitTimeoutMs));
+    EXPECT_TRUE(FindUnpackFolders().empty());
+    EXPECT_FALSE(FolderExists("C:\\Program Files\\Tessel"));
+    ExpectNothingStarted();
+}
+
+// Cancel while the self-extractor writes a big last entry: it stops at once, without a box,
+// removes what it had unpacked and never starts setup.
+TEST_F(Install, BundleCancelledWhileUnpacking)
+{
+    DownloadBundle([](const std::string& path) { ASSERT_TRUE(AddBigEntry(path)); });
+    StartBundle();
+    HWND window = Wait(SetupWindow::ProgressDialog);
+    ASSERT_NE(nullptr, window);
+    EXPECT_EQ("Tessel Self-Extractor", WindowText(window));
+    DWORD start = GetTickCount();
+    while (ItemText(window, 104) != BigPayloadName && GetTickCount() - start < WindowTimeoutMs)
+        Sleep(10);
+    std::vector<std::string> unpacked = FindUnpackFolders();
+    ASSERT_EQ(1u, unpacked.size());
+    EXPECT_TRUE(FileExists(unpacked[0] + "\\setup.exe"));
+    PressButton(window, IDCANCEL);
+    EXPECT_EQ(2u, Setup.WaitForExit(ExitTimeoutMs)); // a box would keep it running
+    EXPECT_TRUE(FindUnpackFolders().empty()) << unpacked[0] << " stayed";
     ExpectNothingStarted();
 }
 

@@ -1,6 +1,10 @@
 // Test data writers; see archive_writer.h.
 #include "archive_writer.h"
 
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+
 static const uint16_t LengthBase[29] = {3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31,
                                         35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 static const uint8_t LengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
@@ -155,6 +159,16 @@ Bytes RandomBytes(size_t count, uint32_t seed)
     for (auto& byte : out)
         byte = (uint8_t)NextRandom(seed);
     return out;
+}
+
+uint32_t TestSeed()
+{
+    uint32_t seed = (uint32_t)time(nullptr);
+    if (const char* fixed = getenv("TQ_TEST_SEED"))
+        seed = (uint32_t)strtoul(fixed, nullptr, 10);
+    printf("seed %u (TQ_TEST_SEED=%u repeats this run)\n", seed, seed);
+    fflush(stdout);
+    return seed;
 }
 
 Bytes TextBytes(size_t count, uint32_t seed)

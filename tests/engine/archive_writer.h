@@ -37,6 +37,9 @@ extern const char TestDefaultPassword[];
 uint32_t Crc32(const Bytes& data);
 Bytes RandomBytes(size_t count, uint32_t seed);
 Bytes TextBytes(size_t count, uint32_t seed);   // compressible: words from a small vocabulary
+// The seed of a test's random data: TQ_TEST_SEED when set, else the clock. Printed, so that a
+// failing run can be repeated with it.
+uint32_t TestSeed();
 
 // Traditional PKWARE encryption (APPNOTE 6.1) of an entry's data with its 12-byte header.
 Bytes EncryptEntry(const Bytes& data, const std::string& password, uint8_t checkByte,

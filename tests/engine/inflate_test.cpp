@@ -409,11 +409,7 @@ static Bytes ZlibDeflate(const Bytes& data, int level, int strategy)
 // one archive so that entries also inherit each other's window.
 TEST_F(InflateOutputTest, ZlibStreamsOfEveryLevel)
 {
-    uint32_t seed = (uint32_t)time(nullptr);
-    if (const char* fixed = getenv("TQ_TEST_SEED"))
-        seed = (uint32_t)strtoul(fixed, nullptr, 10);
-    printf("seed %u (set TQ_TEST_SEED to repeat)\n", seed);
-    srand(seed);
+    srand(TestSeed());
     ZipArchive archive;
     const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
     int index = 0;

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
-"""Static checks of a built setup.exe and its stub library, read straight from the PE files.
+"""Static checks of a built setup.exe and its stub library, or of the self-extractor, read
+straight from the PE files.
 
     check_setup_exe.py --bits 32|64 --exe setup.exe --stub TQSHLSTB.dll --manifest setup.manifest
                        --resource-header resource.h [--check NAME ...]
+    check_setup_exe.py --program sfx --bits 32|64 --exe tqsfx.exe --manifest sfx.manifest
+                       --resource-header resource.h --max-size BYTES [--check NAME ...]
 
 Checks (all when none is named):
   format     PE32 for 32 bits (i386), PE32+ for 64 bits (x86-64), GUI subsystem
@@ -17,6 +20,12 @@ Checks (all when none is named):
              same machine whose version record has no part above 20
   icon       icon group 10 and every icon it names
   version    a version record for setup.exe
+  size       (sfx) the program without an archive is at most --max-size bytes
+For the self-extractor, which runs from the download folder, "system libraries" are the ones
+Windows always loads from the system folder (COMCTL32 is not among them), and no function that
+starts a thread may be imported: it runs single-threaded, also under 32-bit Wine through
+qemu-i386, where the threads of 32-bit programs crash. Its strings are its own IDS_SFX_* and the
+extraction engine's 1030 to 1037; its dialog is template 400.
 The PE layout follows the Microsoft PE/COFF specification (optional header, data directories,
 import descriptors, resource directory tables).
 """
@@ -27,6 +36,10 @@ import sys
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 SYSTEM_LIBRARIES = {'KERNEL32.DLL', 'USER32.DLL', 'GDI32.DLL', 'ADVAPI32.DLL', 'COMCTL32.DLL', 'MSVCRT.DLL'}
+# Libraries that Windows loads from the system folder whatever the search order (KnownDLLs).
+KNOWN_LIBRARIES = {'KERNEL32.DLL', 'USER32.DLL', 'GDI32.DLL', 'ADVAPI32.DLL', 'MSVCRT.DLL'}
+THREAD_FUNCTIONS = {'CreateThread', 'CreateRemoteThread', '_beginthread', '_beginthreadex'}
+ENGINE_STRING_IDS = list(range(1030, 1038))
 CONTINUATION_IDS = [1040, 1041, 1042, 1045, 1047, 1048]
 # Functions that the oldest Windows the version check admits lacks, which must therefore never be
 # imported statically (they are looked up at run time where they are wanted). Not complete: the
@@ -161,7 +174,9 @@ class Checks:
     def __init__(self, args):
         self.args = args
         self.exe = Pe(args.exe)
-        self.stub = Pe(args.stub)
+        self.sfx = args.program == 'sfx'
+        self.stub = None if self.sfx else Pe(args.stub)
+        self.name = 'tqsfx.exe' if self.sfx else 'setup.exe'
         self.resources = self.exe.resources()
         self.failures = []
 
@@ -169,26 +184,34 @@ class Checks:
         if not condition:
             self.failures.append(message)
 
+    def programs(self):
+        return ((self.name, self.exe),) if self.sfx else ((self.name, self.exe), ('stub', self.stub))
+
     def format(self):
         magic, machine = (0x10B, 0x14C) if self.args.bits == 32 else (0x20B, 0x8664)
-        for name, pe in (('setup.exe', self.exe), ('stub', self.stub)):
+        for name, pe in self.programs():
             self.expect(pe.magic == magic, f'{name}: optional header magic {pe.magic:#x}, want {magic:#x}')
             self.expect(pe.machine == machine, f'{name}: machine {pe.machine:#x}, want {machine:#x}')
-        self.expect(self.exe.subsystem == 2, f'setup.exe: subsystem {self.exe.subsystem}, want 2 (GUI)')
-        self.expect(not self.exe.characteristics & 0x2000, 'setup.exe is marked as a DLL')
-        self.expect(self.stub.characteristics & 0x2000, 'stub is not marked as a DLL')
+        self.expect(self.exe.subsystem == 2, f'{self.name}: subsystem {self.exe.subsystem}, want 2 (GUI)')
+        self.expect(not self.exe.characteristics & 0x2000, f'{self.name} is marked as a DLL')
+        if self.stub:
+            self.expect(self.stub.characteristics & 0x2000, 'stub is not marked as a DLL')
 
     def imports(self):
-        for name, pe in (('setup.exe', self.exe), ('stub', self.stub)):
+        allowed = KNOWN_LIBRARIES if self.sfx else SYSTEM_LIBRARIES
+        for name, pe in self.programs():
             imported = pe.imports()
             libraries = {library.upper() for library in imported}
             self.expect('KERNEL32.DLL' in libraries, f'{name}: no KERNEL32 import?')
-            foreign = sorted(libraries - SYSTEM_LIBRARIES)
+            foreign = sorted(libraries - allowed)
             self.expect(not foreign, f'{name}: imports from {foreign}')
             functions = {function for functions in imported.values() for function in functions}
             self.expect(len(functions) > 10, f'{name}: only {len(functions)} imported functions read')
             newer = sorted(functions & NEWER_FUNCTIONS)
             self.expect(not newer, f'{name}: imports functions older Windows lacks: {newer}')
+            if self.sfx:
+                threads = sorted(functions & THREAD_FUNCTIONS)
+                self.expect(not threads, f'{name}: imports functions that start threads: {threads}')
 
     def manifest(self):
         manifests = [(name, language, data) for (rtype, name), items in self.resources.items()
@@ -199,7 +222,7 @@ class Checks:
         name, _, data = manifests[0]
         self.expect(name == 1, f'manifest has ID {name}, want 1')
         with open(self.args.manifest, 'rb') as f:
-            self.expect(data == f.read(), 'manifest differs from res/setup.manifest')
+            self.expect(data == f.read(), f'manifest differs from {self.args.manifest}')
         text = data.decode('utf-8')
         self.expect(re.search(r'Microsoft\.Windows\.Common-Controls"\s+version="6\.0\.0\.0"', text),
                     'manifest does not ask for common controls 6.0.0.0')
@@ -210,7 +233,15 @@ class Checks:
     def strings(self):
         table = string_table(self.resources)
         with open(self.args.resource_header) as f:
-            ids = [int(v) for v in re.findall(r'^#define IDS_\w+\s+(\d+)', f.read(), re.M)]
+            header = f.read()
+        if self.sfx:
+            ids = [int(v) for v in re.findall(r'^#define IDS_SFX_\w+\s+(\d+)', header, re.M)]
+            self.expect(len(ids) >= 5, 'resource.h names too few self-extractor strings')
+            for string_id in ids + ENGINE_STRING_IDS:
+                self.expect(string_id in table, f'string {string_id} missing')
+            self.expect(table.get(1100) == 'Tessel Self-Extractor', f'string 1100 is {table.get(1100)!r}')
+            return
+        ids = [int(v) for v in re.findall(r'^#define IDS_\w+\s+(\d+)', header, re.M)]
         self.expect(len(ids) > 20, 'resource.h names too few strings')
         for string_id in ids + CONTINUATION_IDS:
             self.expect(string_id in table, f'string {string_id} missing')
@@ -221,7 +252,7 @@ class Checks:
             self.expect(not table.get(end, '!').startswith('!'), f'string {end} does not end its chain')
 
     def dialogs(self):
-        for template in (100, 300):
+        for template in (400,) if self.sfx else (100, 300):
             self.expect((RT_DIALOG, template) in self.resources, f'dialog template {template} missing')
 
     def stub_library(self):
@@ -248,25 +279,38 @@ class Checks:
     def version(self):
         items = self.resources.get((RT_VERSION, 1), [])
         self.expect(len(items) == 1 and fixed_file_info_parts(items[0][1], 0xFFFF) is not None,
-                    'setup.exe has no version record')
+                    f'{self.name} has no version record')
+
+    def size(self):
+        limit = self.args.max_size
+        self.expect(limit is not None, '--max-size is needed for the size check')
+        if limit is not None:
+            self.expect(len(self.exe.data) <= limit, f'{self.name}: {len(self.exe.data)} bytes, more than {limit}')
 
 
 CHECKS = {'format': Checks.format, 'imports': Checks.imports, 'manifest': Checks.manifest,
           'strings': Checks.strings, 'dialogs': Checks.dialogs, 'stub': Checks.stub_library,
-          'icon': Checks.icon, 'version': Checks.version}
+          'icon': Checks.icon, 'version': Checks.version, 'size': Checks.size}
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--bits', type=int, choices=(32, 64), required=True)
     parser.add_argument('--exe', required=True)
-    parser.add_argument('--stub', required=True)
+    parser.add_argument('--program', choices=('setup', 'sfx'), default='setup')
+    parser.add_argument('--stub')
+    parser.add_argument('--max-size', type=int)
     parser.add_argument('--manifest', required=True)
     parser.add_argument('--resource-header', required=True)
     parser.add_argument('--check', action='append', choices=sorted(CHECKS))
     args = parser.parse_args()
+    if args.program == 'setup' and not args.stub:
+        parser.error('--stub is needed for setup.exe')
     checks = Checks(args)
-    for name in args.check or sorted(CHECKS):
+    applicable = sorted(set(CHECKS) - ({'stub'} if checks.sfx else {'size'}))
+    for name in args.check or applicable:
+        if name not in applicable:
+            parser.error(f'check {name} does not apply to {checks.name}')
         before = len(checks.failures)
         CHECKS[name](checks)
         print(f'{name}: {"ok" if len(checks.failures) == before else "FAILED"}')

@@ -2,9 +2,13 @@
 // deflated entries, MS-DOS times), reproducible output, and every input it refuses.
 #include "fixture.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -108,7 +112,8 @@ TEST_F(TqpackTest, EntryTimesAreLocalMsDosTimes)
 TEST_F(TqpackTest, SameInputGivesSameBytes)
 {
     ASSERT_EQ(Build().Status, 0);
-    ASSERT_EQ(Build("", Root + "/second").Status, 0);
+    // Setup's own password is the one --password accepts; the bytes are the same.
+    ASSERT_EQ(Build("--password=" + Quote(DefaultPassword), Root + "/second").Status, 0);
     std::vector<unsigned char> first = ReadBytes(Dist + "/setup.tq");
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(first, ReadBytes(Root + "/second/setup.tq"));
@@ -128,7 +133,7 @@ TEST_F(TqpackTest, SameInputGivesSameBytes)
 
 TEST_F(TqpackTest, CompressorsAreMeasuredAgainstEachOther)
 {
-    ASSERT_EQ(Build("--deflate zlib", Root + "/zlib").Status, 0);
+    ASSERT_EQ(Build("--deflate=zlib", Root + "/zlib").Status, 0);
     ASSERT_EQ(Build("--deflate libdeflate").Status, 0);
     std::vector<ArchiveEntry> zlibEntries, libdeflateEntries;
     Problems problems;
@@ -166,6 +171,39 @@ TEST_F(TqpackTest, PayloadNamesSetupCannotWriteSafely)
     };
     for (const Case& c : cases)
         EXPECT_EQ(CheckPayloadName(c.Name).empty(), c.Accepted) << "\"" << c.Name << "\"";
+}
+
+// On a terminal, build draws a progress bar on standard error and clears it before its summary;
+// not on a terminal (every other test here) or with --quiet, the output is the summary alone.
+TEST_F(TqpackTest, BuildShowsProgressOnATerminalOnly)
+{
+    for (bool quiet : {false, true}) {
+        int terminal;
+        pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::string out = Root + (quiet ? "/quiet" : "/bar");
+            execl(TQPACK_PROGRAM, TQPACK_PROGRAM, "build", "--setup", Setup.c_str(), "--payload", Payload.c_str(),
+                  "--texts", Texts.c_str(), "--out", out.c_str(), quiet ? "-q" : "--deflate=zlib", (char*)nullptr);
+            _exit(127);
+        }
+        std::string screen;
+        char buffer[512];
+        ssize_t n;
+        while ((n = read(terminal, buffer, sizeof buffer)) > 0)
+            screen.append(buffer, static_cast<size_t>(n));
+        int status = 0;
+        waitpid(child, &status, 0);
+        close(terminal);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
+        if (quiet) {
+            EXPECT_EQ(screen.rfind("tqpack build: wrote ", 0), 0u) << screen;
+        } else {
+            EXPECT_NE(screen.find("[---"), std::string::npos) << screen;   // before the first entry
+            EXPECT_NE(screen.find("%  tessel.hlp"), std::string::npos) << screen;
+            EXPECT_NE(screen.find("\r\033[Ktqpack build: wrote "), std::string::npos) << screen;
+        }
+    }
 }
 
 // Each refusal: exit status 1, a message naming the problem, nothing written.
@@ -249,21 +287,48 @@ TEST_F(TqpackRefusal, OutputFolderIsThePayloadFolder)
     EXPECT_FALSE(Exists(Payload + "/dist"));
 }
 
-TEST(TqpackUsage, UsageErrorsExit64AndHelpExits0)
+// A usage error is one line naming the problem and the command's help, exit status 64.
+TEST(TqpackUsage, UsageErrorsExit64WithOneLine)
 {
-    EXPECT_EQ(RunTqpack("").Status, 64);
-    EXPECT_EQ(RunTqpack("pack x").Status, 64);
-    EXPECT_EQ(RunTqpack("build --setup a --payload b --texts c").Status, 64);  // no --out
-    EXPECT_EQ(RunTqpack("build --setup").Status, 64);                          // no value
-    EXPECT_EQ(RunTqpack("build --frobnicate x").Status, 64);
-    EXPECT_EQ(RunTqpack("build --setup a --payload b --texts c --out d --deflate lzma").Status, 64);
-    EXPECT_EQ(RunTqpack("verify").Status, 64);
-    EXPECT_EQ(RunTqpack("verify a b").Status, 64);
-    EXPECT_EQ(RunTqpack("list --all x").Status, 64);
-    for (const char* command : {"--help", "build --help", "verify --help", "list --help"}) {
+    struct Case {
+        const char* arguments;
+        const char* output;
+    } cases[] = {
+        {"", "tqpack: no command given\nTry 'tqpack --help' for more information.\n"},
+        {"pack x", "tqpack: unknown command pack\nTry 'tqpack --help' for more information.\n"},
+        {"--frobnicate", "tqpack: unknown option --frobnicate\nTry 'tqpack --help' for more information.\n"},
+        {"build --setup a --payload b --texts c", "tqpack build: --payload, --texts and --out are all needed\n"},
+        {"build --payload=b --texts=c --out=d",
+         "tqpack build: --setup is needed: no setup.exe is installed under tqpack's prefix\n"},
+        {"build --setup", "tqpack build: --setup needs a value\n"},
+        {"build --frobnicate x", "tqpack build: unknown option --frobnicate\n"},
+        {"build --quiet=yes", "tqpack build: --quiet takes no value\n"},
+        {"build --setup=a --payload=b --texts=c --out=d stray", "tqpack build: unexpected argument stray\n"},
+        {"build --setup=a --payload=b --texts=c --out=d --deflate=lzma", "tqpack build: --deflate takes libdeflate or zlib\n"},
+        {"build --setup=a --payload=b --texts=c --out=d --password=other",
+         "tqpack build: --password: setup decrypts the payload with its built-in password only, so a payload "
+         "encrypted with another one would not install\n"},
+        {"verify", "tqpack verify: no distribution folder given\n"},
+        {"verify a b", "tqpack verify: one distribution folder, please\n"},
+        {"verify -v a", "tqpack verify: unknown option -v\n"},
+        {"list --all x", "tqpack list: unknown option --all\n"},
+    };
+    for (const Case& c : cases) {
+        CommandResult result = RunTqpack(c.arguments);
+        EXPECT_EQ(result.Status, 64) << c.arguments;
+        EXPECT_EQ(result.Output.rfind(c.output, 0), 0u) << c.arguments << "\n" << result.Output;
+        EXPECT_EQ(std::count(result.Output.begin(), result.Output.end(), '\n'), 2) << result.Output;
+    }
+}
+
+TEST(TqpackUsage, HelpAndVersionOfEveryCommand)
+{
+    for (const char* command : {"--help", "-h", "help", "build --help", "build -h", "verify --help", "list -h"}) {
         CommandResult result = RunTqpack(command);
         EXPECT_EQ(result.Status, 0) << command;
-        EXPECT_NE(result.Output.find("usage: tqpack"), std::string::npos) << command;
+        EXPECT_EQ(result.Output.rfind("Usage: tqpack", 0), 0u) << command;
     }
     EXPECT_NE(RunTqpack("build --help").Output.find("TESSEL32.EXE"), std::string::npos);
+    for (const char* command : {"--version", "build --version", "list --version"})
+        EXPECT_EQ(RunTqpack(command).Output.rfind("tqpack (Tessel tools) ", 0), 0u) << command;
 }

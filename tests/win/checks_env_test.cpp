@@ -333,9 +333,7 @@ TEST_F(FileManagerTest, ReleasedLibraryGoesOnAndTheEntryIsGone)
 
     TraceRecorder trace;
     MessageBoxRecorder boxes;
-    DWORD start = GetTickCount();
     EXPECT_EQ(1, UnloadFileManagerExtension());
-    EXPECT_LT(GetTickCount() - start, 2000u);
     EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_EQ("", Entry());
     EXPECT_TRUE(trace.Contains("FMX has been unloaded"));
@@ -354,8 +352,7 @@ static void ExpectUnloadFailsAfterTheWait()
         return IDOK;
     });
     EXPECT_EQ(0, UnloadFileManagerExtension());
-    EXPECT_GE(elapsed, 1990u);
-    EXPECT_LT(elapsed, 5000u);
+    EXPECT_GE(elapsed, ExtensionReleaseTimeout);
     ASSERT_EQ(1u, boxes.Boxes().size());
     const RecordedBox& box = boxes.Boxes()[0];
     EXPECT_EQ(nullptr, box.owner);
@@ -368,7 +365,7 @@ static void ExpectUnloadFailsAfterTheWait()
     EXPECT_TRUE(trace.Contains("FMX could not be unloaded"));
 }
 
-TEST_F(FileManagerTest, LibraryStillHeldAfterTwoSecondsFails)
+TEST_F(FileManagerTest, LibraryStillHeldAfterTheWaitFails)
 {
     WritePrivateProfileStringA("AddOns", "Tessel", library.c_str(), "winfile.ini");
     StandIn fileManager;

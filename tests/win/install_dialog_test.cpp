@@ -370,7 +370,7 @@ TEST_F(InstallDialogTest, AHelpFileHeldByAnotherProgramMeansReadOnly)
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ("\"Install To\" folder appears to be read-only or write protected.  Please specify a different folder.",
               boxes.Boxes()[0].text);
-    EXPECT_GE(elapsed, 250u);
+    EXPECT_GE(elapsed, HelpFileWait);
 
     // Once free, the help file is no obstacle (the next message is the text-file check).
     held.Release();
@@ -546,17 +546,69 @@ TEST_F(InstallDialogTest, ABusyProgramFileIsNamedBare)
     EXPECT_FALSE(Exists(Target() + "\\TQSHLSTB.DLL"));
 }
 
-// Samples the status line of the running dialog while the waits dispatch messages.
-std::vector<size_t> StarCounts;
-void CALLBACK SampleStars(HWND, UINT, UINT_PTR, DWORD)
+// Every text that the stars line (IDC_CHANGE_TEXT) of the running dialog takes, read back as
+// each WM_SETTEXT returns, so that no star goes unseen however the waits are timed. OnStarsLine
+// runs on each.
+std::vector<std::string> StarsLines;
+std::function<void(const std::string&)> OnStarsLine;
+LRESULT CALLBACK RecordStarsLine(int code, WPARAM wParam, LPARAM lParam)
 {
-    std::string line = ItemText(CurrentDialog, IDC_CHANGE_TEXT);
-    if (line.find_first_not_of('*') == std::string::npos && (StarCounts.empty() || StarCounts.back() != line.size()))
-        StarCounts.push_back(line.size());
+    const CWPRETSTRUCT* sent = (const CWPRETSTRUCT*)lParam;
+    if (code == HC_ACTION && sent->message == WM_SETTEXT && CurrentDialog != nullptr
+        && sent->hwnd == GetDlgItem(CurrentDialog, IDC_CHANGE_TEXT)) {
+        StarsLines.push_back(ItemText(CurrentDialog, IDC_CHANGE_TEXT));
+        if (OnStarsLine)
+            OnStarsLine(StarsLines.back());
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// An old worker library that some process keeps loaded for the whole time: 500 ms, 15 times
-// 1000 ms and once more 1000 ms of waiting, then the question.
+class StarsLineRecorder {
+public:
+    explicit StarsLineRecorder(std::function<void(const std::string&)> onLine = nullptr)
+        : hook(SetWindowsHookExA(WH_CALLWNDPROCRET, RecordStarsLine, nullptr, GetCurrentThreadId()))
+    {
+        StarsLines.clear();
+        OnStarsLine = std::move(onLine);
+    }
+    ~StarsLineRecorder()
+    {
+        UnhookWindowsHookEx(hook);
+        OnStarsLine = nullptr;
+    }
+    bool Hooked() const { return hook != nullptr; }
+
+    // The lines that are stars only, in order: one more for every wait step that ran out.
+    static std::vector<std::string> Stars()
+    {
+        std::vector<std::string> stars;
+        for (const std::string& line : StarsLines)
+            if (!line.empty() && line.find_first_not_of('*') == std::string::npos)
+                stars.push_back(line);
+        return stars;
+    }
+
+private:
+    HHOOK hook;
+};
+
+std::vector<std::string> StarsUpTo(size_t count)
+{
+    std::vector<std::string> lines;
+    for (size_t n = 1; n <= count; ++n)
+        lines.push_back(std::string(n, '*'));
+    return lines;
+}
+
+// Counts the timer's ticks, which come only while the waits dispatch the thread's messages.
+int WaitTicks;
+void CALLBACK CountWaitTick(HWND, UINT, UINT_PTR, DWORD)
+{
+    ++WaitTicks;
+}
+
+// An old worker library that some process keeps loaded for the whole time: the first wait,
+// LibraryWaitSteps steps with a star each and one step more, then the question.
 class BusyLibraryTest : public InstallDialogTest {
 protected:
     INT_PTR RunWithHeldWorker()
@@ -567,8 +619,16 @@ protected:
         WriteWholeFile(worker, "old worker");
         HeldFile held(worker);
         EXPECT_TRUE(held.Held());
-        StarCounts.clear();
-        UINT_PTR timer = SetTimer(nullptr, 0, 200, SampleStars);
+        // Between the first star and the last only the waits can dispatch the timer's ticks.
+        StarsLineRecorder recorder([&](const std::string& line) {
+            if (line == "*")
+                ticksAtFirstStar = WaitTicks;
+            else if (line == std::string(LibraryWaitSteps, '*'))
+                ticksAtLastStar = WaitTicks;
+        });
+        EXPECT_TRUE(recorder.Hooked());
+        WaitTicks = 0;
+        UINT_PTR timer = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, CountWaitTick);
         DWORD start = GetTickCount();
         INT_PTR result = RunWithOk(Target(), [&](HWND dialog) {
             intro = ItemText(dialog, IDC_INTRO_TEXT);
@@ -576,10 +636,14 @@ protected:
         });
         elapsed = GetTickCount() - start;
         KillTimer(nullptr, timer);
+        starsLines = recorder.Stars();
         return result;
     }
     std::string intro;
     std::string stars;
+    std::vector<std::string> starsLines;
+    int ticksAtFirstStar = 0;
+    int ticksAtLastStar = 0;
     DWORD elapsed = 0;
 };
 
@@ -587,14 +651,12 @@ TEST_F(BusyLibraryTest, NeverReleasedShowsFifteenStarsThenYesTurnsTheExtensionOf
 {
     boxes.Answer(IDYES);
     EXPECT_EQ(0, RunWithHeldWorker());
-    EXPECT_GE(elapsed, 16500u);
-    EXPECT_LT(elapsed, 30000u);
+    EXPECT_GE(elapsed, FirstLibraryWait + (LibraryWaitSteps + 1) * LibraryWaitStep);
     EXPECT_EQ("Please wait a moment while the Tessel Shell Extension is unloaded.", intro);
     EXPECT_EQ(std::string(15, '*'), stars);
-    // The stars came one by one while the waits dispatched messages.
-    EXPECT_GE(StarCounts.size(), 10u);
-    for (size_t i = 1; i < StarCounts.size(); ++i)
-        EXPECT_EQ(StarCounts[i - 1] + 1, StarCounts[i]);
+    // The stars came one by one, and the waits kept dispatching the thread's messages.
+    EXPECT_EQ(StarsUpTo(15), starsLines);
+    EXPECT_GT(ticksAtLastStar, ticksAtFirstStar);
 
     ASSERT_EQ(2u, boxes.Boxes().size());
     EXPECT_EQ(0u, boxes.Boxes()[0].text.find("Setup can not close the \"Tessel Shell Extension\""));
@@ -623,29 +685,25 @@ TEST_F(BusyLibraryTest, NeverReleasedAndNoEndsWith1006)
     EXPECT_FALSE(Exists(Target() + "\\TQSHLSTB.DLL"));
 }
 
-HANDLE ReleasedLater;
-void CALLBACK ReleaseHeldFile(HWND, UINT, UINT_PTR timer, DWORD)
-{
-    KillTimer(nullptr, timer);
-    CloseHandle(ReleasedLater);
-    ReleasedLater = INVALID_HANDLE_VALUE;
-}
-
 TEST_F(InstallDialogTest, ALibraryReleasedDuringTheWaitLetsTheInstallGoOn)
 {
     MakeDistribution();
     CreateDirectoryA(Target().c_str(), nullptr);
     std::string stub = Target() + "\\TQSHLSTB.DLL";
     WriteWholeFile(stub, "an old stub without a version record");
-    ReleasedLater = CreateFileA(stub.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, ReleasedLater);
-    SetTimer(nullptr, 0, 2200, ReleaseHeldFile);  // fires while the waits dispatch messages
+    HeldFile held(stub);
+    ASSERT_TRUE(held.Held());
+    // The holder lets go once the second star is shown: the next wait step finds it free.
+    StarsLineRecorder recorder([&](const std::string& line) {
+        if (line == "**")
+            held.Release();
+    });
+    ASSERT_TRUE(recorder.Hooked());
     std::string stars;
     EXPECT_EQ(1, RunWithOk(Target(), [&](HWND dialog) { stars = ItemText(dialog, IDC_CHANGE_TEXT); }));
     EXPECT_TRUE(boxes.Boxes().empty());
-    EXPECT_GE(stars.size(), 1u);
-    EXPECT_LE(stars.size(), 3u);
-    EXPECT_EQ(std::string(stars.size(), '*'), stars);
+    EXPECT_EQ("**", stars);
+    EXPECT_EQ(StarsUpTo(2), recorder.Stars());
     EXPECT_TRUE(Contains(Traces, "Must wait for exclusive access to stub DLL."));
     EXPECT_NE("an old stub without a version record", ReadWholeFile(stub));  // replaced
 }

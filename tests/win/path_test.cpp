@@ -273,21 +273,18 @@ TEST_F(FileHelpers, WaitForExclusiveAccessRetriesUntilTheDeadline)
     DWORD start = GetTickCount();
     EXPECT_EQ(0, WaitForExclusiveAccess(file.c_str(), 300));
     DWORD waited = GetTickCount() - start;
-    EXPECT_GE(waited, 290u);
-    EXPECT_LT(waited, 3000u);
+    EXPECT_GE(waited, 300u);
 
     // The holder lets go from a timer, which only runs because the wait dispatches messages.
     ASSERT_NE(0u, SetTimer(nullptr, 0, 100, ReleaseHeldFile));
-    start = GetTickCount();
-    EXPECT_EQ(1, WaitForExclusiveAccess(file.c_str(), 10000));
-    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_EQ(1, WaitForExclusiveAccess(file.c_str(), 600000));
     EXPECT_EQ(INVALID_HANDLE_VALUE, HeldFile);
     if (HeldFile != INVALID_HANDLE_VALUE)
         CloseHandle(HeldFile);
 
     start = GetTickCount();
     EXPECT_EQ(0, WaitForExclusiveAccess(scratch.File("missing.dll").c_str(), 200)); // retried like a busy one
-    EXPECT_GE(GetTickCount() - start, 190u);
+    EXPECT_GE(GetTickCount() - start, 200u);
 }
 
 static RECT CentredRect(int width, int height)

@@ -160,7 +160,12 @@ bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& 
                           setupTicks, problems))
             return false;
     std::string archive = JoinPath(options.OutFolder, PayloadArchiveName);
-    if (!WriteArchive(archive, files, options.Password, options.UseCompressor, stats, problems))
+    ProgressBar bar;
+    StartProgress(bar, stderr, FilesSize(files), options.ShowProgress);
+    ArchiveOptions archiveOptions;
+    archiveOptions.Password = options.Password;
+    archiveOptions.UseCompressor = options.UseCompressor;
+    if (!WriteArchive(archive, files, archiveOptions, stats, problems, &bar))
         return false;
     SetFileTime100ns(archive, setupTicks); // not checked by setup; keeps the folder uniform
     return true;

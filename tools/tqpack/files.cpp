@@ -91,6 +91,17 @@ bool SetFileTime100ns(const std::string& path, int64_t ticks)
     return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
+uint64_t FilesSize(const std::vector<PayloadFile>& files)
+{
+    uint64_t total = 0;
+    for (const PayloadFile& file : files) {
+        struct stat info;
+        if (stat(file.SourcePath.c_str(), &info) == 0)
+            total += static_cast<uint64_t>(info.st_size);
+    }
+    return total;
+}
+
 bool IsRegularFile(const std::string& path)
 {
     struct stat info;
@@ -159,13 +170,4 @@ uint32_t DosDateTimeFromTicks(int64_t ticks)
     uint32_t time = static_cast<uint32_t>(local.tm_hour << 11 | local.tm_min << 5 | second / 2);
     uint32_t date = static_cast<uint32_t>((local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
     return date << 16 | time;
-}
-
-std::string FormatDosDateTime(uint16_t date, uint16_t time)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u",
-                  1980u + (date >> 9), (date >> 5) & 15u, date & 31u,
-                  time >> 11, (time >> 5) & 63u, (time & 31u) * 2);
-    return text;
 }

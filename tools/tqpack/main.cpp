@@ -1,59 +1,184 @@
-// tqpack's command line: `build`, `verify` and `list`, each with --help. Usage errors exit
-// with 64, failures with 1 and a list of the problems found.
+// tqpack's command line: `build`, `verify`, `list` and `bundle`, each with -h/--help; --version
+// anywhere.
+// Options take their value as `--opt value` or `--opt=value`. A usage error is one line naming
+// the problem and a pointer to the command's help, exit status 64; failures exit with 1 and a
+// list of the problems found.
 #include "tqpack.h"
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 static const char MainUsage[] =
-    "usage: tqpack <command> [options]\n"
+    "Usage: tqpack COMMAND [OPTION]...\n"
+    "Build, verify, list and bundle a distribution of the Tessel setup program.\n"
     "\n"
-    "commands:\n"
-    "  build    make a distribution folder (setup.exe, setup.tq, the seven text files)\n"
-    "  verify   check that a distribution folder would install\n"
-    "  list     list the payload archive of a distribution folder\n"
+    "Commands:\n"
+    "  build    make a distribution folder (setup.exe, setup.tq, the text files)\n"
+    "  verify   check that a distribution folder (or a bundle) would install\n"
+    "  list     list the payload of a distribution folder (or a bundle's archive)\n"
+    "  bundle   make the one file to download: the self-extractor and a distribution\n"
     "\n"
-    "`tqpack <command> --help` describes each command.\n";
+    "  -h, --help     show this help; `tqpack COMMAND --help` describes a command\n"
+    "      --version  show the version\n"
+    "\n"
+    "Exit status: 0 success, 1 problems found (listed), 64 usage error.\n";
 
 static const char BuildUsage[] =
-    "usage: tqpack build --setup SETUP.EXE --payload DIR --texts DIR --out DIST\n"
-    "                    [--password TEXT] [--deflate libdeflate|zlib]\n"
+    "Usage: tqpack build --setup=SETUP.EXE --payload=DIR --texts=DIR --out=DIST\n"
+    "                    [OPTION]...\n"
     "\n"
-    "Writes DIST/setup.exe (a copy keeping its last-write time), DIST/setup.tq (every file of\n"
-    "the payload folder, deflated or stored, encrypted) and the seven text files README.TXT,\n"
-    "TESSEL.TXT, LICENSE.TXT, VENDOR.TXT, WHATSNEW.TXT, FILE_ID.DIZ and ORDER.TXT from the\n"
-    "text folder, stamped with setup.exe's exact last-write time.\n"
+    "Writes DIST/setup.exe (a copy keeping its last-write time), DIST/setup.tq\n"
+    "(every file of the payload folder, deflated or stored, encrypted) and the\n"
+    "seven text files README.TXT, TESSEL.TXT, LICENSE.TXT, VENDOR.TXT,\n"
+    "WHATSNEW.TXT, FILE_ID.DIZ and ORDER.TXT from the text folder, stamped with\n"
+    "setup.exe's exact last-write time.\n"
     "\n"
-    "The payload folder must be flat and hold the main program, either as tessel32.ex_ or as\n"
-    "TESSEL32.EXE (stored as tessel32.ex_; setup renames it back when it installs). File names\n"
-    "must be printable ASCII without \\ / : < > \" | ? *, and short enough for setup to write\n"
-    "them into its longest proposed install folder.\n"
+    "The payload folder must be flat and hold the main program, either as\n"
+    "tessel32.ex_ or as TESSEL32.EXE (stored as tessel32.ex_; setup renames it back\n"
+    "when it installs). File names must be printable ASCII without\n"
+    "\\ / : < > \" | ? *, and short enough for setup to write them into its longest\n"
+    "proposed install folder.\n"
     "\n"
-    "  --password TEXT   encrypt with TEXT instead of setup's built-in password\n"
-    "  --deflate LIB     libdeflate (level 12, the default) or zlib (level 9)\n"
+    "  --setup=FILE      the setup program; by default the one installed under\n"
+    "                    tqpack's prefix (share/tessel/setup.exe)\n"
+    "  --deflate=LIB     libdeflate (level 12, the default) or zlib (level 9)\n"
+    "  --password=TEXT   accepted only as setup's built-in password: setup decrypts\n"
+    "                    the payload with that one alone, so any other would make a\n"
+    "                    distribution that cannot install\n"
+    "  -q, --quiet       no progress bar\n"
+    "  -h, --help        show this help\n"
     "\n"
-    "The same input gives the same bytes: entries are sorted by name and the encryption headers\n"
-    "come from a generator seeded by each entry's name and content, or by SOURCE_DATE_EPOCH.\n";
+    "The same input gives the same bytes: entries are sorted by name and the\n"
+    "encryption headers come from a generator seeded by each entry's name and\n"
+    "content, or by SOURCE_DATE_EPOCH.\n";
 
 static const char VerifyUsage[] =
-    "usage: tqpack verify DIST\n"
+    "Usage: tqpack verify DIST|BUNDLE.exe\n"
     "\n"
-    "Checks what setup checks (setup.exe, setup.tq and the seven text files present, each text\n"
-    "file last written at exactly setup.exe's time), walks the payload's records and runs the\n"
-    "extraction engine in a test run over it with the built-in password, CRC errors reported.\n"
-    "Exits 0 when the distribution would install, 1 with the list of problems otherwise.\n";
+    "Checks what setup checks (setup.exe, setup.tq and the seven text files\n"
+    "present, each text file last written at exactly setup.exe's time), walks the\n"
+    "payload's records and runs the extraction engine in a test run over it with\n"
+    "the built-in password, CRC errors reported. A bundle: the archive behind the\n"
+    "self-extractor is found and walked, it holds the distribution's files with the\n"
+    "text files stored at setup.exe's time, and the engine unpacks it into a\n"
+    "scratch folder, which must then pass as a distribution folder. Exits 0 when\n"
+    "the distribution would install, 1 with the list of problems otherwise.\n";
 
 static const char ListUsage[] =
-    "usage: tqpack list DIST\n"
+    "Usage: tqpack list [-v] DIST|BUNDLE.exe\n"
     "\n"
-    "Lists the entries of DIST/setup.tq: name, size, packed size, method, encryption, CRC-32\n"
-    "and the stored MS-DOS time (local time).\n";
+    "Lists the entries of DIST/setup.tq, or of the archive behind a bundle's\n"
+    "self-extractor, as tqunzip -l does: size, packed size, method, ratio, date and\n"
+    "time (the stored MS-DOS time, local), CRC-32, an encryption mark (*) and the\n"
+    "name, then the totals.\n"
+    "\n"
+    "  -v, --verbose  add the seconds, each entry's local header offset and notes\n";
 
-static int UsageError(const char* command, const std::string& text, const char* usage)
+static const char BundleUsage[] =
+    "Usage: tqpack bundle DIST --out=FILE.exe [OPTION]...\n"
+    "\n"
+    "Verifies DIST as `verify` does, then writes FILE.exe: the self-extractor\n"
+    "followed by a ZIP archive of setup.exe, setup.tq and the seven text files\n"
+    "(deflated or stored, not encrypted, each with its own time; offsets count from\n"
+    "the start of FILE.exe). Run on Windows, FILE.exe unpacks them into a new\n"
+    "temporary folder, runs setup.exe with -argv0 and its own path, and removes the\n"
+    "folder afterwards.\n"
+    "\n"
+    "  --stub=PATH    the self-extractor, a Windows build's tqsfx.exe; by default\n"
+    "                 the one installed under tqpack's prefix (share/tessel)\n"
+    "  --deflate=LIB  libdeflate (level 12, the default) or zlib (level 9)\n"
+    "  -q, --quiet    no progress bar\n"
+    "  -h, --help     show this help\n"
+    "\n"
+    "The same input gives the same bytes.\n";
+
+// One option of a command. Value receives the text of an option that takes one; Flag is set by
+// one that does not.
+struct CommandOption {
+    const char* Name;   // "--name"
+    char Short;         // 'x' for -x, or 0
+    std::string* Value;
+    bool* Flag;
+};
+
+static int UsageError(const std::string& command, const std::string& problem)
 {
-    std::fprintf(stderr, "tqpack%s%s: %s\n\n%s", command ? " " : "", command ? command : "",
-                 text.c_str(), usage);
+    std::string who = command.empty() ? "tqpack" : "tqpack " + command;
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", who.c_str(), problem.c_str(),
+                 who.c_str());
     return ExitUsage;
+}
+
+// Parses a command's arguments: options from the table, -h/--help, --version, "--" and the
+// positional arguments. Returns -1 to go on, otherwise the exit status (help shown, or a usage
+// error reported).
+static int ParseArguments(const std::string& command, const char* usage, int argc, char** argv,
+                          const std::vector<CommandOption>& table, std::vector<std::string>& positional)
+{
+    bool optionsEnd = false;
+    for (int i = 0; i < argc; i++) {
+        std::string argument = argv[i];
+        if (optionsEnd || argument.size() < 2 || argument[0] != '-') {
+            positional.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        if (argument == "-h" || argument == "--help") {
+            std::fputs(usage, stdout);
+            return ExitSuccess;
+        }
+        if (argument == "--version") {
+            std::printf("tqpack (Tessel tools) %s\n", TQ_TOOLS_VERSION);
+            return ExitSuccess;
+        }
+        std::string name = argument, value;
+        bool inlineValue = false;
+        std::string::size_type equals = argument.find('=');
+        if (argument.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            name = argument.substr(0, equals);
+            value = argument.substr(equals + 1);
+            inlineValue = true;
+        }
+        const CommandOption* match = nullptr;
+        for (const CommandOption& option : table)
+            if (name == option.Name || (option.Short && name.size() == 2 && name[1] == option.Short))
+                match = &option;
+        if (!match)
+            return UsageError(command, "unknown option " + name);
+        if (match->Flag) {
+            if (inlineValue)
+                return UsageError(command, name + " takes no value");
+            *match->Flag = true;
+            continue;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= argc)
+                return UsageError(command, name + " needs a value");
+            value = argv[++i];
+        }
+        *match->Value = value;
+    }
+    return -1;
+}
+
+// A file installed under tqpack's own prefix (its path relative to tqpack's folder), or empty
+// when there is none.
+static std::string InstalledFile(const char* relative)
+{
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return std::string();
+    std::string folder(self, static_cast<size_t>(length));
+    folder.resize(folder.find_last_of('/') + 1);
+    std::string file = folder + relative;
+    return IsRegularFile(file) ? file : std::string();
 }
 
 static int ReportProblems(const char* command, const std::string& what, const Problems& problems)
@@ -64,45 +189,40 @@ static int ReportProblems(const char* command, const std::string& what, const Pr
     return ExitFailure;
 }
 
-static bool IsHelp(const char* argument)
-{
-    return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
-}
-
 static int RunBuild(int argc, char** argv)
 {
     BuildOptions options;
-    for (int i = 0; i < argc; i++) {
-        if (IsHelp(argv[i])) {
-            std::fputs(BuildUsage, stdout);
-            return ExitSuccess;
-        }
-    }
-    for (int i = 0; i < argc; i++) {
-        std::string option = argv[i];
-        std::string* target = option == "--setup" ? &options.SetupPath
-                            : option == "--payload" ? &options.PayloadFolder
-                            : option == "--texts" ? &options.TextsFolder
-                            : option == "--out" ? &options.OutFolder
-                            : option == "--password" ? &options.Password : nullptr;
-        if (!target && option != "--deflate")
-            return UsageError("build", "unknown argument " + option, BuildUsage);
-        if (i + 1 >= argc)
-            return UsageError("build", option + " needs a value", BuildUsage);
-        std::string value = argv[++i];
-        if (target) {
-            *target = value;
-        } else if (value == "libdeflate") {
-            options.UseCompressor = Compressor::Libdeflate;
-        } else if (value == "zlib") {
-            options.UseCompressor = Compressor::Zlib;
-        } else {
-            return UsageError("build", "--deflate takes libdeflate or zlib", BuildUsage);
-        }
-    }
-    if (options.SetupPath.empty() || options.PayloadFolder.empty() || options.TextsFolder.empty()
-        || options.OutFolder.empty())
-        return UsageError("build", "--setup, --payload, --texts and --out are all needed", BuildUsage);
+    std::string password, deflate;
+    bool quiet = false;
+    std::vector<std::string> positional;
+    int parsed = ParseArguments("build", BuildUsage, argc, argv,
+                                {{"--setup", 0, &options.SetupPath, nullptr},
+                                 {"--payload", 0, &options.PayloadFolder, nullptr},
+                                 {"--texts", 0, &options.TextsFolder, nullptr},
+                                 {"--out", 0, &options.OutFolder, nullptr},
+                                 {"--password", 0, &password, nullptr},
+                                 {"--deflate", 0, &deflate, nullptr},
+                                 {"--quiet", 'q', nullptr, &quiet}},
+                                positional);
+    if (parsed != -1)
+        return parsed;
+    if (!positional.empty())
+        return UsageError("build", "unexpected argument " + positional[0]);
+    if (options.SetupPath.empty())
+        options.SetupPath = InstalledFile(TQ_INSTALLED_SETUP);
+    if (options.PayloadFolder.empty() || options.TextsFolder.empty() || options.OutFolder.empty())
+        return UsageError("build", "--payload, --texts and --out are all needed");
+    if (options.SetupPath.empty())
+        return UsageError("build", "--setup is needed: no setup.exe is installed under tqpack's prefix");
+    if (deflate == "zlib")
+        options.UseCompressor = Compressor::Zlib;
+    else if (!deflate.empty() && deflate != "libdeflate")
+        return UsageError("build", "--deflate takes libdeflate or zlib");
+    // Setup has no way to learn another password: it decrypts with its built-in one.
+    if (!password.empty() && password != DefaultPassword)
+        return UsageError("build", "--password: setup decrypts the payload with its built-in password only, "
+                                   "so a payload encrypted with another one would not install");
+    options.ShowProgress = !quiet && isatty(STDERR_FILENO);
 
     PackStats stats;
     Problems problems;
@@ -117,45 +237,90 @@ static int RunBuild(int argc, char** argv)
 // verify and list take exactly one folder.
 static int RunFolderCommand(const char* command, const char* usage, int argc, char** argv)
 {
-    for (int i = 0; i < argc; i++) {
-        if (IsHelp(argv[i])) {
-            std::fputs(usage, stdout);
-            return ExitSuccess;
-        }
-    }
-    if (argc != 1 || argv[0][0] == '-')
-        return UsageError(command, argc == 0 ? "no distribution folder given"
-                                   : argc > 1 ? "one distribution folder, please"
-                                   : std::string("unknown option ") + argv[0], usage);
+    bool verbose = false;
+    std::vector<CommandOption> table;
+    if (std::strcmp(command, "list") == 0)
+        table.push_back({"--verbose", 'v', nullptr, &verbose});
+    std::vector<std::string> positional;
+    int parsed = ParseArguments(command, usage, argc, argv, table, positional);
+    if (parsed != -1)
+        return parsed;
+    if (positional.size() != 1)
+        return UsageError(
+            command, positional.empty() ? "no distribution folder given" : "one distribution folder, please");
     Problems problems;
-    std::string folder = argv[0];
+    const std::string& folder = positional[0];
+    bool bundle = IsRegularFile(folder); // a bundle is one file, a distribution a folder
     if (std::strcmp(command, "list") == 0) {
-        std::string listing;
-        if (!ListDistribution(folder, listing, problems))
+        if (!(bundle ? ListBundle(folder, verbose, problems) : ListDistribution(folder, verbose, problems)))
             return ReportProblems(command, "cannot list " + folder, problems);
-        std::fputs(listing.c_str(), stdout);
         return ExitSuccess;
     }
-    if (!VerifyDistribution(folder, problems))
+    if (!(bundle ? VerifyBundle(folder, problems) : VerifyDistribution(folder, problems)))
         return ReportProblems(command, folder + " would not install", problems);
     std::printf("tqpack verify: %s would install\n", folder.c_str());
+    return ExitSuccess;
+}
+
+static int RunBundle(int argc, char** argv)
+{
+    BundleOptions options;
+    std::string deflate;
+    bool quiet = false;
+    std::vector<std::string> positional;
+    int parsed = ParseArguments("bundle", BundleUsage, argc, argv,
+                                {{"--out", 0, &options.OutFile, nullptr},
+                                 {"--stub", 0, &options.StubPath, nullptr},
+                                 {"--deflate", 0, &deflate, nullptr},
+                                 {"--quiet", 'q', nullptr, &quiet}},
+                                positional);
+    if (parsed != -1)
+        return parsed;
+    if (positional.size() > 1)
+        return UsageError("bundle", "one distribution folder, please");
+    if (positional.empty() || options.OutFile.empty())
+        return UsageError("bundle", "a distribution folder and --out are needed");
+    if (options.StubPath.empty())
+        options.StubPath = InstalledFile(TQ_INSTALLED_STUB);
+    if (options.StubPath.empty())
+        return UsageError("bundle", "--stub is needed: no tqsfx.exe is installed under tqpack's prefix");
+    options.DistFolder = positional[0];
+    if (deflate == "zlib")
+        options.UseCompressor = Compressor::Zlib;
+    else if (!deflate.empty() && deflate != "libdeflate")
+        return UsageError("bundle", "--deflate takes libdeflate or zlib");
+    options.ShowProgress = !quiet && isatty(STDERR_FILENO);
+
+    PackStats stats;
+    Problems problems;
+    if (!BundleDistribution(options, stats, problems))
+        return ReportProblems("bundle", "cannot bundle " + options.DistFolder, problems);
+    std::printf("tqpack bundle: wrote %s: the self-extractor and %d files, %llu bytes packed into %llu\n",
+                options.OutFile.c_str(), stats.Entries, static_cast<unsigned long long>(stats.StoredBytes),
+                static_cast<unsigned long long>(stats.ArchiveBytes));
     return ExitSuccess;
 }
 
 int main(int argc, char** argv)
 {
     if (argc < 2)
-        return UsageError(nullptr, "no command given", MainUsage);
+        return UsageError("", "no command given");
     std::string command = argv[1];
-    if (IsHelp(argv[1]) || command == "help") {
-        std::fputs(MainUsage, stdout);
-        return ExitSuccess;
-    }
     if (command == "build")
         return RunBuild(argc - 2, argv + 2);
     if (command == "verify")
         return RunFolderCommand("verify", VerifyUsage, argc - 2, argv + 2);
     if (command == "list")
         return RunFolderCommand("list", ListUsage, argc - 2, argv + 2);
-    return UsageError(nullptr, "unknown command " + command, MainUsage);
+    if (command == "bundle")
+        return RunBundle(argc - 2, argv + 2);
+    if (command == "help") {
+        std::fputs(MainUsage, stdout);
+        return ExitSuccess;
+    }
+    std::vector<std::string> positional;
+    int parsed = ParseArguments("", MainUsage, argc - 1, argv + 1, {}, positional);
+    if (parsed != -1)
+        return parsed;
+    return UsageError("", "unknown command " + command);
 }

@@ -4,6 +4,8 @@
 #ifndef TQ_TOOLS_TQPACK_H
 #define TQ_TOOLS_TQPACK_H
 
+#include "tools/common/archive.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,8 +51,8 @@ std::string CanonicalFolder(const std::string& path);
 // Packs a file time into MS-DOS time (low 16 bits) and date (high 16 bits) of the local
 // clock; seconds are cut to even values, times before 1980 become 1980-01-01 00:00:00 and
 // times after 2107 become 2107-12-31 23:59:58.
+// FormatDosDateTime (tools/common/archive.h) shows them.
 uint32_t DosDateTimeFromTicks(int64_t ticks);
-std::string FormatDosDateTime(uint16_t date, uint16_t time);
 
 // ---- archive writing (zipwrite.cpp) ----
 struct PayloadFile {
@@ -63,30 +65,30 @@ struct PackStats {
     int Entries = 0;
 };
 enum class Compressor { Libdeflate, Zlib };
+struct ArchiveOptions {
+    std::string Password = DefaultPassword;
+    bool Encrypt = true;                 // every entry with the traditional cipher
+    Compressor UseCompressor = Compressor::Libdeflate;
+    // Bytes written in front of the archive (a self-extractor's program). Offsets in the central
+    // directory count from the start of the file, so other ZIP readers find the entries too.
+    std::vector<unsigned char> Prefix;
+};
+// The sizes of the files together, the total of a progress bar over packing them.
+uint64_t FilesSize(const std::vector<PayloadFile>& files);
+// progress, when given, is advanced by each file's size as the file is packed.
 bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files,
-                  const std::string& password, Compressor compressor, PackStats& stats,
-                  Problems& problems);
+                  const ArchiveOptions& options, PackStats& stats, Problems& problems,
+                  ProgressBar* progress = nullptr);
 uint32_t Crc32(uint32_t crc, const unsigned char* data, size_t size);
 // Raw Deflate (RFC 1951) of data at the library's strongest level; false when it fails.
 bool DeflateData(Compressor compressor, const std::vector<unsigned char>& data,
                  std::vector<unsigned char>& output);
 
-// ---- archive reading (zipread.cpp) ----
-struct ArchiveEntry {
-    std::string Name;
-    uint16_t Flags = 0;
-    uint16_t Method = 0;
-    uint16_t DosTime = 0;
-    uint16_t DosDate = 0;
-    uint32_t Crc = 0;
-    uint32_t CompressedSize = 0;
-    uint32_t UncompressedSize = 0;
-    uint64_t HeaderOffset = 0;
-};
-// Walks the local headers in file order, as the extraction engine does, then checks the
-// central directory against them.
+// ---- archive reading (zipread.cpp); ArchiveEntry is in tools/common/archive.h ----
+// Walks the local headers in file order from start, as the extraction engine does, then
+// checks the central directory against them. HeaderOffset counts from the start of the file.
 bool ReadArchiveEntries(const std::string& archivePath, std::vector<ArchiveEntry>& entries,
-                        Problems& problems);
+                        Problems& problems, uint64_t start = 0);
 // Empty when the engine can extract a file of this name into the install folder safely,
 // otherwise the reason.
 std::string CheckPayloadName(const std::string& name);
@@ -99,13 +101,37 @@ struct BuildOptions {
     std::string OutFolder;
     std::string Password = DefaultPassword;
     Compressor UseCompressor = Compressor::Libdeflate;
+    bool ShowProgress = false;   // a progress bar on standard error while the payload is packed
 };
 bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& problems);
 // Runs every check of the distribution; the engine's own messages are added to problems.
 bool VerifyDistribution(const std::string& distFolder, Problems& problems);
-bool ListDistribution(const std::string& distFolder, std::string& listing, Problems& problems);
+// Prints the payload's entries in the listing format tqunzip -l shares.
+bool ListDistribution(const std::string& distFolder, bool verbose, Problems& problems);
 // Test run of the extraction engine over an archive with the default password and CRC errors
 // reported; false with the engine's messages when the run ends in an error.
 bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems);
+// The same run extracting into destFolder (keep-paths off), or a test run when it is null; the
+// archive begins at startOffset in its file.
+bool RunEngine(const std::string& archivePath, uint32_t startOffset, const char* destFolder,
+               Problems& problems);
+
+// ---- self-extracting bundles (bundle.cpp) ----
+// A bundle is the self-extractor (tqsfx.exe) with an archive of a distribution folder appended
+// behind its PE image: stored or deflated, not encrypted, every file with its own time.
+struct BundleOptions {
+    std::string DistFolder;
+    std::string OutFile;
+    std::string StubPath;  // the self-extractor program
+    Compressor UseCompressor = Compressor::Libdeflate;
+    bool ShowProgress = false;   // a progress bar on standard error while the files are packed
+};
+// Verifies the distribution first; writes nothing when it would not install.
+bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems& problems);
+// Everything the self-extractor and setup will meet: the program, the archive behind it and
+// its entries, the distribution's files with the times setup compares, and then the
+// distribution itself after the engine has unpacked it into a scratch folder.
+bool VerifyBundle(const std::string& bundlePath, Problems& problems);
+bool ListBundle(const std::string& bundlePath, bool verbose, Problems& problems);
 
 #endif

@@ -22,9 +22,6 @@ static int CollectEngineMessage(HWND, const char* text, const char*, UINT)
 }
 #endif
 
-constexpr uint16_t MethodStored = 0;
-constexpr uint16_t MethodDeflated = 8;
-constexpr uint16_t FlagEncrypted = 1 << 0;
 constexpr uint32_t EncryptionHeaderSize = 12;
 
 // A file time as UTC with all seven decimal places of the 100-ns tick.
@@ -91,16 +88,18 @@ static void CheckEntries(const std::vector<ArchiveEntry>& entries, Problems& pro
                            + ", the main program that setup puts in place");
 }
 
-// The engine's test run, as setup's request would run it but with nothing written: the
-// built-in password, and a CRC mismatch (or Deflate data that does not decode to its end)
-// reported, so a damaged or wrongly encrypted payload is found.
-bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
+// The engine's run as setup's request would run it: the built-in password, and a CRC mismatch
+// (or Deflate data that does not decode to its end) reported, so a damaged or wrongly encrypted
+// archive is found. A test run writes nothing.
+bool RunEngine(const std::string& archivePath, uint32_t startOffset, const char* destFolder,
+               Problems& problems)
 {
 #ifdef TQPACK_WITH_ENGINE
     ExtractRequest request{};
     request.ReportCrcErrors = 1;
     request.ArchivePath = archivePath.c_str();
-    request.DestFolder = nullptr; // test run
+    request.DestFolder = destFolder;
+    request.StartOffset = static_cast<int>(startOffset);
     size_t problemsBefore = problems.size();
     EngineMessages = &problems;
     SetMessageBoxSink(CollectEngineMessage);
@@ -108,20 +107,28 @@ bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
     SetMessageBoxSink(nullptr);
     EngineMessages = nullptr;
     if (ran != 1) {
-        problems.push_back("the extraction engine refused the test run");
+        problems.push_back("the extraction engine refused the run");
         return false;
     }
     if (request.Result != 0 || problems.size() != problemsBefore) {
-        problems.push_back("the extraction engine's test run of " + archivePath + " ended with result "
-                           + std::to_string(request.Result) + " (setup would fail to install)");
+        problems.push_back("the extraction engine's " + std::string(destFolder ? "extraction" : "test run")
+                           + " of " + archivePath + " ended with result " + std::to_string(request.Result)
+                           + " (setup would fail to install)");
         return false;
     }
     return true;
 #else
+    (void)startOffset;
+    (void)destFolder;
     problems.push_back("this tqpack was built without the extraction engine, so " + archivePath
-                       + " was not test-run");
+                       + " was not run through it");
     return false;
 #endif
+}
+
+bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
+{
+    return RunEngine(archivePath, 0, nullptr, problems);
 }
 
 bool VerifyDistribution(const std::string& distFolder, Problems& problems)
@@ -145,29 +152,11 @@ bool VerifyDistribution(const std::string& distFolder, Problems& problems)
     return problems.size() == problemsBefore;
 }
 
-bool ListDistribution(const std::string& distFolder, std::string& listing, Problems& problems)
+bool ListDistribution(const std::string& distFolder, bool verbose, Problems& problems)
 {
     std::vector<ArchiveEntry> entries;
     if (!ReadArchiveEntries(JoinPath(distFolder, PayloadArchiveName), entries, problems))
         return false;
-    char line[512];
-    std::snprintf(line, sizeof line, "%-24s %10s %10s %-8s %-9s %-8s %s\n", "Name", "Size", "Packed",
-                  "Method", "Encrypted", "CRC-32", "Time (local)");
-    listing = line;
-    uint64_t total = 0, packed = 0;
-    for (const ArchiveEntry& entry : entries) {
-        const char* method = entry.Method == MethodStored ? "stored"
-                           : entry.Method == MethodDeflated ? "deflated" : "other";
-        std::snprintf(line, sizeof line, "%-24s %10u %10u %-8s %-9s %08x %s\n", entry.Name.c_str(),
-                      entry.UncompressedSize, entry.CompressedSize, method,
-                      (entry.Flags & FlagEncrypted) ? "yes" : "no", entry.Crc,
-                      FormatDosDateTime(entry.DosDate, entry.DosTime).c_str());
-        listing += line;
-        total += entry.UncompressedSize;
-        packed += entry.CompressedSize;
-    }
-    std::snprintf(line, sizeof line, "%zu entries, %llu bytes, %llu packed\n", entries.size(),
-                  static_cast<unsigned long long>(total), static_cast<unsigned long long>(packed));
-    listing += line;
+    PrintListing(stdout, entries, verbose, false);
     return true;
 }

@@ -14,7 +14,6 @@ constexpr uint32_t EndRecordSignature = 0x06054b50;
 constexpr size_t LocalFixedSize = 26;   // after the signature
 constexpr size_t CentralFixedSize = 42;
 constexpr size_t EndFixedSize = 18;
-constexpr uint16_t FlagDataDescriptor = 1 << 3;
 
 static uint16_t Get16(const unsigned char* p)
 {
@@ -97,12 +96,14 @@ static bool ReadCentralEntry(FILE* file, const ArchiveEntry* local, Problems& pr
 }
 
 bool ReadArchiveEntries(const std::string& archivePath, std::vector<ArchiveEntry>& entries,
-                        Problems& problems)
+                        Problems& problems, uint64_t start)
 {
     entries.clear();
     FILE* file = std::fopen(archivePath.c_str(), "rb");
-    if (!file) {
+    if (!file || std::fseek(file, static_cast<long>(start), SEEK_SET) != 0) {
         problems.push_back("cannot open " + archivePath);
+        if (file)
+            std::fclose(file);
         return false;
     }
     size_t problemsBefore = problems.size();

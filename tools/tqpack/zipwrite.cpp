@@ -17,9 +17,6 @@ constexpr uint32_t CentralHeaderSignature = 0x02014b50;
 constexpr uint32_t EndRecordSignature = 0x06054b50;
 constexpr uint16_t VersionNeeded = 20;        // 2.0: Deflate and traditional encryption
 constexpr uint16_t VersionMadeBy = 0 << 8 | 20; // host 0 (MS-DOS/FAT attributes), 2.0
-constexpr uint16_t FlagEncrypted = 1 << 0;
-constexpr uint16_t MethodStored = 0;
-constexpr uint16_t MethodDeflated = 8;
 constexpr uint32_t DosArchiveAttribute = 0x20;
 constexpr size_t EncryptionHeaderSize = 12;
 constexpr uint64_t MaxZipField = 0xFFFFFFFFu; // no ZIP64: every size and offset fits 32 bits
@@ -194,9 +191,9 @@ static bool PutRecord(FILE* file, const std::vector<unsigned char>& bytes, uint6
     return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
-// Builds the entry data (encryption header included) for one file.
-static bool PackEntry(const PayloadFile& file, const std::string& password, Compressor compressor,
-                      WrittenEntry& entry, std::vector<unsigned char>& data, Problems& problems)
+// Builds the entry data (encryption header included, when encrypted) for one file.
+static bool PackEntry(const PayloadFile& file, const ArchiveOptions& options, WrittenEntry& entry,
+                      std::vector<unsigned char>& data, Problems& problems)
 {
     std::vector<unsigned char> content;
     if (!ReadWholeFile(file.SourcePath, content, problems))
@@ -218,13 +215,19 @@ static bool PackEntry(const PayloadFile& file, const std::string& password, Comp
     entry.UncompressedSize = static_cast<uint32_t>(content.size());
 
     std::vector<unsigned char> deflated;
-    if (!content.empty() && !DeflateData(compressor, content, deflated)) {
+    if (!content.empty() && !DeflateData(options.UseCompressor, content, deflated)) {
         problems.push_back(file.SourcePath + ": the Deflate library failed");
         return false;
     }
     bool store = content.empty() || deflated.size() >= content.size();
     entry.Method = store ? MethodStored : MethodDeflated;
     const std::vector<unsigned char>& body = store ? content : deflated;
+    if (!options.Encrypt) {
+        entry.Flags = 0;
+        data = body;
+        entry.CompressedSize = static_cast<uint32_t>(data.size());
+        return true;
+    }
 
     // APPNOTE 6.1.6: 11 filler bytes and a check byte, the high byte of the CRC (no data
     // descriptor here, so the CRC is known before the data), all run through the cipher.
@@ -236,15 +239,15 @@ static bool PackEntry(const PayloadFile& file, const std::string& password, Comp
     data[EncryptionHeaderSize - 1] = static_cast<unsigned char>(entry.Crc >> 24);
     data.insert(data.end(), body.begin(), body.end());
     CipherKeys keys;
-    InitKeys(keys, password);
+    InitKeys(keys, options.Password);
     EncryptBytes(keys, data.data(), data.size());
     entry.CompressedSize = static_cast<uint32_t>(data.size());
     return true;
 }
 
 bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files,
-                  const std::string& password, Compressor compressor, PackStats& stats,
-                  Problems& problems)
+                  const ArchiveOptions& options, PackStats& stats, Problems& problems,
+                  ProgressBar* progress)
 {
     if (files.size() > MaxEntries) {
         problems.push_back("more than 65535 payload files");
@@ -260,11 +263,18 @@ bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files
     stats = PackStats();
     std::vector<WrittenEntry> written;
     uint64_t offset = 0;
-    bool ok = true;
+    bool ok = PutRecord(out, options.Prefix, offset);
+    if (!ok)
+        problems.push_back("cannot write " + archivePath);
+    uint64_t packed = 0;
     for (const PayloadFile& file : files) {
+        if (!ok)
+            break;
+        if (progress)
+            ShowProgress(*progress, packed, file.Name);
         WrittenEntry entry{};
         std::vector<unsigned char> data;
-        if (!PackEntry(file, password, compressor, entry, data, problems)) {
+        if (!PackEntry(file, options, entry, data, problems)) {
             ok = false;
             break;
         }
@@ -284,8 +294,11 @@ bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files
             break;
         }
         stats.StoredBytes += entry.UncompressedSize;
+        packed += entry.UncompressedSize;
         written.push_back(entry);
     }
+    if (progress)
+        EndProgress(*progress);
 
     if (ok) {
         std::vector<unsigned char> directory;
@@ -326,7 +339,7 @@ bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files
         std::remove(archivePath.c_str());
         return false;
     }
-    stats.ArchiveBytes = offset;
+    stats.ArchiveBytes = offset - options.Prefix.size();
     stats.Entries = static_cast<int>(written.size());
     return true;
 }

@@ -1,90 +1,159 @@
 // tqunzip: extracts, tests or lists a ZIP archive with the setup program's own extraction engine.
-// The command line fills one ExtractRequest; the engine's error boxes arrive through the native
-// layer's message sink and go to standard error unchanged, its file-name and progress messages
-// drive a one-line progress display when standard output is a terminal. An interrupt (Ctrl-C)
-// cancels the run at the engine's next progress report, which deletes the file being written.
-// The exit status is the request's Result (0, 2 or 99), 1 when the engine refused the request,
-// 64 for a usage error.
+// The plan (plan.cpp) has chosen the entries and prepared the destination; this file hands the
+// engine one request, follows its file-name and progress messages (names on standard output when
+// it is not a terminal, a progress bar on a terminal), and turns each engine error box into
+// "tqunzip: ARCHIVE: ENTRY: reason (message N)" with the system's reason where there is one. An
+// interrupt (Ctrl-C) cancels the run at the engine's next progress report, which deletes the file
+// being written.
 #include "tools/tqunzip/tqunzip.h"
 
 #include "res/resource.h"
-#include "unzip/unzip.h"
+#include "ui/ui.h"
 #include "unzip/posix/sink.h"
+#include "unzip/unzip.h"
 
+#include <dirent.h>
 #include <errno.h>
-#include <getopt.h>
 #include <signal.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 constexpr unsigned ProgressUnit = 10240;      // bytes per WM_SETUP_PROGRESS unit
 constexpr unsigned ProgressWrap = 65536;      // wParam carries the low 16 bits of the count
-constexpr int NameBufferSize = 264;           // a stored name of up to 263 characters
+constexpr char PasswordText[] = "INCORRECT PASSWORD";   // the engine's one text without a number
 
-static const char UsageText[] =
-    "usage: tqunzip [options] ARCHIVE [NAME...]\n"
-    "Extracts the entries of ARCHIVE (all, or the NAMEs given, as stored: folder/file) into the\n"
-    "current folder.\n"
-    "  -d DIR       extract into DIR instead\n"
-    "  -t           test only: decode every entry, write nothing\n"
-    "  -l           list the entries: sizes, method, CRC-32, encryption, name\n"
-    "  -k           keep the stored paths below the destination (folders must exist)\n"
-    "  -p PASSWORD  password of encrypted entries (default: the built-in one)\n"
-    "  -s           skip empty entries\n"
-    "  -o OFFSET    start reading the archive at byte OFFSET\n"
-    "  -i           ignore CRC errors\n"
-    "  -q           quiet: no progress, no listing header\n"
-    "  --help       show this text\n"
-    "Exit status: 0 done, 2 error, 99 cancelled (interrupt), 1 engine busy, 64 usage error.\n";
-
-// What the progress display knows of the run.
-static int ShowProgress;           // 1: a terminal line that is rewritten in place
-static int ShowNames;              // 1: one line per entry (not quiet, no terminal)
-static int LineOpen;               // a progress line is on the terminal without its line break
-static const char* Verb = "extracting";
-static char CurrentName[NameBufferSize];   // the name of the last WM_SETUP_FILENAME
-static unsigned long long ArchiveSize;
-static unsigned LastUnits;         // last wParam seen, to notice the 16-bit wrap
+// What the run knows while the engine works.
+static const Options* RunOptions;
+static Plan* RunPlan;
+static size_t Announced;             // WM_SETUP_FILENAME messages so far: entries begun
+static int RunStatus;                // worst outcome reported during the run
+static bool ShowNames;               // one line per entry on standard output
+static ProgressBar Bar;              // on standard error when it is a terminal
+static std::string ScratchFolder;    // test run of chosen entries: where their output vanishes
+static unsigned LastUnits;           // last wParam seen, to notice the 16-bit wrap
 static unsigned long long Wraps;
 static volatile sig_atomic_t Interrupted;   // set by the first SIGINT or SIGTERM
 
-static int UsageError(const char* format, const char* detail)
+void Report(const std::string& archive, const std::string& entry, const std::string& reason)
 {
-    fprintf(stderr, "tqunzip: ");
-    fprintf(stderr, format, detail);
-    fprintf(stderr, "\n%s", UsageText);
-    return ExitUsage;
-}
-
-static void CloseProgressLine(void)
-{
-    if (LineOpen) {
-        fputc('\n', stdout);
-        fflush(stdout);
-        LineOpen = 0;
-    }
-}
-
-static void DrawProgress(unsigned long long bytesRead)
-{
-    unsigned percent = ArchiveSize == 0 ? 100 : (unsigned)(bytesRead * 100 / ArchiveSize);
-    if (percent > 100)
-        percent = 100;
-    printf("\r\033[K%s %s  %3u%%", Verb, CurrentName, percent);
+    EndProgress(Bar);
     fflush(stdout);
-    LineOpen = 1;
+    std::string text = "tqunzip: ";
+    if (!archive.empty())
+        text += archive + ": ";
+    if (!entry.empty())
+        text += entry + ": ";
+    fprintf(stderr, "%s%s\n", text.c_str(), reason.c_str());
+    fflush(stderr);
 }
 
-// The engine's error box: the text goes to standard error exactly as the engine formatted it.
+// The entry an engine message is about: the one begun last for messages about its data, the
+// next one for messages that come before its output exists.
+static const PlannedEntry* EntryOfMessage(bool begun)
+{
+    size_t index = begun ? Announced - 1 : Announced;
+    if ((begun && Announced == 0) || index >= RunPlan->Run.size())
+        return nullptr;
+    return &RunPlan->Run[index];
+}
+
+// Which of the engine's texts this is: its string ID, 0 for the password text, -1 for another.
+static int MessageId(const char* text)
+{
+    if (strcmp(text, PasswordText) == 0)
+        return 0;
+    for (UINT id = IDS_CANT_CREATE_OUTPUT; id <= IDS_READ_ERROR; ++id) {
+        const char* format = LoadMessage(id);
+        size_t fixed = strcspn(format, "%");
+        if (strncmp(text, format, fixed) == 0 && (format[fixed] != '\0' || text[fixed] == '\0'))
+            return (int)id;
+    }
+    return -1;
+}
+
+static std::string WithNumber(const std::string& reason, int id)
+{
+    return reason + " (message " + std::to_string(id) + ")";
+}
+
+static std::string SystemReason(int error, const char* otherwise)
+{
+    return error != 0 ? strerror(error) : otherwise;
+}
+
+// The engine's error box: worded with the archive and the entry, the reason and the number.
 static int OnEngineMessageBox(HWND, const char* text, const char*, UINT)
 {
-    CloseProgressLine();
-    fprintf(stderr, "%s\n", text);
-    fflush(stderr);
+    int error = errno;
+    int id = MessageId(text);
+    const PlannedEntry* entry = nullptr;
+    std::string reason;
+    int status = ExitDamaged;
+    switch (id) {
+    case 0:
+        entry = EntryOfMessage(false);
+        reason = "incorrect password";
+        status = ExitBadPassword;
+        break;
+    case IDS_CANT_CREATE_OUTPUT:
+        entry = EntryOfMessage(false);
+        if (entry != nullptr && !entry->Target.empty())
+            reason = "cannot create " + entry->Target + ": ";
+        else
+            reason = "cannot create the output file: ";
+        reason = WithNumber(reason + SystemReason(error, "refused by the extractor"), id);
+        status = error != 0 ? ExitDiskFull : ExitDamaged;
+        break;
+    case IDS_CANT_OPEN_INPUT:
+        reason = WithNumber("cannot open: " + SystemReason(error, "path too long"), id);
+        status = ExitNotFound;
+        break;
+    case IDS_UNKNOWN_COMPRESSION:
+        entry = EntryOfMessage(false);
+        reason = WithNumber("compression method not supported", id);
+        status = ExitUnsupported;
+        break;
+    case IDS_BAD_CRC: {
+        entry = EntryOfMessage(true);
+        const char* crc = strstr(text, "Bad CRC ");
+        std::string crcs = crc != nullptr ? crc + 8 : "";
+        size_t open = crcs.find(" (should be ");
+        if (open != std::string::npos && crcs.size() > open + 12)
+            crcs = crcs.substr(0, open) + ", stored " + crcs.substr(open + 12, crcs.size() - open - 13);
+        reason = "computed CRC-32 " + crcs + ": the data is damaged";
+        if (entry != nullptr && (entry->Entry.Flags & FlagEncrypted))
+            reason += " or the password wrong";
+        reason = WithNumber(reason, id);
+        break;
+    }
+    case IDS_INVALID_HEADER:
+        reason = WithNumber("damaged: no ZIP record where one should stand", id);
+        status = ExitSevere;
+        break;
+    case IDS_NO_MEMORY:
+        reason = WithNumber("out of memory", id);
+        break;
+    case IDS_DISK_FULL:
+        entry = EntryOfMessage(true);
+        reason = entry != nullptr && !entry->Target.empty() ? entry->Target : "the output file";
+        reason = WithNumber("cannot write " + reason + ": " + SystemReason(error, "disk full"), id);
+        status = ExitDiskFull;
+        break;
+    case IDS_READ_ERROR:
+        reason = WithNumber(
+            "cannot read: " + SystemReason(error == EIO ? error : 0, "the archive ends too early"), id);
+        status = ExitSevere;
+        break;
+    default:
+        reason = text;
+        break;
+    }
+    Report(RunOptions->Archive, entry != nullptr ? entry->Entry.Name : "", reason);
+    RunStatus = WorseStatus(RunStatus, status);
+    errno = 0;
     return IDOK;
 }
 
@@ -93,54 +162,55 @@ static void OnInterrupt(int)
     Interrupted = 1;
 }
 
+static void OnFileName(const char* baseName)
+{
+    const PlannedEntry* entry = Announced < RunPlan->Run.size() ? &RunPlan->Run[Announced] : nullptr;
+    ++Announced;
+    // In a test run of chosen entries the output is created in the scratch folder; its name goes
+    // at once, so nothing of it stays on disk once the engine closes it.
+    if (!ScratchFolder.empty())
+        unlink((ScratchFolder + "/" + baseName).c_str());
+    std::string shown = entry == nullptr ? baseName : entry->Target.empty() ? entry->Entry.Name : entry->Target;
+    if (ShowNames) {
+        EndProgress(Bar);
+        printf("  %s: %s\n", RunOptions->Mode == RunMode::Test ? "testing" : "extracting", shown.c_str());
+        fflush(stdout);
+    }
+    ShowProgress(Bar, (Wraps * ProgressWrap + LastUnits) * ProgressUnit, shown);
+}
+
 // The engine's window messages to its owner. A nonzero answer to WM_SETUP_PROGRESS cancels the
 // run: the tool gives it after an interrupt.
 static LRESULT OnEngineWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    LRESULT answer = 0;
     if (msg == WM_SETUP_FILENAME) {
-        snprintf(CurrentName, sizeof CurrentName, "%s", (const char*)lParam);
-        if (ShowNames) {
-            printf("  %s: %s\n", Verb, CurrentName);
-            fflush(stdout);
-        }
-        else if (ShowProgress)
-            DrawProgress((Wraps * ProgressWrap + LastUnits) * ProgressUnit);
+        OnFileName((const char*)lParam);
     } else if (msg == WM_SETUP_PROGRESS) {
         unsigned units = (unsigned)(wParam & 0xFFFF);
         if (units < LastUnits)
             ++Wraps;
         LastUnits = units;
-        if (ShowProgress)
-            DrawProgress((Wraps * ProgressWrap + units) * ProgressUnit);
-        return Interrupted;
+        ShowProgress(Bar, (Wraps * ProgressWrap + units) * ProgressUnit, Bar.LastLabel);
+        answer = Interrupted;
     }
-    return 0;
+    errno = 0;   // an error box that follows names the system's reason of its own failure only
+    return answer;
 }
 
-static int ParseOffset(const char* text, int* offset)
-{
-    char* end;
-    errno = 0;
-    long value = strtol(text, &end, 0);
-    if (errno != 0 || end == text || *end != '\0' || value < 0 || value > 0x7FFFFFFF)
-        return 0;
-    *offset = (int)value;
-    return 1;
-}
-
-// Builds the name list in command-line order. Each node holds its name behind its Next field.
-static NameNode* BuildNameList(char** names, int count)
+// The request's name list: the stored names of the planned entries, each held in its node.
+static NameNode* BuildNameList(const Plan& plan)
 {
     NameNode* first = nullptr;
     NameNode** link = &first;
-    for (int i = 0; i < count; ++i) {
-        size_t length = strlen(names[i]);
-        NameNode* node = (NameNode*)calloc(1, offsetof(NameNode, Name) + length + 1);
+    for (const PlannedEntry& planned : plan.Run) {
+        const std::string& name = planned.Entry.Name;
+        NameNode* node = (NameNode*)calloc(1, offsetof(NameNode, Name) + name.size() + 1);
         if (node == nullptr) {
             fprintf(stderr, "tqunzip: out of memory\n");
-            exit(ExitFailed);
+            exit(ExitDamaged);
         }
-        memcpy(node->Name, names[i], length + 1);
+        memcpy(node->Name, name.c_str(), name.size() + 1);
         *link = node;
         link = &node->Next;
     }
@@ -156,61 +226,61 @@ static void FreeNameList(NameNode* node)
     }
 }
 
-int main(int argc, char** argv)
+static void RemoveScratchFolder(void)
 {
-    static const option longOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
-    const char* destination = nullptr;
-    const char* password = nullptr;
-    int testOnly = 0, list = 0, keepPaths = 0, skipEmpty = 0, ignoreCrc = 0, quiet = 0;
-    int startOffset = 0;
+    if (ScratchFolder.empty())
+        return;
+    if (DIR* folder = opendir(ScratchFolder.c_str())) {
+        while (dirent* item = readdir(folder))
+            if (strcmp(item->d_name, ".") != 0 && strcmp(item->d_name, "..") != 0)
+                unlink((ScratchFolder + "/" + item->d_name).c_str());
+        closedir(folder);
+    }
+    rmdir(ScratchFolder.c_str());
+}
 
-    opterr = 0;
-    int option;
-    while ((option = getopt_long(argc, argv, ":d:tlkp:so:iq", longOptions, nullptr)) != -1) {
-        switch (option) {
-        case 'd': destination = optarg; break;
-        case 't': testOnly = 1; break;
-        case 'l': list = 1; break;
-        case 'k': keepPaths = 1; break;
-        case 'p': password = optarg; break;
-        case 's': skipEmpty = 1; break;
-        case 'i': ignoreCrc = 1; break;
-        case 'q': quiet = 1; break;
-        case 'o':
-            if (!ParseOffset(optarg, &startOffset))
-                return UsageError("bad offset: %s", optarg);
-            break;
-        case 'h':
-            fputs(UsageText, stdout);
-            return 0;
-        case ':':
-            return UsageError("option %s needs a value", argv[optind - 1]);
-        default:
-            return UsageError("unknown option %s", argv[optind - 1]);
+// Runs the engine over the plan; returns the exit status.
+static int RunEngine(const Options& options, Plan& plan)
+{
+    RunOptions = &options;
+    RunPlan = &plan;
+    RunStatus = plan.Status;
+    uint64_t total = 0;
+    for (const PlannedEntry& planned : plan.Run)
+        total += planned.Entry.CompressedSize;
+    ShowNames = !options.Quiet && !isatty(STDOUT_FILENO);
+    StartProgress(Bar, stderr, total, !options.Quiet && isatty(STDERR_FILENO));
+
+    bool test = options.Mode == RunMode::Test;
+    bool testAll = test && plan.WholeArchive;
+    if (test && !testAll) {
+        const char* temporary = getenv("TMPDIR");
+        std::string pattern
+            = std::string(temporary != nullptr && *temporary ? temporary : "/tmp") + "/tqunzip-XXXXXX";
+        if (mkdtemp(&pattern[0]) == nullptr) {
+            Report("", "", "cannot create a scratch folder for the test run: " + std::string(strerror(errno)));
+            return ExitDiskFull;
+        }
+        ScratchFolder = pattern;
+        // The engine builds output paths here that a test of the whole archive never builds.
+        std::vector<PlannedEntry> testable;
+        for (const PlannedEntry& planned : plan.Run) {
+            std::string refusal = OutputRefusal(ScratchFolder, EngineBaseName(planned.Entry.Name));
+            if (refusal.empty()) {
+                testable.push_back(planned);
+            } else {
+                Report(options.Archive, planned.Entry.Name, "not tested alone: " + refusal
+                                                                + "; a test of the whole archive takes it");
+                RunStatus = WorseStatus(RunStatus, ExitWarning);
+            }
+        }
+        plan.Run = testable;
+        if (plan.Run.empty()) {   // an empty name list would choose every entry
+            RemoveScratchFolder();
+            return RunStatus;
         }
     }
-    if (optind >= argc)
-        return UsageError("%s", "no archive given");
-    if (testOnly + list > 1)
-        return UsageError("%s", "-t and -l exclude each other");
-    if (destination != nullptr && (testOnly || list))
-        return UsageError("%s", "-d does not go with -t or -l");
-    if (destination != nullptr && destination[0] == '\0')
-        return UsageError("%s", "-d needs a folder name");
 
-    const char* archive = argv[optind];
-    char** names = argv + optind + 1;
-    int nameCount = argc - optind - 1;
-    if (list)
-        return ListArchive(archive, names, nameCount, quiet);
-
-    struct stat status;
-    if (stat(archive, &status) == 0)
-        ArchiveSize = (unsigned long long)status.st_size;
-    int terminal = isatty(STDOUT_FILENO);
-    ShowProgress = !quiet && terminal;
-    ShowNames = !quiet && !terminal;
-    Verb = testOnly ? "testing" : "extracting";
     SetMessageBoxSink(OnEngineMessageBox);
     SetMessageSink(OnEngineWindowMessage);
     // The first interrupt cancels through the engine, a second one ends the process at once.
@@ -223,26 +293,68 @@ int main(int argc, char** argv)
 
     ExtractRequest request;
     memset(&request, 0, sizeof request);
-    request.ReportCrcErrors = ignoreCrc ? 0 : 1;
-    request.ArchivePath = archive;
-    request.DestFolder = testOnly ? nullptr : (destination != nullptr ? destination : ""); // "": here
-    request.NameList = BuildNameList(names, nameCount);
-    request.KeepPaths = keepPaths;
-    request.StartOffset = startOffset;
-    request.SkipEmpty = skipEmpty;
-    request.HasPassword = password != nullptr;
-    request.Password = password;
+    request.ReportCrcErrors = options.IgnoreCrc ? 0 : 1;
+    request.ArchivePath = plan.EnginePath.c_str();
+    request.DestFolder = testAll ? nullptr : test ? ScratchFolder.c_str() : options.Destination.c_str();
+    // The engine looks each entry up in the name list from its start; the whole archive needs
+    // none, which keeps an archive of many entries from costing entries times names.
+    request.NameList = plan.WholeArchive ? nullptr : BuildNameList(plan);
+    request.KeepPaths = test ? 0 : options.KeepPaths;
+    request.StartOffset = options.StartOffset;
+    request.SkipEmpty = options.SkipEmpty;
+    request.HasPassword = options.HasPassword;
+    request.Password = options.Password.c_str();
 
+    errno = 0;
     int ran = ExtractArchive(&request);
-    CloseProgressLine();
+    EndProgress(Bar);
     FreeNameList(request.NameList);
+    RemoveScratchFolder();
     if (!ran) {
-        fprintf(stderr, "tqunzip: the extraction engine is busy\n");
-        return ExitRefused;
+        Report(options.Archive, "", "the extraction engine is busy");
+        return WorseStatus(RunStatus, ExitDamaged);
     }
-    if (request.Result == 99)
-        fprintf(stderr, "tqunzip: cancelled\n");
-    if (request.Result == 0 && testOnly && !quiet)
-        printf("No errors detected in %s\n", archive);
-    return request.Result;
+    if (request.Result == 99) {
+        Report(options.Archive, "", "interrupted; the file being written was removed");
+        return WorseStatus(RunStatus, ExitInterrupted);
+    }
+    if (request.Result == 0 && Announced < plan.Run.size()) {
+        // The walk met the end record before these entries: data in front of the archive that
+        // holds records of its own, for instance.
+        uint64_t first = UINT64_MAX;
+        for (const ArchiveEntry& entry : plan.Entries)
+            first = entry.HeaderOffset < first ? entry.HeaderOffset : first;
+        std::string hint;
+        if (first > (uint64_t)options.StartOffset)
+            hint = " (the archive's first entry stands at byte " + std::to_string(first) + ": try --offset="
+                + std::to_string(first) + ")";
+        Report(options.Archive, plan.Run[Announced].Entry.Name,
+            "not reached: the records end before this entry" + hint);
+        return WorseStatus(RunStatus, ExitSevere);
+    }
+    if (request.Result == 0 && test && !options.Quiet) {
+        if (testAll)
+            printf("No errors detected in %s\n", options.Archive.c_str());
+        else
+            printf("No errors detected in %zu %s of %s\n", plan.Run.size(),
+                plan.Run.size() == 1 ? "entry" : "entries", options.Archive.c_str());
+    }
+    return RunStatus;
+}
+
+int main(int argc, char** argv)
+{
+    Options options;
+    int status = ParseCommandLine(argc, argv, options);
+    if (status != -1)
+        return status;
+    if (options.Mode == RunMode::List)
+        return ListEntries(options);
+    Plan plan;
+    status = MakePlan(options, plan);
+    if (status != -1)
+        return status;
+    if (plan.Run.empty())
+        return plan.Status;
+    return RunEngine(options, plan);
 }

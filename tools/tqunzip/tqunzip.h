@@ -1,19 +1,90 @@
-// tqunzip: the setup program's extraction engine as a command-line tool. The listing reads the
-// archive's central directory itself; extracting and testing go through ExtractArchive.
+// tqunzip: the setup program's extraction engine as a command-line tool that behaves the way
+// unzip users expect. The tool reads the archive's central directory first, decides which
+// entries run and where they land (names, wildcards, overwrite policy, folders), then hands
+// the engine one request and words its outcome.
 #ifndef TQ_TOOLS_TQUNZIP_H
 #define TQ_TOOLS_TQUNZIP_H
 
-// Exit statuses besides the engine's results (0, 2 and 99).
-constexpr int ExitRefused = 1;     // ExtractArchive refused the request
-constexpr int ExitFailed = 2;      // the run, or the listing, failed
-constexpr int ExitUsage = 64;      // bad command line (EX_USAGE of sysexits.h)
+#include "tools/common/archive.h"
 
-// Prints the entries of the archive at path whose names match one of names (all entries when
-// count is 0). Returns 0, or ExitFailed after printing the reason to standard error.
-int ListArchive(const char* path, char** names, int count, int quiet);
+#include <string>
+#include <vector>
 
-// Case-insensitive comparison of a stored name with a requested one, "\" counting as "/",
-// the way the engine selects entries.
-int NamesMatch(const char* stored, const char* requested);
+// Exit statuses, after unzip's documented meanings where one fits.
+constexpr int ExitOk = 0;
+constexpr int ExitWarning = 1;        // entries skipped, or the run stopped before overwriting
+constexpr int ExitDamaged = 2;        // a damaged or refused entry
+constexpr int ExitSevere = 3;         // the archive's structure is damaged
+constexpr int ExitNotFound = 9;       // no such archive, or not a ZIP archive
+constexpr int ExitNoMatch = 11;       // a NAME matched no entry
+constexpr int ExitDiskFull = 50;      // an output file could not be created or written
+constexpr int ExitInterrupted = 80;
+constexpr int ExitUnsupported = 81;   // compression method, encryption or streamed entry
+constexpr int ExitBadPassword = 82;
+constexpr int ExitUsage = 64;         // bad command line (EX_USAGE of sysexits.h)
+
+enum class RunMode { Extract, Test, List };
+enum class OverwritePolicy {
+    Stop,        // an existing file or two entries on one name stop the run before it writes
+    Overwrite,   // -o
+    Never,       // -n: such entries are skipped
+};
+
+struct Options {
+    RunMode Mode = RunMode::Extract;
+    std::string Archive;
+    std::vector<std::string> Names;    // NAMEs (patterns) in command-line order
+    std::string Destination;           // empty: the current folder
+    bool HasDestination = false;
+    bool HasPassword = false;
+    std::string Password;
+    bool KeepPaths = false;
+    bool SkipEmpty = false;
+    bool IgnoreCrc = false;
+    bool Quiet = false;
+    bool Verbose = false;
+    OverwritePolicy Policy = OverwritePolicy::Stop;
+    int StartOffset = 0;
+};
+
+// The worse of two exit statuses: the one a run that met both reports.
+int WorseStatus(int a, int b);
+
+// Fills options from the command line. Returns -1 when the run goes on, otherwise the exit
+// status: 0 after --help or --version, ExitUsage after a usage error (already reported).
+int ParseCommandLine(int argc, char** argv, Options& options);
+
+// Reports a problem as "tqunzip: ARCHIVE: ENTRY: reason" (archive or entry left out when empty)
+// on standard error, clearing the progress line first.
+void Report(const std::string& archive, const std::string& entry, const std::string& reason);
+
+// One entry the engine is to decode, in the order the engine meets them (local header order).
+struct PlannedEntry {
+    ArchiveEntry Entry;      // as the central directory describes it, Name from the local header
+    std::string Target;      // output path ("/" separators); empty in a test run
+};
+
+struct Plan {
+    std::string EnginePath;               // the archive path as handed to the engine
+    std::vector<ArchiveEntry> Entries;    // every entry, central directory order
+    std::vector<PlannedEntry> Run;        // what the engine decodes, in file order
+    bool WholeArchive = false;            // Run is every entry the engine decodes without a name list
+    int Status = ExitOk;                  // worst outcome found while planning
+};
+
+// Finds the archive (as given, then with .zip and .ZIP), reads its directory, selects the
+// entries, applies the overwrite policy and creates the folders. Returns -1 when the engine
+// is to run, otherwise the exit status (the reasons are reported).
+int MakePlan(const Options& options, Plan& plan);
+
+// The engine's BaseName: the text after the last separator that stands after the first character.
+std::string EngineBaseName(const std::string& name);
+
+// Why the engine would refuse to create below (a stored name, or its last part) in folder, by
+// its containment rule and its path length; empty when it would not.
+std::string OutputRefusal(const std::string& folder, const std::string& below);
+
+// tqunzip -l.
+int ListEntries(const Options& options);
 
 #endif

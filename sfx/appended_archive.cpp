@@ -1,0 +1,113 @@
+// Finds the archive appended to a program file. The program never scans its own code for a ZIP
+// signature: the archive begins exactly where the PE image ends, which its own headers tell
+// (Microsoft PE/COFF specification): the MS-DOS header gives the offset of the "PE\0\0"
+// signature at 0x3C; the COFF file header behind it the number of sections and the size of the
+// optional header; the section table behind that, for each section, where its raw data lies in
+// the file. A signed program carries its certificate table behind its sections (data directory
+// 4, whose address is a file offset), so the image ends behind that as well.
+#include "sfx/sfx.h"
+
+constexpr LONG NewHeaderPointerOffset = 0x3C;
+constexpr DWORD PeSignature = 0x00004550;        // "PE\0\0"
+constexpr int FileHeaderSize = 20;               // COFF file header
+constexpr int SectionCountOffset = 2;            // in the file header
+constexpr int OptionalHeaderSizeOffset = 16;
+constexpr int SectionHeaderSize = 40;
+constexpr int RawDataSizeOffset = 16;            // in a section header
+constexpr int RawDataPointerOffset = 20;
+constexpr int MaxSections = 96;                  // the loader's limit
+constexpr WORD Pe32Magic = 0x10B;
+constexpr WORD Pe32PlusMagic = 0x20B;
+constexpr int Pe32DirectoriesOffset = 96;        // data directories in the optional header
+constexpr int Pe32PlusDirectoriesOffset = 112;
+constexpr int CertificateDirectory = 4;
+constexpr int OptionalHeaderReadSize = Pe32PlusDirectoriesOffset + 8 * (CertificateDirectory + 1);
+constexpr DWORD LocalHeaderSignature = 0x04034b50; // APPNOTE 4.3.7
+constexpr DWORD LargestStart = 0x7FFFFFFF;       // the engine's StartOffset is an int
+
+static DWORD Little32(const unsigned char* p)
+{
+    return p[0] | (DWORD)p[1] << 8 | (DWORD)p[2] << 16 | (DWORD)p[3] << 24;
+}
+
+static WORD Little16(const unsigned char* p)
+{
+    return (WORD)(p[0] | p[1] << 8);
+}
+
+static int ReadAt(HFILE file, DWORD offset, void* buffer, UINT count)
+{
+    if (offset > LargestStart || _llseek(file, (LONG)offset, FILE_BEGIN) != (LONG)offset)
+        return 0;
+    return _lread(file, buffer, count) == count;
+}
+
+// The end of the image in the file; 0 when the headers do not describe a PE image.
+static DWORD FindImageEnd(HFILE file)
+{
+    unsigned char bytes[OptionalHeaderReadSize];
+    if (!ReadAt(file, NewHeaderPointerOffset, bytes, 4))
+        return 0;
+    DWORD peOffset = Little32(bytes);
+    if (!ReadAt(file, peOffset, bytes, 4 + FileHeaderSize) || Little32(bytes) != PeSignature)
+        return 0;
+    int sections = Little16(bytes + 4 + SectionCountOffset);
+    DWORD optionalSize = Little16(bytes + 4 + OptionalHeaderSizeOffset);
+    if (sections == 0 || sections > MaxSections)
+        return 0;
+    DWORD optionalStart = peOffset + 4 + FileHeaderSize;
+    DWORD end = 0;
+    for (int i = 0; i < sections; ++i) {
+        if (!ReadAt(file, optionalStart + optionalSize + (DWORD)i * SectionHeaderSize, bytes, SectionHeaderSize))
+            return 0;
+        DWORD rawStart = Little32(bytes + RawDataPointerOffset);
+        DWORD rawSize = Little32(bytes + RawDataSizeOffset);
+        if (rawSize != 0 && rawStart + rawSize > end && rawStart + rawSize >= rawStart)
+            end = rawStart + rawSize;
+    }
+    DWORD readSize = optionalSize < sizeof bytes ? optionalSize : sizeof bytes;
+    if (!ReadAt(file, optionalStart, bytes, readSize))
+        return 0;
+    WORD magic = Little16(bytes);
+    DWORD directories = magic == Pe32Magic ? Pe32DirectoriesOffset
+                      : magic == Pe32PlusMagic ? Pe32PlusDirectoriesOffset : 0;
+    if (directories == 0)
+        return 0;
+    DWORD certificate = directories + 8 * CertificateDirectory;
+    if (certificate + 8 <= readSize) {
+        DWORD certificateStart = Little32(bytes + certificate);
+        DWORD certificateSize = Little32(bytes + certificate + 4);
+        if (certificateSize != 0 && certificateStart + certificateSize > end)
+            end = certificateStart + certificateSize;
+    }
+    return end;
+}
+
+DWORD GetImageEnd(const char* programPath)
+{
+    HFILE file = _lopen(programPath, OF_READ | OF_SHARE_DENY_WRITE);
+    if (file == HFILE_ERROR)
+        return 0;
+    DWORD end = FindImageEnd(file);
+    _lclose(file);
+    return end;
+}
+
+int FindAppendedArchive(const char* programPath, AppendedArchive* archive)
+{
+    HFILE file = _lopen(programPath, OF_READ | OF_SHARE_DENY_WRITE);
+    if (file == HFILE_ERROR)
+        return 0;
+    DWORD start = FindImageEnd(file);
+    LONG fileSize = _llseek(file, 0, FILE_END);
+    unsigned char signature[4];
+    int found = start != 0 && fileSize != HFILE_ERROR && (DWORD)fileSize > start
+                && ReadAt(file, start, signature, sizeof signature)
+                && Little32(signature) == LocalHeaderSignature;
+    _lclose(file);
+    if (!found)
+        return 0;
+    archive->Start = start;
+    archive->Size = (DWORD)fileSize - start;
+    return 1;
+}

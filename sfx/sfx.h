@@ -1,0 +1,40 @@
+// The self-extractor: the one file a customer downloads, a small program with the distribution
+// appended to it as a ZIP archive. It unpacks the archive with the extraction engine into a new
+// folder under the user's temporary folder, runs setup.exe from there with "-argv0" and its own
+// path, waits for it, and removes the folder again on every path.
+#ifndef TQ_SFX_SFX_H
+#define TQ_SFX_SFX_H
+
+#include <windows.h>
+
+// Exit codes of the self-extractor's own outcomes; when setup has run, its exit code is passed on.
+constexpr int SfxExitFailed = 1;     // a message box has said why
+constexpr int SfxExitCancelled = 2;  // the user cancelled the unpacking
+
+// The whole sequence for the program file at programPath (the self-extractor's own file); the
+// result is the process exit code. ModuleInstance and SetupTitle are set here.
+int RunSelfExtractor(HINSTANCE instance, const char* programPath);
+
+// The archive appended to a program file (sfx/appended_archive.cpp). It begins where the
+// program's PE image ends, behind its last section and any certificate table, and must begin
+// with a local file header.
+struct AppendedArchive {
+    DWORD Start;  // file offset of the first local header
+    DWORD Size;   // bytes from there to the end of the file
+};
+int FindAppendedArchive(const char* programPath, AppendedArchive* archive); // 1 found, 0 not
+// Where the PE image of the program file ends; 0 when the file holds no PE image. Also built
+// natively, for tqpack.
+DWORD GetImageEnd(const char* programPath);
+
+// The unpack folder (sfx/unpack_folder.cpp). CreateUnpackFolder makes a new folder with an
+// unpredictable name under the temporary folder and writes its path, ending in "\", into
+// folder (PathBufferSize bytes); on failure folder holds the temporary folder's path, maybe
+// empty. DeleteFolderTree removes a folder (path ending in "\") with everything below it.
+int CreateUnpackFolder(char* folder);    // 1 created, 0 not
+int DeleteFolderTree(const char* folder); // 1 gone, 0 something stayed
+
+// The unpack window, template IDD_UNPACK (sfx/unpack_window.cpp).
+INT_PTR CALLBACK UnpackDlgProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
+
+#endif

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds everything (native first, for tqpack), makes the
-# sample distribution with tqpack and installs it under Wine in a fresh prefix: the 32-bit
-# release under 32-bit Wine where qemu-i386 can run it (scripts/wine32.sh), else the 64-bit build
-# of the same sources under 64-bit Wine.
+# The main job, the vendor's whole road: installs what is missing, builds everything (native
+# first, for tqpack), makes the sample distribution with `tqpack build`, turns it into the one
+# file a customer downloads with `tqpack bundle`, and installs from that file under Wine in a
+# fresh prefix, started from a Downloads folder as a customer starts it. It installs the 32-bit
+# release, the product, under 32-bit Wine where qemu-i386 can run it (scripts/wine32.sh), and
+# the 64-bit build of the same sources under 64-bit Wine otherwise.
 #   bash scripts/demo.sh          with a reachable display: the real windows, for a person to
 #                                 click through; without one: driven automatically
 #   bash scripts/demo.sh --auto   driven automatically on a virtual display in any case
-# At the end it prints what happened: the install folder and its files, the registry changes,
-# the command line the main program received, and where the screenshots are.
+# At the end it prints what happened: the download's path and size, the install folder and its
+# files, the registry changes, the command line the main program received, and where the
+# screenshots are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -40,22 +43,34 @@ if reason=$(bash scripts/wine32.sh check); then
   # Every 32-bit program starts through the script, which sets up qemu-i386 for it.
   wrap=(bash "$root/scripts/wine32.sh" run)
   export WINELOADER=/usr/lib/wine/wine WINEARCH=win32
-  echo "demo: installing the 32-bit release (the product) under 32-bit Wine through qemu-i386;"
-  echo "      programs start slowly there, allow a few seconds for each window"
+  echo "demo: the 32-bit release (the product) under 32-bit Wine through qemu-i386; programs"
+  echo "      start slowly there, allow a few seconds for each window"
 else
   bits=64
   wrap=()
   export WINELOADER=/usr/lib/wine/wine64
   echo "demo: $reason;"
-  echo "      installing the 64-bit build of the same sources under 64-bit Wine instead"
+  echo "      the 64-bit build of the same sources under 64-bit Wine instead"
 fi
-dist=$root/build/win$bits/sample-dist
-driver=$root/build/win$bits/tests/e2e/e2e_test.exe
+tree=$root/build/win$bits
+tqpack=$root/build/native/tools/tqpack/tqpack
+driver=$tree/tests/e2e/e2e_test.exe
 demo=$root/build/demo
+dist=$demo/dist
+bundle=$demo/tessel81.exe
 screenshots=$demo/screenshots
+rm -rf "$dist" "$bundle"
 echo
-echo "demo: the sample distribution ($dist):"
-build/native/tools/tqpack/tqpack list "$dist"
+echo "demo: tqpack build: the distribution folder from the $bits-bit setup.exe, the sample payload and texts"
+"$tqpack" build --quiet --setup="$tree/setup.exe" --payload="$tree/sample-payload" \
+  --texts="$root/sample/texts" --out="$dist"
+"$tqpack" verify "$dist"
+"$tqpack" list "$dist"
+echo
+echo "demo: tqpack bundle: the one file to download, the $bits-bit self-extractor with the distribution"
+"$tqpack" bundle --quiet "$dist" --out="$bundle" --stub="$tree/sfx/tqsfx.exe"
+"$tqpack" verify "$bundle"
+echo "demo: the download is $bundle, $(stat -c %s "$bundle") bytes"
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 server=/usr/lib/wine/wineserver
@@ -85,22 +100,24 @@ echo
 echo "demo: a fresh Wine prefix in $WINEPREFIX"
 wine() { "${wrap[@]}" "$WINELOADER" "$@"; }
 wine wineboot -i >/dev/null 2>&1
-"$server" -w
+# Under qemu-i386 a service process of the boot now and then hangs for good.
+timeout 60 "$server" -w || "$server" -k
 
 if [ "$mode" = interactive ]; then
-  # The distribution as a user would have it, in a downloads folder of the prefix.
-  downloads="$WINEPREFIX/drive_c/users/Public/Downloads/Tessel 8.1"
+  # The download as a customer has it, in a downloads folder of the prefix.
+  downloads="$WINEPREFIX/drive_c/users/Public/Downloads"
   mkdir -p "$downloads"
-  cp -p "$dist"/* "$downloads/"
+  cp "$bundle" "$downloads/tessel81.exe"
   wine "$driver" --plant-keys
   wine "$driver" --watch "Z:${screenshots//\//\\}" &
   watch_pid=$!
   echo
-  echo "demo: the $bits-bit setup.exe is starting on $DISPLAY. Click through it as a user would;"
-  echo "      the installed program says \"Tessel has been installed.\" at the end."
+  echo "demo: tessel81.exe is starting on $DISPLAY: it unpacks setup into a temporary folder and"
+  echo "      starts it. Click through setup as a user would; the installed program says"
+  echo "      \"Tessel has been installed.\" at the end."
   [ "$bits" = 64 ] || echo "      (Browse... is no use here: the folder browser needs a second thread, which qemu-i386 cannot run.)"
   (cd "$downloads" && TQ_INSTALL_RECORD='C:\install-record.txt' TQ_DEMO=1 \
-     wine 'C:\users\Public\Downloads\Tessel 8.1\setup.exe' -argv0 'C:\users\Public\Downloads\tessel81.exe') || true
+     wine 'C:\users\Public\Downloads\tessel81.exe') || true
   sleep 2 # the main program's own box comes up after setup has ended
   touch "$screenshots/stop"
   wait "$watch_pid" 2>/dev/null || true
@@ -109,12 +126,13 @@ if [ "$mode" = interactive ]; then
   echo "demo: what happened"
   TQ_INSTALL_RECORD='C:\install-record.txt' wine "$driver" --report
 else
-  echo "demo: installing the $bits-bit setup.exe without a person, driven on the virtual display"
+  echo "demo: installing the $bits-bit release without a person, driven on the virtual display"
   echo "      $DISPLAY: the driver plants"
-  echo "      the 16 shell-extension keys of an earlier installation, starts setup.exe, presses OK in"
-  echo "      the install-folder dialog and checks the outcome"
-  TQ_SETUP_DIST=$dist TQ_SCREENSHOTS=$screenshots \
-    wine "$driver" --gtest_filter=Install.HappyPathWithTheProposedFolder --gtest_brief=0
+  echo "      the 16 shell-extension keys of an earlier installation, copies the download to"
+  echo "      C:\\Downloads\\tessel81.exe and starts it, presses OK in setup's install-folder dialog"
+  echo "      and checks the outcome"
+  TQ_SETUP_DIST=$dist TQ_SETUP_BUNDLE=$bundle TQ_SCREENSHOTS=$screenshots \
+    wine "$driver" --gtest_filter=Install.FromTheBundleInTheDownloadsFolder --gtest_brief=0
 fi
 "$server" -k 2>/dev/null || true
 
@@ -123,7 +141,8 @@ for bmp in "$screenshots"/*.bmp; do
   convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
 echo
-echo "demo: done ($mode, the $bits-bit setup.exe). Screenshots of the dialogs setup showed: $screenshots"
+echo "demo: done ($mode, $bits-bit). The download: $bundle, $(stat -c %s "$bundle") bytes."
+echo "      Screenshots of the dialogs setup showed: $screenshots"
 ls -1 "$screenshots"
 echo "      The Wine prefix with the installation stays in $WINEPREFIX"
 echo "      (the install folder is $WINEPREFIX/drive_c/Program Files/Tessel unless another was chosen)."

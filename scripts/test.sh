@@ -56,30 +56,13 @@ if command -v clang++ >/dev/null; then
   bash scripts/fuzz.sh build
 fi
 
-# A display of our own for every GUI test, never the caller's. Xvfb takes a display number only
-# when no other server holds it, and writes it to the pipe once it accepts connections; when it
-# cannot start it closes the pipe unwritten, and the next number is tried. Numbers from 100 up,
-# clear of a desktop's own displays.
-number=
-first=$((100 + RANDOM % 400))
-for candidate in $(seq "$first" $((first + 19))); do
-  rm -f "$run/display"
-  mkfifo "$run/display"
-  Xvfb ":$candidate" -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run/display" 2>"$run/xvfb.log" &
-  xvfb_pid=$!
-  if read -r number <"$run/display" && [ -n "$number" ]; then
-    break
-  fi
-  wait "$xvfb_pid" 2>/dev/null || true
-  xvfb_pid= number=
-done
-if [ -z "$number" ]; then
+# A display of our own for every GUI test, never the caller's.
+source tests/xvfb.sh
+if ! start_display "$run"; then
   echo "test.sh: Xvfb did not start:"
   cat "$run/xvfb.log"
   exit 1
 fi
-export DISPLAY=:$number
-unset WAYLAND_DISPLAY XAUTHORITY
 
 status=0
 for preset in native win64 win32; do

@@ -123,7 +123,8 @@ int WaitForMainProgramToClose(void)
             && FindWindowA(OldMainProgramClass, nullptr) == nullptr)
             return 1;
         Trace("Setup detected that Tessel is runnning");
-        if (ShowMessage(nullptr, IDS_PROGRAM_RUNNING, MB_RETRYCANCEL | MB_ICONERROR) == IDCANCEL)
+        // Only Retry asks again: a box that could not be shown (0) counts as Cancel.
+        if (ShowMessage(nullptr, IDS_PROGRAM_RUNNING, MB_RETRYCANCEL | MB_ICONERROR) != IDRETRY)
             return 0;
     }
 }

@@ -250,3 +250,30 @@ char* ExpandLongNameInPlace(char* path)
         lstrcpyA(path, expanded);
     return path;
 }
+
+// The absolute form of a path (GetFullPathNameA: the drive's current folder, "." and "..", "/"
+// as "\") with its 8.3 aliases expanded where the path exists, and without a trailing
+// separator unless it is a drive's root. 0 when it does not fit a path buffer.
+static int FullLongForm(const char* path, char* form)
+{
+    char full[PathBufferSize];
+    DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full)
+        return 0;
+    char* last = LastChar(full);
+    if (IsSeparator((unsigned char)*last) && !IsDriveRoot(full))
+        *last = '\0';
+    // A path that does not exist (yet) has no aliases to expand: its full form is its long form.
+    if (ExpandLongName(full, form, PathBufferSize - 1) == 0)
+        lstrcpyA(form, full);
+    return 1;
+}
+
+int IsSamePath(const char* first, const char* second)
+{
+    char firstForm[PathBufferSize];
+    char secondForm[PathBufferSize];
+    if (!FullLongForm(first, firstForm) || !FullLongForm(second, secondForm))
+        return lstrcmpiA(first, second) == 0;
+    return lstrcmpiA(firstForm, secondForm) == 0;
+}

@@ -66,18 +66,24 @@ void ParseOriginPath(const char* commandTail, char* originPath)
 }
 
 // SourceFolder and SetupTimestamp from the setup program's own file. SourceFolder keeps the
-// separator after the folder.
-static void FindSourceFolder(void)
+// separator after the folder. A path that does not fit the buffer comes back cut short, and a
+// cut path names another folder: setup must not read its files from there, so it stops after
+// message 1017 with as much of the path as it got.
+static int FindSourceFolder(void)
 {
     Trace("Determining source directory");
     DWORD length = GetModuleFileNameA(ModuleInstance, SourceFolder, sizeof SourceFolder);
-    if (length >= sizeof SourceFolder)
+    if (length == 0 || length >= sizeof SourceFolder) {
         SourceFolder[sizeof SourceFolder - 1] = '\0';
+        ShowMessage(nullptr, IDS_CANNOT_OPEN, MB_ICONERROR, SourceFolder);
+        return 0;
+    }
     GetLastWriteTime(SourceFolder, &SetupTimestamp);
     char* separator = FindLastSeparator(SourceFolder);
     if (separator != nullptr)
         separator[1] = '\0';
     Trace("Source Directory is: %s", SourceFolder);
+    return 1;
 }
 
 int ExtractSetupArchive(HWND owner)
@@ -205,7 +211,8 @@ int RunSetup(HINSTANCE instance, HINSTANCE, char* commandTail, int)
         Trace("Setup install file is %s", OriginPath);
     else
         Trace("Did not find setup install file in arg list.");
-    FindSourceFolder();
+    if (!FindSourceFolder())
+        return 0;
 
     ProposeInstallFolder();
     Trace("registering control class");
@@ -214,7 +221,8 @@ int RunSetup(HINSTANCE instance, HINSTANCE, char* commandTail, int)
     Trace("Displaying Welcome Dialog");
     INT_PTR choice = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_INSTALL_FOLDER), nullptr,
                                      InstallFolderDlgProc, 0);
-    if (choice == IDS_NOT_INSTALLED) {
+    // A dialog that could not be created (-1) ends like Cancel: no folder was chosen.
+    if (choice == IDS_NOT_INSTALLED || choice == -1) {
         ShowMessage(nullptr, IDS_NOT_INSTALLED, NotInstalledBoxType);
         return 0;
     }

@@ -65,6 +65,9 @@ int No16BitCopy(const char* folder);
 void GetAssociatedCommand(char* buffer, int size);
 int ExpandLongName(const char* source, char* output, int capacity);
 char* ExpandLongNameInPlace(char* path);
+// 1 when both paths name the same file or folder: compared by their full long forms, with
+// relative parts, "." and "..", 8.3 aliases, letter case and a trailing separator resolved.
+int IsSamePath(const char* first, const char* second);
 
 // Diagnostic trace (setup/trace.cpp). The program itself installs no sink, so every text is
 // discarded; tests install one to read the order of the steps.

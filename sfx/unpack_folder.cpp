@@ -10,8 +10,8 @@
 constexpr char FolderPrefix[] = "tqsfx-";
 constexpr int NameDigits = 16;          // 64 random bits in hexadecimal
 constexpr int CreateAttempts = 32;
-constexpr int RemoveAttempts = 30;
-constexpr DWORD RemoveRetryMs = 100;    // a program's image may stay held briefly after it ended
+constexpr int RemoveAttempts = 300;
+constexpr DWORD RemoveRetryMs = 10;     // a program's image may stay held briefly after it ended
 
 typedef BOOLEAN(WINAPI* GenerateRandomProc)(PVOID, ULONG);
 

@@ -91,6 +91,27 @@ static void ReportCopyProgress(void)
     CopiedAtLastReport = CopiedBytes;
 }
 
+// One file under two names, the distribution folder under another spelling: creating the
+// destination would empty the source before a byte of it is read. An open file is known by its
+// volume and file index; where the platform gives no index, by its full long path.
+static int IsSameFile(HFILE source, const char* sourcePath, const char* destinationPath)
+{
+    HFILE destination = _lopen(destinationPath, OF_READ);
+    if (destination == HFILE_ERROR)
+        return 0;   // nothing there yet that the create could empty
+    BY_HANDLE_FILE_INFORMATION sourceInfo;
+    BY_HANDLE_FILE_INFORMATION destinationInfo;
+    int known = GetFileInformationByHandle((HANDLE)(LONG_PTR)source, &sourceInfo)
+        && GetFileInformationByHandle((HANDLE)(LONG_PTR)destination, &destinationInfo)
+        && (sourceInfo.nFileIndexHigh != 0 || sourceInfo.nFileIndexLow != 0);
+    _lclose(destination);
+    if (!known)
+        return IsSamePath(sourcePath, destinationPath);
+    return sourceInfo.dwVolumeSerialNumber == destinationInfo.dwVolumeSerialNumber
+        && sourceInfo.nFileIndexHigh == destinationInfo.nFileIndexHigh
+        && sourceInfo.nFileIndexLow == destinationInfo.nFileIndexLow;
+}
+
 // Copies the source in buffers of CopyBufferSize bytes. A failed read is reported as 1017, the
 // message that names the source: the file opened but cannot be read, and the copy must not pass
 // for complete. Nothing is written for a failed read, so the destination never holds more than
@@ -111,8 +132,10 @@ int CopyFileContents(const char* sourcePath, const char* destinationPath)
     }
 
     int result = 0;
-    HFILE destination = _lcreat(destinationPath, 0);
-    if (destination == HFILE_ERROR) {
+    HFILE destination = HFILE_ERROR;
+    if (IsSameFile(source, sourcePath, destinationPath)) {
+        result = IDS_SAME_AS_SOURCE;
+    } else if ((destination = _lcreat(destinationPath, 0)) == HFILE_ERROR) {
         result = IDS_CANNOT_OPEN_FOR_WRITING;
     } else {
         for (;;) {

@@ -8,9 +8,11 @@
 # of a second and a few megabytes. PREFIX, the build tree's prefix, is such a copy, shared by the
 # tests and kept; with TQ_FRESH_PREFIX=1 in the environment the program runs in a throw-away copy
 # of its own (PREFIX-fresh.*), with its own wineserver.
+# Without DISPLAY, or with TQ_OWN_DISPLAY=1, the program gets a virtual display of its own.
 # Output goes through a file: Wine's service processes outlive the program, and if they held
 # CTest's pipes CTest would wait for them forever.
 set -u
+source "$(dirname "$0")/xvfb.sh"
 prefix=$1
 shift
 loader=${WINELOADER:-/usr/lib/wine/wine64}
@@ -83,6 +85,10 @@ cleanup() {
     WINEPREFIX=$fresh "$server" -k </dev/null >/dev/null 2>&1
     WINEPREFIX=$fresh "$server" -w </dev/null >/dev/null 2>&1
   fi
+  if [ -n "${xvfb_pid:-}" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
   rm -rf "$work" ${fresh:+"$fresh"}
 }
 trap cleanup EXIT
@@ -97,9 +103,14 @@ else
   "$server" -p </dev/null >/dev/null 2>&1
 fi
 
-run=("$loader" "$@")
-[ -n "${DISPLAY:-}" ] || run=(xvfb-run -a -s "-screen 0 1024x768x24" "${run[@]}")
-"${run[@]}" </dev/null >"$work/output" 2>&1
+if [ -z "${DISPLAY:-}" ] || [ "${TQ_OWN_DISPLAY:-0}" = 1 ]; then
+  if ! start_display "$work"; then
+    echo "wine-run.sh: Xvfb did not start:"
+    cat "$work/xvfb.log"
+    exit 1
+  fi
+fi
+"$loader" "$@" </dev/null >"$work/output" 2>&1
 status=$?
 cat "$work/output"
 exit $status

@@ -195,7 +195,9 @@ static int TakeFolderFromField(HWND dialog)
     lstrcpyA(InstallPath, text);
     lstrcpyA(InstallFolder, InstallPath);
     AppendBackslash(InstallFolder);
-    if (lstrcmpiA(InstallFolder, SourceFolder) == 0) {
+    // Any spelling of the distribution folder counts: the text files would be copied onto
+    // themselves.
+    if (IsSamePath(InstallFolder, SourceFolder)) {
         ShowMessage(dialog, IDS_SAME_AS_SOURCE, MB_ICONERROR);
         return 0;
     }

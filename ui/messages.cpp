@@ -76,6 +76,7 @@ int ReportCopyError(int code, const char* source, const char* destination)
 {
     const char* argument;
     switch (code) {
+    case IDS_SAME_AS_SOURCE:    // names no file
     case IDS_CANNOT_OPEN:
         argument = source;
         break;

@@ -24,11 +24,10 @@ extern int HasDataDescriptor;         // general-purpose flag bit 3 of the last 
 void ReadArchiveBytes(void* buffer, unsigned count);
 [[noreturn]] void FailRead(void);
 
-// CRC-32 of ISO 3309 / ITU-T V.42, reflected polynomial 0xEDB88320 (crc32.cpp).
-// CrcSliceTable[k][b] is the CRC register after byte b followed by k zero bytes, for
-// slice-by-16 updates; CrcSliceTable[0] equals CrcTable.
+// CRC-32 of ISO 3309 / ITU-T V.42, reflected polynomial 0xEDB88320 (crc32.cpp). AddToCrc
+// gives the register after count more bytes (no inversion at either end).
 extern const uint32_t (&CrcTable)[256];
-extern const uint32_t (&CrcSliceTable)[16][256];
+uint32_t AddToCrc(uint32_t crc, const unsigned char* bytes, size_t count);
 
 // Traditional PKWARE encryption, APPNOTE 6.1 (decrypt.cpp).
 extern const char DefaultPassword[];

@@ -46,14 +46,37 @@ void InitKeys(const char* password)
         UpdateKeys(*p);
 }
 
-// The keystream byte is taken before the keys advance with the plain byte.
+// Keeps a value computed off the chain from being folded back into it: compilers rewrite
+// key1 * m + 1 + b * m as (key1 + b) * m + 1, which puts the addition back on the chain.
+static inline uint32_t OffChain(uint32_t value)
+{
+#if defined(__GNUC__)
+    __asm__("" : "+r"(value));
+#endif
+    return value;
+}
+
+// The keystream byte is taken before the keys advance with the plain byte. Each byte's keys
+// depend on the byte before, one chain of dependent steps that no reordering shortens: its
+// length bounds the speed. The loop keeps on it only what waits for the byte just decrypted:
+// the CRC index of Key0 is the keystream byte XOR (Key0 XOR cipher byte), whose second half is
+// known early; Key1 * 134775813 + 1 is computed early and Key0's new low byte times the
+// multiplier added to it; Key2's index is the top byte of Key1 XOR Key2 moved up, so it needs
+// one XOR and one shift.
 void DecryptBuffer(unsigned char* bytes, unsigned count)
 {
     uint32_t key0 = Key0, key1 = Key1, key2 = Key2;
+    const uint32_t* table = CrcTable;
     for (unsigned i = 0; i < count; ++i) {
-        unsigned char plain = bytes[i] ^ KeystreamByte(key2);
-        bytes[i] = plain;
-        AdvanceKeys(key0, key1, key2, plain);
+        uint32_t t = key2 | 2;
+        uint32_t keystream = (t * (t ^ 1)) >> 8;
+        uint32_t cipherKey0 = key0 ^ bytes[i];
+        uint32_t key1Early = OffChain(key1 * KeyMultiplier + 1);
+        uint32_t index0 = (keystream ^ cipherKey0) & 0xFF;   // (key0 ^ plain) & 0xFF
+        bytes[i] = (unsigned char)(index0 ^ key0);
+        key0 = (key0 >> 8) ^ table[index0];
+        key1 = key1Early + (key0 & 0xFF) * KeyMultiplier;
+        key2 = (key2 >> 8) ^ table[(key1 ^ (key2 << 24)) >> 24];
     }
     Key0 = key0;
     Key1 = key1;

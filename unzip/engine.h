@@ -35,6 +35,7 @@ extern int TestOnly;                      // 1 when the request has no DestFolde
 void EngineErrorBox(const char* text);
 void ShowEngineError(UINT id, const char* argument); // text id formatted with one "%s"
 const char* BaseName(const char* path);
+void MoveArchivePosition(LONG offset);    // relative seek; ends the run with 1034 where it fails
 void CreateOutputFile(void);
 
 // Entry output (output.cpp).

@@ -1,8 +1,15 @@
-// Deflate decoder (RFC 1951). Input comes one byte at a time from the entry's data through
-// ReadCompressedByte (or several at once straight from the block read last); output goes into
-// the 32768-byte InflateWindow, which is handed on whole and, at the end, as far as it is filled.
-// Huffman codes are decoded through multi-level lookup tables built for each block: a first
-// level of 2^L entries, and sub-tables linked from it for the longer codes.
+// Deflate decoder (RFC 1951). Input comes from the entry's data through ReadCompressedByte, or
+// several bytes at once straight from the block read last; output goes into the 32768-byte
+// InflateWindow, which is handed on whole and, at the end, as far as it is filled. Huffman codes
+// are decoded through lookup tables built for each block: a first level of 2^L entries and
+// sub-tables behind it for the longer codes, all in one allocation per code. An entry carries
+// the bits it consumes with the extra bits of its base added, so one shift takes both.
+//
+// Symbols are decoded by one loop in two gears. While the input block holds FastInputBytes more
+// and the window has room for FastWindowRoom more, bounds are checked once per iteration: the
+// bit buffer is topped up a word at a time without a test, up to three literals are stored per
+// top-up, and matches are copied by words. Near the end of the input block, of the window or of
+// the data, one symbol at a time goes the careful way, where every bit is asked for.
 #include "unzip/decode.h"
 
 #include <stdio.h>
@@ -16,15 +23,31 @@ constexpr unsigned FixedLiteralCodes = 288;  // RFC 1951 3.2.6
 constexpr unsigned FixedDistanceCodes = 30;
 constexpr unsigned CodeLengthCodes = 19;
 constexpr unsigned SimpleLiteralCount = 257; // literals 0 to 255 and end of block
-constexpr unsigned LiteralLookupBits = 9;
-constexpr unsigned DistanceLookupBits = 6;
+// First-level widths: a literal/length code of up to 11 bits and a distance code of up to 8
+// take one lookup (most codes of real streams); tables of 2048 and 256 entries of 4 bytes stay
+// in the first-level data cache.
+constexpr unsigned LiteralLookupBits = 11;
+constexpr unsigned DistanceLookupBits = 8;
 constexpr unsigned CodeLengthLookupBits = 7;
-constexpr unsigned FixedLiteralLookupBits = 7;
+constexpr unsigned FixedLiteralLookupBits = 9;
 constexpr unsigned FixedDistanceLookupBits = 5;
 constexpr unsigned WindowMask = WindowSize - 1;
 // A lookup at the end of a valid stream reads ahead at most two bytes that the data does not
 // have; more than this many means the decoder is running on damaged data.
 constexpr unsigned MaxOverrunBytes = 4;
+
+// The fast gear's bounds. A top-up loads 8 bytes and keeps at most 7; the gear tops up once
+// before its first iteration and at most twice in each. An iteration stores at most three
+// literals and a match of 258 bytes.
+constexpr unsigned MaxMatchLength = 258;
+constexpr unsigned FastInputBytes = 24;
+constexpr unsigned FastWindowRoom = MaxMatchLength + 3;
+// After a top-up at least 56 bits are held: enough for a literal/length code with its extra
+// bits (15 + 5) and a distance code with its extra bits (15 + 13), or for four lookups of
+// literals of up to LiteralLookupBits, the last of which is not taken.
+constexpr unsigned TopUpBits = 56;
+static_assert(4 * LiteralLookupBits <= TopUpBits && 15 + 5 + 15 + 13 <= TopUpBits,
+              "one top-up must cover an iteration's bits");
 
 // Dynamic block header, RFC 1951 3.2.7: HLIT (5 bits) + 257, HDIST (5) + 1, HCLEN (4) + 4,
 // then 3 bits per code-length code length. Code-length symbols 16, 17 and 18 repeat.
@@ -40,13 +63,11 @@ constexpr uint8_t EndOfBlock = 15;
 constexpr uint8_t Literal = 16;   // also a code-length symbol in the code-length table
 constexpr uint8_t InvalidCode = 99;
 
+// The bits come first: the fast gear shifts the bit buffer by the low byte of an entry's word.
 struct TableEntry {
+    uint8_t Bits;       // bits the entry consumes: its code's bits at its level, plus a base's extra bits
     uint8_t Operation;  // 0-13 extra bits of a base, 15 end of block, 16 literal, 16+n link, 99 invalid
-    uint8_t Bits;       // bits the entry consumes
-    union {
-        uint16_t Value;         // literal, symbol, or length or distance base
-        TableEntry* SubTable;   // links; in a table's leading entry, the next table of the chain
-    };
+    uint16_t Value;     // literal, symbol, length or distance base, or a link's sub-table index
 };
 
 // RFC 1951 3.2.5, for symbols 257 to 287; 286 and 287 are invalid (extra bits 99).
@@ -80,7 +101,7 @@ static TableEntry* LiteralTable;
 static TableEntry* DistanceTable;
 
 struct BitState {
-    uint64_t Buffer;   // bits above Count are zero
+    uint64_t Buffer;   // bits above Count are zero (in the fast loop: the bits that follow)
     unsigned Count;
 };
 
@@ -89,8 +110,7 @@ static inline uint32_t Mask(unsigned n)
     return (1u << n) - 1;
 }
 
-// One unaligned load on little-endian machines (every target we build for); the byte loop
-// elsewhere, which compilers do not fuse into a load.
+// Unaligned little-endian loads and stores: one instruction each on the machines we build for.
 static inline uint64_t LoadLittle64(const unsigned char* p)
 {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -103,6 +123,22 @@ static inline uint64_t LoadLittle64(const unsigned char* p)
         word = word << 8 | p[i];
     return word;
 #endif
+}
+
+static inline void CopyWord(unsigned char* to, const unsigned char* from)
+{
+    uint64_t word;
+    memcpy(&word, from, sizeof word);
+    memcpy(to, &word, sizeof word);
+}
+
+static inline void CopyHalfWords(unsigned char* to, const unsigned char* from, unsigned length)
+{
+    uint32_t head, tail;
+    memcpy(&head, from, sizeof head);
+    memcpy(&tail, from + length - 4, sizeof tail);
+    memcpy(to, &head, sizeof head);
+    memcpy(to + length - 4, &tail, sizeof tail);
 }
 
 // One byte at a time; at the end of the data the source gives no byte and the previous one
@@ -147,19 +183,9 @@ static inline unsigned TakeBits(BitState& state, unsigned n)
     return value;
 }
 
-static void FreeDecodeTable(TableEntry* table)
-{
-    while (table != nullptr) {
-        TableEntry* block = table - 1;
-        TableEntry* next = block->SubTable;
-        free(block);
-        table = next;
-    }
-}
-
 static void ReleaseTable(TableEntry*& table)
 {
-    FreeDecodeTable(table);
+    free(table);
     table = nullptr;
 }
 
@@ -170,10 +196,124 @@ void ReleaseDecodeTables(void)
     ReleaseTable(DistanceTable);
 }
 
-// Canonical Huffman codes (RFC 1951 3.2.2) into lookup tables indexed by the code's bits in the
-// order they arrive, first bit lowest. Codes are generated by increasing length, the current
-// code kept bit-reversed; a code longer than the open levels opens a sub-table sized for the
-// codes that will share its prefix. An incomplete code is completed with invalid filler codes.
+// A code's symbols sorted by code length, and what their entries are made of.
+struct CodeList {
+    const unsigned* LengthCount;   // codes of each length, fillers included
+    const unsigned* Sorted;        // symbols with a nonzero length, by length, then by symbol
+    unsigned SymbolTotal;
+    unsigned SimpleCount;
+    const uint16_t* Bases;
+    const uint16_t* Extras;
+    unsigned Shortest, Longest, Lookup;
+};
+
+static TableEntry MakeEntry(const CodeList& list, unsigned placed, unsigned codeBits)
+{
+    TableEntry entry;
+    entry.Bits = (uint8_t)codeBits;
+    if (placed >= list.SymbolTotal) {
+        entry.Operation = InvalidCode;   // filler of an incomplete code
+        entry.Value = 0;                 // reads as code length 0
+        return entry;
+    }
+    unsigned symbol = list.Sorted[placed];
+    if (symbol < list.SimpleCount) {
+        entry.Operation = symbol < 256 ? Literal : EndOfBlock;
+        entry.Value = (uint16_t)symbol;
+    } else {
+        entry.Operation = (uint8_t)list.Extras[symbol - list.SimpleCount];
+        entry.Value = list.Bases[symbol - list.SimpleCount];
+        if (entry.Operation != InvalidCode)
+            entry.Bits = (uint8_t)(codeBits + entry.Operation);
+    }
+    return entry;
+}
+
+// Generates the codes in canonical order (RFC 1951 3.2.2), the current code kept bit-reversed
+// so that it indexes the tables in the order the bits arrive; a code longer than the open levels
+// opens a sub-table sized for the codes that will share its prefix. Sub-tables follow the
+// first level in the order they are opened. Returns the number of entries; fills them when
+// entries is not null.
+static unsigned PlaceCodes(const CodeList& list, TableEntry* entries)
+{
+    unsigned lookup = list.Lookup;
+    unsigned levelOffset[MaxCodeLength + 1];
+    unsigned levelCode[MaxCodeLength + 1];
+    levelCode[0] = 0;
+    int level = -1;
+    int start = -(int)lookup;         // first bit of the deepest open level
+    unsigned code = 0;                // bit-reversed
+    unsigned placed = 0;
+    unsigned used = 0;                // entries handed out so far
+    unsigned currentOffset = 0;       // the deepest level's table
+    unsigned currentSize = 0;
+
+    for (unsigned k = list.Shortest; k <= list.Longest; ++k) {
+        for (unsigned left = list.LengthCount[k]; left != 0; --left) {
+            while ((int)k > start + (int)lookup) {
+                ++level;
+                start += (int)lookup;
+                unsigned limit = list.Longest - (unsigned)start;
+                if (limit > lookup)
+                    limit = lookup;
+                // A level that another level will follow is a full L-bit table.
+                unsigned j = k - (unsigned)start;
+                if (j > limit)
+                    j = limit;
+                unsigned spare = 1u << j;
+                if (spare > left && j < limit) {
+                    // Widen the table while the longer codes sharing its prefix would fill it.
+                    spare -= left;
+                    unsigned longer = k;
+                    while (++j < limit) {
+                        spare <<= 1;
+                        if (spare <= list.LengthCount[++longer])
+                            break;
+                        spare -= list.LengthCount[longer];
+                    }
+                }
+                currentOffset = used;
+                currentSize = 1u << j;
+                used += currentSize;
+                levelOffset[level] = currentOffset;
+                if (level > 0) {
+                    levelCode[level] = code;
+                    if (entries != nullptr) {
+                        TableEntry link;
+                        link.Operation = (uint8_t)(Literal + j);
+                        link.Bits = (uint8_t)lookup;
+                        link.Value = (uint16_t)currentOffset;
+                        entries[levelOffset[level - 1] + (code >> (start - (int)lookup))] = link;
+                    }
+                }
+            }
+
+            if (entries != nullptr) {
+                TableEntry entry = MakeEntry(list, placed, k - (unsigned)start);
+                TableEntry* table = entries + currentOffset;
+                unsigned step = 1u << (k - (unsigned)start);
+                for (unsigned index = code >> start; index < currentSize; index += step)
+                    table[index] = entry;
+            }
+            ++placed;
+
+            unsigned bit = 1u << (k - 1);
+            while (code & bit) {
+                code ^= bit;
+                bit >>= 1;
+            }
+            code ^= bit;
+            while ((code & Mask((unsigned)start)) != levelCode[level]) {
+                --level;
+                start -= (int)lookup;
+            }
+        }
+    }
+    return used;
+}
+
+// Canonical Huffman codes into one allocation of lookup tables, sized by a first pass over
+// the codes and filled by a second. An incomplete code is completed with invalid filler codes.
 // Returns 0 (complete, a single code of length 1, or no codes), 1 (incomplete; the table is
 // handed back), 2 (over-subscribed; nothing allocated) or 3 (out of memory; nothing kept).
 static int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCount,
@@ -218,104 +358,21 @@ static int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned si
     for (unsigned i = 0; i < count; ++i)
         if (lengths[i] != 0)
             sorted[next[lengths[i]]++] = i;
-    unsigned symbolTotal = count - lengthCount[0];
 
-    TableEntry* levelTable[MaxCodeLength + 1];
-    unsigned levelCode[MaxCodeLength + 1];
-    levelCode[0] = 0;
-    int level = -1;
-    int start = -(int)lookup;         // first bit of the deepest open level
-    unsigned code = 0;                // bit-reversed
-    unsigned placed = 0;
-    TableEntry** chainTail = table;
-    TableEntry* current = nullptr;    // the table allocated last: the deepest level's
-    unsigned currentSize = 0;
-
-    for (unsigned k = shortest; k <= longest; ++k) {
-        for (unsigned left = lengthCount[k]; left != 0; --left) {
-            while ((int)k > start + (int)lookup) {
-                ++level;
-                start += (int)lookup;
-                unsigned limit = longest - (unsigned)start;
-                if (limit > lookup)
-                    limit = lookup;
-                // A level that another level will follow is a full L-bit table.
-                unsigned j = k - (unsigned)start;
-                if (j > limit)
-                    j = limit;
-                unsigned spare = 1u << j;
-                if (spare > left && j < limit) {
-                    // Widen the table while the longer codes sharing its prefix would fill it.
-                    spare -= left;
-                    unsigned longer = k;
-                    while (++j < limit) {
-                        spare <<= 1;
-                        if (spare <= lengthCount[++longer])
-                            break;
-                        spare -= lengthCount[longer];
-                    }
-                }
-                unsigned size = 1u << j;
-                TableEntry* block = (TableEntry*)malloc((size + 1) * sizeof(TableEntry));
-                if (block == nullptr) {
-                    FreeDecodeTable(*table);
-                    *table = nullptr;
-                    fputs("\n*** inflate out of memory *** ", stderr);
-                    return 3;
-                }
-                block[0].Operation = 0;
-                block[0].Bits = 0;
-                block[0].SubTable = nullptr;
-                *chainTail = block + 1;
-                chainTail = &block[0].SubTable;
-                current = block + 1;
-                currentSize = size;
-                levelTable[level] = current;
-                if (level > 0) {
-                    levelCode[level] = code;
-                    TableEntry link;
-                    link.Operation = (uint8_t)(Literal + j);
-                    link.Bits = (uint8_t)lookup;
-                    link.SubTable = current;
-                    levelTable[level - 1][code >> (start - (int)lookup)] = link;
-                }
-            }
-
-            TableEntry entry;
-            entry.Bits = (uint8_t)(k - (unsigned)start);
-            if (placed >= symbolTotal) {
-                entry.Operation = InvalidCode;   // filler of an incomplete code
-                entry.Value = 0;                 // reads as code length 0
-            } else {
-                unsigned symbol = sorted[placed++];
-                if (symbol < simpleCount) {
-                    entry.Operation = symbol < 256 ? Literal : EndOfBlock;
-                    entry.Value = (uint16_t)symbol;
-                } else {
-                    entry.Operation = (uint8_t)extras[symbol - simpleCount];
-                    entry.Value = bases[symbol - simpleCount];
-                }
-            }
-            unsigned step = 1u << (k - (unsigned)start);
-            for (unsigned index = code >> start; index < currentSize; index += step)
-                current[index] = entry;
-
-            unsigned bit = 1u << (k - 1);
-            while (code & bit) {
-                code ^= bit;
-                bit >>= 1;
-            }
-            code ^= bit;
-            while ((code & Mask((unsigned)start)) != levelCode[level]) {
-                --level;
-                start -= (int)lookup;
-            }
-        }
+    CodeList list = {lengthCount, sorted, count - lengthCount[0], simpleCount, bases, extras,
+                     shortest, longest, lookup};
+    TableEntry* entries = (TableEntry*)malloc(PlaceCodes(list, nullptr) * sizeof(TableEntry));
+    if (entries == nullptr) {
+        fputs("\n*** inflate out of memory *** ", stderr);
+        return 3;
     }
+    PlaceCodes(list, entries);
+    *table = entries;
     return fillers != 0 && longest != 1 ? 1 : 0;
 }
 
-// Finds the entry for the next code, following links; null for an invalid code.
+// Finds the entry for the next code, following links, without taking its own bits; null for
+// an invalid code.
 static inline const TableEntry* DecodeEntry(BitState& state, const TableEntry* table,
                                             unsigned width)
 {
@@ -329,16 +386,65 @@ static inline const TableEntry* DecodeEntry(BitState& state, const TableEntry* t
         TakeBits(state, entry->Bits);
         if (!NeedBits(state, n))
             return nullptr;
-        entry = entry->SubTable + ((unsigned)state.Buffer & Mask(n));
+        entry = table + entry->Value + ((unsigned)state.Buffer & Mask(n));
     }
-    TakeBits(state, entry->Bits);
     return entry;
+}
+
+// Takes a base entry's code and extra bits; the extra bits follow the code's, lowest first.
+static inline bool TakeBase(BitState& state, const TableEntry* entry, unsigned* value)
+{
+    if (!NeedBits(state, entry->Bits))
+        return false;
+    *value = entry->Value + (TakeBits(state, entry->Bits) >> (entry->Bits - entry->Operation));
+    return true;
+}
+
+// Copies by words a match whose source lies at least 8 bytes before or after its destination,
+// writing exactly length bytes: the window beyond the match still holds bytes that later
+// distances may reach. The last word may overlap the one before; it repeats bytes already right.
+static inline void CopyWords(unsigned char* to, const unsigned char* from, unsigned length)
+{
+    if (length >= 8) {
+        unsigned i = 0;
+        do {
+            CopyWord(to + i, from + i);
+            i += 8;
+        } while (i + 8 <= length);
+        if (i < length)
+            CopyWord(to + length - 8, from + length - 8);
+    } else if (length >= 4) {
+        CopyHalfWords(to, from, length);
+    } else {
+        for (unsigned i = 0; i < length; ++i)
+            to[i] = from[i];
+    }
+}
+
+// A match closer than 8 bytes repeats a pattern of distance bytes. Its first bytes are copied
+// one at a time until the pattern has been laid down for a whole multiple of the distance of at
+// least 8; from there words copy from that multiple back.
+static inline void CopyPattern(unsigned char* to, unsigned distance, unsigned length)
+{
+    if (distance == 1) {
+        memset(to, to[-1], length);
+        return;
+    }
+    unsigned period = distance;
+    while (period < 8)
+        period += distance;
+    unsigned head = length < period ? length : period;
+    const unsigned char* from = to - distance;
+    for (unsigned i = 0; i < head; ++i)
+        to[i] = from[i];
+    if (length > head)
+        CopyWords(to + head, to + head - period, length - head);
 }
 
 // Copies length bytes from distance back in the window, in pieces that end at the window's end.
 // Within a piece a source less than the piece's size behind the destination repeats the bytes
 // being written, which the forward copy produces.
-static inline unsigned CopyMatch(unsigned pos, unsigned source, unsigned length)
+static unsigned CopyMatch(unsigned pos, unsigned source, unsigned length)
 {
     unsigned char* window = InflateWindow;
     while (length != 0) {
@@ -347,20 +453,14 @@ static inline unsigned CopyMatch(unsigned pos, unsigned source, unsigned length)
             piece = length;
         unsigned char* to = window + pos;
         const unsigned char* from = window + source;
-        if (source > pos) {
+        if (source > pos)
             memmove(to, from, piece);
-        } else if (pos - source >= piece) {
+        else if (pos - source >= piece)
             memcpy(to, from, piece);
-        } else if (pos - source >= 8) {
-            unsigned i = 0;
-            for (; i + 8 <= piece; i += 8)
-                memcpy(to + i, from + i, 8);
-            for (; i < piece; ++i)
-                to[i] = from[i];
-        } else {
-            for (unsigned i = 0; i < piece; ++i)
-                to[i] = from[i];
-        }
+        else if (pos - source >= 8)
+            CopyWords(to, from, piece);
+        else if (pos != source)
+            CopyPattern(to, pos - source, piece);
         pos += piece;
         source = (source + piece) & WindowMask;
         length -= piece;
@@ -372,7 +472,145 @@ static inline unsigned CopyMatch(unsigned pos, unsigned source, unsigned length)
     return pos;
 }
 
-// Literal/length and distance codes until the end of the block (RFC 1951 3.2.5).
+// Tops the bit buffer up to 56 to 63 bits with one load of 8 bytes, keeping whole bytes. The
+// bits loaded beyond them are those that follow; the next top-up loads them again in the same
+// places, so they may stay in the buffer.
+static inline void TopUp(uint64_t& buffer, unsigned& count, const unsigned char*& in)
+{
+    buffer |= LoadLittle64(in) << count;
+    in += (63 - count) >> 3;
+    count |= TopUpBits;
+}
+
+// In the fast gear an entry is held as one word in the order of its fields, which spares
+// registers: bits in the low byte, then the operation, then the value.
+static inline uint32_t LoadEntry(const TableEntry* entry)
+{
+    return (uint32_t)entry->Bits | (uint32_t)entry->Operation << 8 | (uint32_t)entry->Value << 16;
+}
+
+static inline unsigned OperationOf(uint32_t entry)
+{
+    return (entry >> 8) & 0xFF;
+}
+
+static inline void Consume(uint32_t entry, uint64_t& buffer, unsigned& count)
+{
+    buffer >>= (uint8_t)entry;
+    count -= (uint8_t)entry;
+}
+
+// Follows links from a first-level entry to the code's own entry; its bits are not taken.
+static inline uint32_t FollowLinks(uint32_t entry, const TableEntry* table, uint64_t& buffer,
+                                   unsigned& count)
+{
+    while (OperationOf(entry) > Literal && OperationOf(entry) != InvalidCode) {
+        Consume(entry, buffer, count);
+        entry = LoadEntry(table + (entry >> 16) + ((unsigned)buffer & Mask(OperationOf(entry) - Literal)));
+    }
+    return entry;
+}
+
+// Takes a base entry's bits and gives the base plus its extra bits.
+static inline unsigned TakeBaseFast(uint32_t entry, uint64_t& buffer, unsigned& count)
+{
+    unsigned bits = (unsigned)buffer & Mask((uint8_t)entry);
+    Consume(entry, buffer, count);
+    return (entry >> 16) + (bits >> ((uint8_t)entry - OperationOf(entry)));
+}
+
+// The fast gear of DecodeSymbols: runs while the input block holds FastInputBytes and the window
+// has FastWindowRoom. Each iteration stores up to three literals, or up to two and a match; the
+// entry of the next code is looked up before a match is copied, so the copy hides the lookup.
+// Returns 0 at the end of the block, 1 for damaged data, -1 when a bound is reached.
+static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
+                      unsigned literalMask, unsigned distanceMask, BitState& state, unsigned& pos)
+{
+    unsigned char* const window = InflateWindow;
+    unsigned char* out = window + pos;
+    unsigned char* const outLast = window + (WindowSize - FastWindowRoom);
+    const unsigned char* in = InputNext;
+    const unsigned char* const inLast = InputNext + (InputCount - FastInputBytes);
+    uint64_t buffer = state.Buffer;
+    unsigned count = state.Count;
+    int outcome = -1;
+    TopUp(buffer, count, in);
+    uint32_t entry = LoadEntry(literals + (buffer & literalMask));
+    do {
+        if (OperationOf(entry) == Literal) {
+            Consume(entry, buffer, count);
+            *out++ = (unsigned char)(entry >> 16);
+            entry = LoadEntry(literals + (buffer & literalMask));
+            if (OperationOf(entry) == Literal) {
+                Consume(entry, buffer, count);
+                *out++ = (unsigned char)(entry >> 16);
+                entry = LoadEntry(literals + (buffer & literalMask));
+                if (OperationOf(entry) == Literal) {
+                    Consume(entry, buffer, count);
+                    *out++ = (unsigned char)(entry >> 16);
+                    entry = LoadEntry(literals + (buffer & literalMask));
+                }
+            }
+            TopUp(buffer, count, in);
+            if (OperationOf(entry) == Literal)
+                continue;
+        }
+        entry = FollowLinks(entry, literals, buffer, count);
+        if (OperationOf(entry) == Literal) {
+            Consume(entry, buffer, count);
+            *out++ = (unsigned char)(entry >> 16);
+            TopUp(buffer, count, in);
+            entry = LoadEntry(literals + (buffer & literalMask));
+            continue;
+        }
+        if (OperationOf(entry) == EndOfBlock) {
+            Consume(entry, buffer, count);
+            outcome = 0;
+            break;
+        }
+        if (OperationOf(entry) == InvalidCode || distances == nullptr) {
+            outcome = 1;
+            break;
+        }
+        unsigned length = TakeBaseFast(entry, buffer, count);
+        entry = FollowLinks(LoadEntry(distances + (buffer & distanceMask)), distances, buffer, count);
+        if (OperationOf(entry) == InvalidCode) {
+            outcome = 1;
+            break;
+        }
+        unsigned distance = TakeBaseFast(entry, buffer, count);
+        TopUp(buffer, count, in);
+        entry = LoadEntry(literals + (buffer & literalMask));
+
+        // The destination stays inside the window; the source lies behind it, or ahead of it
+        // where the window still holds bytes of its previous round.
+        unsigned at = (unsigned)(out - window);
+        if (distance <= at) {
+            if (distance >= 8)
+                CopyWords(out, out - distance, length);
+            else
+                CopyPattern(out, distance, length);
+        } else {
+            unsigned source = at + WindowSize - distance;
+            if (source >= at + 8 && source + length <= WindowSize)
+                CopyWords(out, window + source, length);
+            else
+                CopyMatch(at, source, length);
+        }
+        out += length;
+    } while (in <= inLast && out <= outLast);
+    InputCount -= (unsigned)(in - InputNext);
+    if (in != InputNext)
+        LastInputByte = in[-1];
+    InputNext = in;
+    state.Buffer = buffer & ((uint64_t(1) << count) - 1);
+    state.Count = count;
+    pos = (unsigned)(out - window);
+    return outcome;
+}
+
+// Literal/length and distance codes until the end of the block (RFC 1951 3.2.5): in the fast
+// gear while the bounds allow, else one symbol at a time, each bit asked for.
 static int DecodeSymbols(const TableEntry* literals, const TableEntry* distances,
                          unsigned literalBits, unsigned distanceBits)
 {
@@ -382,10 +620,20 @@ static int DecodeSymbols(const TableEntry* literals, const TableEntry* distances
     unsigned pos = WindowPos;
     unsigned char* window = InflateWindow;
     for (;;) {
+        if (InputCount >= FastInputBytes && pos <= WindowSize - FastWindowRoom) {
+            int outcome = DecodeFast(literals, distances, Mask(literalBits), Mask(distanceBits),
+                                     state, pos);
+            if (outcome == 1)
+                return 1;
+            if (outcome == 0)
+                break;
+            continue;
+        }
         const TableEntry* entry = DecodeEntry(state, literals, literalBits);
         if (entry == nullptr)
             return 1;
         if (entry->Operation == Literal) {
+            TakeBits(state, entry->Bits);
             window[pos++] = (unsigned char)entry->Value;
             if (pos == WindowSize) {
                 WriteOutputBytes(WindowSize);
@@ -393,22 +641,17 @@ static int DecodeSymbols(const TableEntry* literals, const TableEntry* distances
             }
             continue;
         }
-        if (entry->Operation == EndOfBlock)
+        if (entry->Operation == EndOfBlock) {
+            TakeBits(state, entry->Bits);
             break;
-        unsigned extra = entry->Operation;
-        if (!NeedBits(state, extra))
-            return 1;
-        unsigned length = entry->Value + TakeBits(state, extra);
-
-        if (distances == nullptr)
+        }
+        unsigned length;
+        if (!TakeBase(state, entry, &length) || distances == nullptr)
             return 1;
         entry = DecodeEntry(state, distances, distanceBits);
-        if (entry == nullptr)
+        unsigned distance;
+        if (entry == nullptr || !TakeBase(state, entry, &distance))
             return 1;
-        extra = entry->Operation;
-        if (!NeedBits(state, extra))
-            return 1;
-        unsigned distance = entry->Value + TakeBits(state, extra);
         pos = CopyMatch(pos, (pos - distance) & WindowMask, length);
     }
     BitBuffer = state.Buffer;

@@ -29,25 +29,7 @@ static unsigned OutputCount;   // decoded bytes waiting in OutputBuffer
 
 void UpdateCrc(const unsigned char* bytes, unsigned count)
 {
-    uint32_t crc = CrcRegister;
-    const uint32_t (*slice)[256] = CrcSliceTable;
-    for (; count >= 16; bytes += 16, count -= 16) {
-        uint32_t a = ReadLittle32(bytes) ^ crc;
-        uint32_t b = ReadLittle32(bytes + 4);
-        uint32_t c = ReadLittle32(bytes + 8);
-        uint32_t d = ReadLittle32(bytes + 12);
-        crc = slice[15][a & 0xFF] ^ slice[14][(a >> 8) & 0xFF]
-            ^ slice[13][(a >> 16) & 0xFF] ^ slice[12][a >> 24]
-            ^ slice[11][b & 0xFF] ^ slice[10][(b >> 8) & 0xFF]
-            ^ slice[9][(b >> 16) & 0xFF] ^ slice[8][b >> 24]
-            ^ slice[7][c & 0xFF] ^ slice[6][(c >> 8) & 0xFF]
-            ^ slice[5][(c >> 16) & 0xFF] ^ slice[4][c >> 24]
-            ^ slice[3][d & 0xFF] ^ slice[2][(d >> 8) & 0xFF]
-            ^ slice[1][(d >> 16) & 0xFF] ^ slice[0][d >> 24];
-    }
-    for (; count != 0; ++bytes, --count)
-        crc = (crc >> 8) ^ CrcTable[(crc ^ *bytes) & 0xFF];
-    CrcRegister = crc;
+    CrcRegister = AddToCrc(CrcRegister, bytes, count);
 }
 
 static void ReportProgress(int force, uint32_t count)
@@ -160,7 +142,7 @@ static int StoredDataMissing(void)
     unsigned char descriptor[DescriptorProbeSize];
     LONG got = _lread(ArchiveFile, descriptor, DescriptorProbeSize);
     if (got > 0)
-        _llseek(ArchiveFile, -got, FILE_CURRENT);
+        MoveArchivePosition(-got);
     if (got < (LONG)DescriptorFieldsSize)
         return 1;
     const unsigned char* fields = descriptor;

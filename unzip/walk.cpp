@@ -23,7 +23,8 @@ constexpr const char DefaultExtension[] = ".ZIP";
 constexpr long LongestSkip = 0x7FFFFFFF;       // largest forward move of one relative seek
 // The record scan starts one byte after the rejected 4 bytes began: 3 bytes back from behind
 // them. After an entry with a data descriptor it starts where the 16 skipped bytes began, 20
-// bytes back.
+// bytes back. It moves only by such relative steps, so positions between 2 and 4 GiB, which a
+// signed 32-bit position cannot hold, are scanned like any other.
 constexpr LONG ScanStep = -(LONG)(SignatureSize - 1);
 constexpr LONG DescriptorRescan = -(LONG)DataDescriptorSize - 1;
 
@@ -95,15 +96,28 @@ void ReadArchiveBytes(void* buffer, unsigned count)
         FailRead();
 }
 
+// A relative seek. The file calls hold positions in 32 bits: a move that fails lands beyond
+// what they can address (or before the start), where no record of the archive can be read, so
+// the run ends there with 1034 instead of reading on from a wrong position. A result of
+// HFILE_ERROR is taken as that failure even for the one position 0xFFFFFFFF, where no whole
+// record fits below 4 GiB either.
+void MoveArchivePosition(LONG offset)
+{
+    if (_llseek(ArchiveFile, offset, FILE_CURRENT) == HFILE_ERROR) {
+        EngineErrorBox(LoadMessage(IDS_INVALID_HEADER));
+        AbortRun(AbortError);
+    }
+}
+
 // Relative seeks forward only: sizes are unsigned and may exceed what one LONG offset moves.
 static void SkipForward(uint32_t count)
 {
     while (count > (uint32_t)LongestSkip) {
-        _llseek(ArchiveFile, LongestSkip, FILE_CURRENT);
+        MoveArchivePosition(LongestSkip);
         count -= (uint32_t)LongestSkip;
     }
     if (count != 0)
-        _llseek(ArchiveFile, (LONG)count, FILE_CURRENT);
+        MoveArchivePosition((LONG)count);
 }
 
 // A stored name that does not fit EntryName cannot be handled faithfully; the archive is
@@ -116,24 +130,46 @@ static void ReadEntryName(unsigned length)
     EntryName[length] = '\0';
 }
 
+// Every scan of a name steps with CharNextA and looks at the first byte of each character only:
+// under a double-byte code page the trail byte of a character may have the code of "\\" (0x5C),
+// and it is no separator.
+static int IsSeparatorAt(const char* p)
+{
+    return *p == '\\' || *p == '/';
+}
+
 const char* BaseName(const char* path)
 {
     const char* base = path;
     if (*path == '\0')
         return path;
-    for (const char* p = path + 1; *p != '\0'; ++p)
-        if (*p == '\\' || *p == '/')
+    for (const char* p = CharNextA(path); *p != '\0'; p = CharNextA(p))
+        if (IsSeparatorAt(p))
             base = p + 1;
     return base;
+}
+
+// The last character of a text, or the text itself when it is empty.
+static const char* LastCharacter(const char* text)
+{
+    const char* last = text;
+    for (const char* p = text; *p != '\0'; p = CharNextA(p))
+        last = p;
+    return last;
+}
+
+static void ReplaceSeparators(char* text, char from, char to)
+{
+    for (char* p = text; *p != '\0'; p = CharNextA(p))
+        if (*p == from)
+            *p = to;
 }
 
 static int IsSelected(void)
 {
     if (Request->NameList == nullptr)
         return 1;
-    for (char* p = EntryName; *p != '\0'; ++p)
-        if (*p == '\\')
-            *p = '/';
+    ReplaceSeparators(EntryName, '\\', '/');
     for (NameNode* node = Request->NameList; node != nullptr; node = node->Next)
         if (lstrcmpiA(EntryName, node->Name) == 0)
             return 1;
@@ -145,7 +181,7 @@ static int IsSelected(void)
 static int IsParentComponent(const char* component, const char* end)
 {
     int dots = 0;
-    for (const char* p = component; p != end; ++p) {
+    for (const char* p = component; p != end; p = CharNextA(p)) {
         if (*p == '.')
             ++dots;
         else if (*p != ' ')
@@ -154,18 +190,49 @@ static int IsParentComponent(const char* component, const char* end)
     return dots >= 2;
 }
 
-// A relative name stays below the destination folder unless it names a drive or stream (":"),
-// starts at a root or server (a separator in front), or climbs with a parent component.
-static int StaysInsideFolder(const char* name)
+// Compares with ASCII capitals without regard to case: only a letter's two cases differ in
+// nothing but bit 5.
+static int SameLetters(const char* text, const char* upper, size_t length)
 {
-    if (name[0] == '\\' || name[0] == '/')
+    for (size_t i = 0; i < length; ++i)
+        if ((text[i] & ~0x20) != upper[i])
+            return 0;
+    return 1;
+}
+
+// A component that Windows opens as a device wherever it stands in a path: CON, PRN, AUX, NUL,
+// COM1 to COM9 and LPT1 to LPT9, in any case, with any extension, and with the blanks that
+// normalisation drops before the extension ("nul.txt", "Con .log"). Writing to it would reach
+// the device, never a file in the folder.
+static int IsDeviceComponent(const char* component, const char* end)
+{
+    const char* stemEnd = component;
+    while (stemEnd != end && *stemEnd != '.')
+        stemEnd = CharNextA(stemEnd);
+    while (stemEnd != component && stemEnd[-1] == ' ')
+        --stemEnd;
+    size_t length = (size_t)(stemEnd - component);
+    if (length == 3)
+        return SameLetters(component, "CON", 3) || SameLetters(component, "PRN", 3)
+            || SameLetters(component, "AUX", 3) || SameLetters(component, "NUL", 3);
+    if (length == 4 && component[3] >= '1' && component[3] <= '9')
+        return SameLetters(component, "COM", 3) || SameLetters(component, "LPT", 3);
+    return 0;
+}
+
+// A relative name stays below the destination folder, in files of its own, unless it names a
+// drive or stream (":"), starts at a root or server (a separator in front), climbs with a parent
+// component, or has a component that is a device.
+static int IsSafeOutputName(const char* name)
+{
+    if (IsSeparatorAt(name))
         return 0;
     const char* component = name;
-    for (const char* p = name;; ++p) {
+    for (const char* p = name;; p = CharNextA(p)) {
         if (*p == ':')
             return 0;
-        if (*p == '\\' || *p == '/' || *p == '\0') {
-            if (IsParentComponent(component, p))
+        if (IsSeparatorAt(p) || *p == '\0') {
+            if (IsParentComponent(component, p) || IsDeviceComponent(component, p))
                 return 0;
             if (*p == '\0')
                 return 1;
@@ -181,13 +248,13 @@ static void BuildOutputPath(void)
     size_t length = strlen(folder);
     const char* name = EntryName;
     if (Request->KeepPaths) {
-        if (name[0] == '/' || name[0] == '\\')
+        if (IsSeparatorAt(name))
             ++name;
     } else {
         name = BaseName(EntryName);
     }
-    int needsSeparator = length != 0 && folder[length - 1] != '\\' && folder[length - 1] != '/';
-    if (!StaysInsideFolder(name) || length + needsSeparator + strlen(name) >= OutputPathSize) {
+    int needsSeparator = length != 0 && !IsSeparatorAt(LastCharacter(folder));
+    if (!IsSafeOutputName(name) || length + needsSeparator + strlen(name) >= OutputPathSize) {
         ShowEngineError(IDS_CANT_CREATE_OUTPUT, EntryName);
         AbortRun(AbortError);
     }
@@ -196,9 +263,7 @@ static void BuildOutputPath(void)
         path[length++] = '\\';
     strcpy(path + length, name);
     strcpy(EntryName, path);   // fits: OutputPathSize < EntryNameSize
-    for (char* p = EntryName; *p != '\0'; ++p)
-        if (*p == '/')
-            *p = '\\';
+    ReplaceSeparators(EntryName, '/', '\\');
 }
 
 // ZIP stores names in the OEM character set; only the file name is converted for creation, the
@@ -206,7 +271,7 @@ static void BuildOutputPath(void)
 void CreateOutputFile(void)
 {
     const char* fileName = EntryName;
-    for (const char* p = EntryName; *p != '\0'; ++p)
+    for (const char* p = EntryName; *p != '\0'; p = CharNextA(p))
         if (*p == '\\')
             fileName = p + 1;
     size_t folderLength = (size_t)(fileName - EntryName);
@@ -229,9 +294,8 @@ static void ProcessLocalEntry(void)
     ReadEntryName(ReadLittle16(LocalHeader + NameLengthOffset));
     SkipForward(ReadLittle16(LocalHeader + ExtraLengthOffset));
 
-    size_t nameLength = strlen(EntryName);
     int skipped;
-    if (nameLength != 0 && (EntryName[nameLength - 1] == '/' || EntryName[nameLength - 1] == '\\'))
+    if (EntryName[0] != '\0' && IsSeparatorAt(LastCharacter(EntryName)))
         skipped = 1;   // folder entry; folders are never created
     else if (ReadLittle32(LocalHeader + UncompressedSizeOffset) == 0 && Request->SkipEmpty)
         skipped = 1;
@@ -287,35 +351,33 @@ static int IsSignature(uint32_t value)
 // Looks for the next record one byte position at a time, reading the archive in blocks into
 // InputBuffer (free between entries). After an entry with a data descriptor the scan starts
 // where the assumed 16-byte descriptor began, so a 12-byte descriptor without its signature, or
-// none at all, is tolerated; otherwise one byte after the rejected 4 bytes began. A candidate
-// before the start of the file, or the end of the file, ends the scan with not found; on a find
-// the archive stands at the record, so that the walk reads its signature again.
+// none at all, is tolerated; otherwise one byte after the rejected 4 bytes began. A start before
+// the beginning of the file, the end of the file, or a position the file calls cannot hold ends
+// the scan with not found; on a find the archive stands at the record, so that the walk reads
+// its signature again. Every block moves the scan forward by at least one byte.
 static int FindNextSignature(void)
 {
-    LONG behind = _llseek(ArchiveFile, 0, FILE_CURRENT);
-    if (behind == HFILE_ERROR)
-        return 0;
-    LONG candidate = behind + (HasDataDescriptor ? DescriptorRescan : 0) + ScanStep;
-    if (candidate < 0)
+    LONG start = (HasDataDescriptor ? DescriptorRescan : 0) + ScanStep;
+    if (_llseek(ArchiveFile, start, FILE_CURRENT) == HFILE_ERROR)
         return 0;
     for (;;) {
-        if (_llseek(ArchiveFile, candidate, FILE_BEGIN) != candidate)
-            return 0;
         UINT got = _lread(ArchiveFile, InputBuffer, BlockSize);
         if (got == (UINT)HFILE_ERROR || got < SignatureSize)
             return 0;
         for (UINT i = 0; i + SignatureSize <= got; ++i)
-            if (IsSignature(ReadLittle32(InputBuffer + i))) {
-                _llseek(ArchiveFile, candidate + (LONG)i, FILE_BEGIN);
-                return 1;
-            }
-        candidate += (LONG)(got - (SignatureSize - 1));
+            if (IsSignature(ReadLittle32(InputBuffer + i)))
+                return _llseek(ArchiveFile, -(LONG)(got - i), FILE_CURRENT) != HFILE_ERROR;
+        if (_llseek(ArchiveFile, ScanStep, FILE_CURRENT) == HFILE_ERROR)
+            return 0;
     }
 }
 
 static void WalkArchive(void)
 {
     for (;;) {
+        // Reading may have carried the archive past what a 32-bit position holds; no record
+        // is taken from there.
+        MoveArchivePosition(0);
         unsigned char bytes[SignatureSize];
         ReadArchiveBytes(bytes, SignatureSize);
         uint32_t signature = ReadLittle32(bytes);

@@ -73,6 +73,11 @@ int IsSeparator(unsigned int code)
     return code == '\\' || code == '/';
 }
 
+int IsDriveRoot(const char* path)
+{
+    return IsDriveLetter((BYTE)path[0]) && path[1] == ':' && IsSeparator((BYTE)path[2]) && path[3] == '\0';
+}
+
 void AppendBackslash(char* text)
 {
     char* last = LastChar(text);

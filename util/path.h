@@ -12,6 +12,7 @@ char* FindLastChar(const char* text, unsigned int byteValue);
 char* LastChar(const char* text);
 int IsDriveLetter(unsigned int code);
 int IsSeparator(unsigned int code);
+int IsDriveRoot(const char* path);                 // "C:\" or "C:/" and nothing more
 void AppendBackslash(char* text);
 
 int CreateFolderPath(char* path);                  // 0 = created; -1 = failed

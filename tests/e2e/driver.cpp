@@ -94,6 +94,16 @@ static std::string ClassOf(HWND window)
     return name;
 }
 
+// A box is ready for reading once its buttons exist: a dialog of the setup process without any
+// is still being made or taken down.
+static bool HasPushButton(HWND dialog)
+{
+    for (int id = IDOK; id <= IDNO; ++id)
+        if (GetDlgItem(dialog, id) != nullptr)
+            return true;
+    return false;
+}
+
 static SetupWindow KindOf(HWND dialog)
 {
     if (GetDlgItem(dialog, 101) != nullptr && GetDlgItem(dialog, 106) != nullptr)
@@ -117,6 +127,8 @@ static BOOL CALLBACK FindProc(HWND window, LPARAM context)
     if (owner != request->ProcessId || !IsWindowVisible(window) || ClassOf(window) != "#32770")
         return TRUE;
     if (KindOf(window) != request->Kind)
+        return TRUE;
+    if (request->Kind == SetupWindow::MessageBox && !HasPushButton(window))
         return TRUE;
     request->Found = window;
     return FALSE;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -352,6 +353,7 @@ TEST_F(Install, DamagedPayloadEntry)
 // files' times survive the archive's MS-DOS times (else setup would stop with message 1023).
 TEST_F(Install, FromTheBundleInTheDownloadsFolder)
 {
+    PlantShellExtensionKeys();
     DownloadBundle();
     StartBundle();
     SetupProcess extractor = Setup;
@@ -359,12 +361,21 @@ TEST_F(Install, FromTheBundleInTheDownloadsFolder)
     ASSERT_TRUE(FindChildProcess(extractor, "setup.exe", &Setup, WindowTimeoutMs));
     std::vector<std::string> unpacked = FindUnpackFolders();
     ASSERT_EQ(1u, unpacked.size());
-    EXPECT_EQ(9u, ListFolder(unpacked[0] + "\\").size());
-    HWND dialog = ConfirmFolder();
+    std::vector<std::string> files = ListFolder(unpacked[0] + "\\");
+    EXPECT_EQ(9u, files.size());
+    HWND dialog = Wait(SetupWindow::InstallDialog);
     ASSERT_NE(nullptr, dialog);
+    Sleep(300);
+    SaveScreenshot(dialog, Config.Screenshots + "\\bundle-1-install-folder-dialog.bmp");
+    PressButton(dialog, IDOK);
+    HWND progress = Wait(SetupWindow::ProgressDialog);
+    if (progress != nullptr)
+        SaveScreenshot(progress, Config.Screenshots + "\\bundle-2-progress-dialog.bmp");
     ExpectEndsQuietly();
     EXPECT_EQ(0u, extractor.WaitForExit(ExitTimeoutMs)) << "setup's exit code, passed on";
     EXPECT_TRUE(FindUnpackFolders().empty()) << unpacked[0] << " stayed";
+    printf("\n%s unpacked %u files into %s, started setup.exe there and removed the folder after it\n",
+           DownloadedBundle, (unsigned)files.size(), unpacked[0].c_str());
 
     FILETIME unpackedSetupTime{};
     for (const ZipEntryInfo& entry : BundleEntries())
@@ -376,6 +387,8 @@ TEST_F(Install, FromTheBundleInTheDownloadsFolder)
     EXPECT_EQ(std::string("\"C:\\Program Files\\Tessel\\TESSEL32.EXE\" /installS /f:\"") + DownloadedBundle + "\"",
               launches[0].CommandLine);
     EXPECT_EQ("C:\\Program Files\\Tessel", launches[0].CurrentFolder);
+    ExpectShellExtensionKeysGone();
+    PrintInstallReport(Config, "C:\\Program Files\\Tessel\\", nullptr);
 }
 
 // One flipped byte in setup.tq's data within the bundle: the engine's CRC message, then the

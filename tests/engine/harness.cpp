@@ -97,7 +97,6 @@ void EngineTest::SetUp()
 
 void EngineTest::TearDown()
 {
-    FailWritesAfter(-1);
     ClearRecords();
     ReleaseEngineSeams();
     RemoveScratchFolder(Folder);

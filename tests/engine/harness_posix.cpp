@@ -55,10 +55,9 @@ HWND TestOwnerWindow()
     return (HWND)&owner;   // any handle: messages go to the sink
 }
 
-bool FailWritesAfter(long long bytes)
+void FailWritesAfter(long long bytes)
 {
     SetWriteLimit(bytes);
-    return true;
 }
 
 std::string MakeScratchFolder()

@@ -64,11 +64,6 @@ HWND TestOwnerWindow()
     return Owner;
 }
 
-bool FailWritesAfter(long long)
-{
-    return false;
-}
-
 std::string MakeScratchFolder()
 {
     static int counter;

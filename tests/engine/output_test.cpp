@@ -92,6 +92,7 @@ TEST_F(OutputTest, CancelRequestedWhileMessagesAreDispatchedStopsTheRun)
     EXPECT_TRUE(OutputNames().empty());
 }
 
+#ifndef _WIN32
 // A full disk at any block: text 1036 with the output path, the partial file deleted.
 TEST_F(OutputTest, WriteFailureAtEveryBlockDeletesThePartialFile)
 {
@@ -103,8 +104,7 @@ TEST_F(OutputTest, WriteFailureAtEveryBlockDeletesThePartialFile)
                                 1000 + 3 * 28672, 1000 + 99999};
     for (long long limit : limits) {
         SCOPED_TRACE(limit);
-        if (!FailWritesAfter(limit))
-            GTEST_SKIP() << "no write seam here; engine_disk_full_test covers this under Wine";
+        FailWritesAfter(limit);
         RemoveScratchFolder(Dest);
         ASSERT_TRUE(MakeFolder(Dest));
         ClearRecords();
@@ -115,8 +115,8 @@ TEST_F(OutputTest, WriteFailureAtEveryBlockDeletesThePartialFile)
                   OnlyBoxText());
         EXPECT_EQ((std::vector<std::string>{"done.bin"}), OutputNames());
     }
-    FailWritesAfter(-1);
 }
+#endif
 
 TEST_F(OutputTest, CrcMismatchIsReportedOnlyWhenAsked)
 {

@@ -8,6 +8,9 @@
 //                                           the File Manager: holds the extension library open
 //                                           with no sharing; on the reload-extensions message it
 //                                           releases it ("release") or keeps it ("hold")
+//   tqstandin -argv0 <path>                 setup.exe as the self-extractor starts it: writes its
+//                                           command line and current folder, one a line, to the
+//                                           file named by TQ_STANDIN_RECORD and exits with 7
 #include <windows.h>
 
 #include "res/resource.h"
@@ -81,8 +84,26 @@ static void PublishHandle(HWND window)
     RegCloseKey(key);
 }
 
+constexpr int SetupStandInExitCode = 7;
+
+static int RecordSetupStart(void)
+{
+    char path[MAX_PATH], folder[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("TQ_STANDIN_RECORD", path, sizeof path);
+    if (length == 0 || length >= sizeof path || GetCurrentDirectoryA(sizeof folder, folder) == 0)
+        return 3;
+    FILE* record = fopen(path, "wb");
+    if (record == nullptr)
+        return 3;
+    fprintf(record, "%s\n%s\n", GetCommandLineA(), folder);
+    fclose(record);
+    return SetupStandInExitCode;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && strcmp(argv[1], "-argv0") == 0)
+        return RecordSetupStart();
     if (argc < 3)
         return 2;
     HWND window;

@@ -35,6 +35,8 @@ import struct
 import sys
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
+# VERSION.DLL is missing on purpose: setup binds it at run time, so that no library of that name
+# is loaded from setup's own folder.
 SYSTEM_LIBRARIES = {'KERNEL32.DLL', 'USER32.DLL', 'GDI32.DLL', 'ADVAPI32.DLL', 'COMCTL32.DLL', 'MSVCRT.DLL'}
 # Libraries that Windows loads from the system folder whatever the search order (KnownDLLs).
 KNOWN_LIBRARIES = {'KERNEL32.DLL', 'USER32.DLL', 'GDI32.DLL', 'ADVAPI32.DLL', 'MSVCRT.DLL'}

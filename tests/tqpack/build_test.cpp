@@ -135,12 +135,15 @@ TEST_F(TqpackTest, CompressorsAreMeasuredAgainstEachOther)
 {
     ASSERT_EQ(Build("--deflate=zlib", Root + "/zlib").Status, 0);
     ASSERT_EQ(Build("--deflate libdeflate").Status, 0);
+    // Both pass the engine's test run; level 12 of libdeflate is never larger here.
+    for (const std::string& dist : {Root + "/zlib", Dist}) {
+        CommandResult verified = RunTqpack("verify " + Quote(dist));
+        EXPECT_EQ(verified.Status, 0) << verified.Output;
+    }
     std::vector<ArchiveEntry> zlibEntries, libdeflateEntries;
     Problems problems;
     ASSERT_TRUE(ReadArchiveEntries(Root + "/zlib/setup.tq", zlibEntries, problems));
     ASSERT_TRUE(ReadArchiveEntries(Dist + "/setup.tq", libdeflateEntries, problems));
-    // Both decode to the same data; level 12 of libdeflate is never larger here.
-    EXPECT_EQ(FindEntry(zlibEntries, "tessel.hlp").Crc, FindEntry(libdeflateEntries, "tessel.hlp").Crc);
     EXPECT_LE(FindEntry(libdeflateEntries, "tessel.hlp").CompressedSize,
               FindEntry(zlibEntries, "tessel.hlp").CompressedSize);
 }

@@ -170,6 +170,13 @@ TEST_F(MainProgramTest, CancelEnds)
     EXPECT_EQ(0, WaitForMainProgramToClose());
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ((std::vector<int>{IDCANCEL, IDRETRY}), boxes.Boxes()[0].buttons);
+
+    // A box that could not be shown (0) counts as Cancel, never as Retry.
+    {
+        ScriptedMessageBoxes failing([](size_t index) { return index == 0 ? 0 : IDCANCEL; });
+        EXPECT_EQ(0, WaitForMainProgramToClose());
+        EXPECT_EQ(1u, failing.Count);
+    }
     EXPECT_TRUE(program.CloseWindowOfClass("Tessel2WClass"));
 }
 

@@ -27,11 +27,12 @@ END
 tq_add_wine_test(messages_test messages_test.cpp ${CMAKE_CURRENT_BINARY_DIR}/messages_test.rc)
 
 # Path helpers; _mkdir is wrapped so that the tests see every folder-creation attempt.
-tq_add_wine_test(path_test path_test.cpp mkdir_seam.cpp)
+tq_add_test_objects(tqmkdirseam mkdir_seam.cpp)
+tq_add_wine_test(path_test path_test.cpp $<TARGET_OBJECTS:tqmkdirseam>)
 target_link_options(path_test PRIVATE -Wl,--wrap=__imp__mkdir)
 
 # The same scans under the double-byte code page 932, which Wine takes from the locale.
-tq_add_wine_test(path_dbcs_test path_dbcs_test.cpp mkdir_seam.cpp)
+tq_add_wine_test(path_dbcs_test path_dbcs_test.cpp $<TARGET_OBJECTS:tqmkdirseam>)
 target_link_options(path_dbcs_test PRIVATE -Wl,--wrap=__imp__mkdir)
 set_tests_properties(win.path_dbcs_test PROPERTIES ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8")
 
@@ -41,6 +42,3 @@ tq_add_wine_test(command_line_test command_line_test.cpp)
 # The embedded stub library, written out, loaded and its version read by the platform.
 tq_add_wine_test(stub_resource_test stub_resource_test.cpp)
 target_link_libraries(stub_resource_test PRIVATE version)
-
-# The test support: message-box recorder, scratch folder, throw-away registry key.
-tq_add_wine_test(support_test support_test.cpp FRESH_PREFIX)

@@ -162,15 +162,17 @@ TEST_F(MessageTexts, ReportCopyErrorNamesTheRightFile)
     EXPECT_EQ(0, ReportCopyError(IDS_CANNOT_OPEN, "A:\\src.txt", "C:\\dst.txt"));
     EXPECT_EQ(0, ReportCopyError(IDS_CANNOT_OPEN_FOR_WRITING, "A:\\src.txt", "C:\\dst.txt"));
     EXPECT_EQ(0, ReportCopyError(IDS_ERROR_WRITING, "A:\\src.txt", "C:\\dst.txt"));
-    for (int code : { 0, 1016, 1020, -1 })
+    EXPECT_EQ(0, ReportCopyError(IDS_SAME_AS_SOURCE, "A:\\src.txt", "A:\\SRC.TXT"));
+    for (int code : { 0, 1015, 1020, -1 })
         EXPECT_EQ(1, ReportCopyError(code, "A:\\src.txt", "C:\\dst.txt")) << code;
     ProgressDialog = nullptr;
     DestroyWindow(dialog);
 
-    ASSERT_EQ(3u, boxes.Boxes().size());
+    ASSERT_EQ(4u, boxes.Boxes().size());
     EXPECT_EQ("Cannot open A:\\src.txt", boxes.Boxes()[0].text);
     EXPECT_EQ("Cannot open C:\\dst.txt for writing", boxes.Boxes()[1].text);
     EXPECT_EQ("Error writing to C:\\dst.txt", boxes.Boxes()[2].text);
+    EXPECT_EQ(0u, boxes.Boxes()[3].text.find("\"Install To\" folder must be different"));
     for (const RecordedBox& box : boxes.Boxes()) {
         EXPECT_EQ(dialog, box.owner);
         EXPECT_EQ((UINT)MB_ICONERROR, box.type);

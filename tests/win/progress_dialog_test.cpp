@@ -1,7 +1,6 @@
 // The progress dialog from its real template: caption and centring, what showing it resets,
 // the file name, progress with the copied bytes added, and Cancel with both answers.
 #include "res/resource.h"
-#include "screenshot.h"
 #include "setup/setup.h"
 #include "steps/steps.h"
 #include "tests/support/win_test.h"
@@ -158,19 +157,6 @@ TEST_F(ProgressDialogTest, EnterAsksLikeCancelButOtherCommandsDoNot)
     EXPECT_EQ(1, ProgressDlgProc(dialog, WM_COMMAND, IDC_METER, 0));
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ(0, CancelRequested);
-}
-
-TEST_F(ProgressDialogTest, Screenshot)
-{
-    ShowWindow(dialog, SW_SHOW);
-    SendMessageA(dialog, WM_SETUP_FILENAME, 0, (LPARAM) "tessel32.ex_");
-    SendMessageA(meter, MTR_SETRANGE, 40, 0);
-    SendMessageA(meter, MTR_SETPOS, 15, 0);
-    std::string path = SaveWindowScreenshot(dialog, "progress_dialog");
-    EXPECT_FALSE(path.empty());
-    WIN32_FILE_ATTRIBUTE_DATA attributes;
-    ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes));
-    EXPECT_GT(attributes.nFileSizeLow, 10000u);
 }
 
 }  // namespace

@@ -14,6 +14,8 @@ namespace {
 
 std::vector<std::string> Traces;
 bool DialogShown;
+bool RefuseNextWindow;   // the next top-level window is not created, as when memory runs out
+bool ModulePathTooLong;
 HHOOK DialogHook;
 
 void CollectTrace(const char* text)
@@ -28,6 +30,10 @@ LRESULT CALLBACK CancelFolderDialog(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HCBT_CREATEWND) {
         const CREATESTRUCTA* create = ((const CBT_CREATEWNDA*)lParam)->lpcs;
+        if (RefuseNextWindow && !(create->style & WS_CHILD)) {
+            RefuseNextWindow = false;
+            return 1;
+        }
         char parentClass[16] = "";
         if (create->hwndParent != nullptr)
             GetClassNameA(create->hwndParent, parentClass, sizeof parentClass);
@@ -37,6 +43,25 @@ LRESULT CALLBACK CancelFolderDialog(int code, WPARAM wParam, LPARAM lParam)
         }
     }
     return CallNextHookEx(DialogHook, code, wParam, lParam);
+}
+
+// GetModuleFileNameA as the platform answers for a program whose path does not fit the buffer:
+// the buffer filled with the path's start and ended, the buffer's size as the result.
+DWORD WINAPI ModuleFileName(HMODULE module, LPSTR buffer, DWORD size);
+extern "C" {
+extern DWORD(WINAPI* __real___imp_GetModuleFileNameA)(HMODULE, LPSTR, DWORD);
+DWORD(WINAPI* __wrap___imp_GetModuleFileNameA)(HMODULE, LPSTR, DWORD) = ModuleFileName;
+}
+
+const std::string LongProgramPath = "C:\\" + std::string(150, 'd') + "\\" + std::string(150, 'e') + "\\setup.exe";
+
+DWORD WINAPI ModuleFileName(HMODULE module, LPSTR buffer, DWORD size)
+{
+    if (!ModulePathTooLong)
+        return __real___imp_GetModuleFileNameA(module, buffer, size);
+    lstrcpynA(buffer, LongProgramPath.c_str(), (int)size);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
 }
 
 // True when the texts appear in this order among the traces (others may stand between them).
@@ -55,6 +80,8 @@ protected:
     {
         Traces.clear();
         DialogShown = false;
+        RefuseNextWindow = false;
+        ModulePathTooLong = false;
         SetTraceSink(CollectTrace);
         DialogHook = SetWindowsHookExA(WH_CBT, CancelFolderDialog, nullptr, GetCurrentThreadId());
     }
@@ -92,6 +119,35 @@ TEST_F(RunSetupTest, CancelledFolderDialogEndsWithMessage1006)
                                "Setup install file is C:\\Down loads\\t.exe ", "Determining source directory",
                                "Source Directory is: " + folder, "registering control class",
                                "Displaying Welcome Dialog"}));
+}
+
+// A folder dialog that cannot be created (DialogBoxParamA gives -1) chose no folder: setup ends
+// as after Cancel, with message 1006 and nothing installed.
+TEST_F(RunSetupTest, AFolderDialogThatCannotBeCreatedEndsLikeCancel)
+{
+    RefuseNextWindow = true;
+    char tail[] = "";
+    EXPECT_EQ(0, RunSetup(GetModuleHandleA(nullptr), nullptr, tail, SW_HIDE));
+    EXPECT_FALSE(RefuseNextWindow);
+    EXPECT_FALSE(DialogShown);
+    ASSERT_EQ(1u, Recorder.Boxes().size());
+    EXPECT_EQ((UINT)(MB_TASKMODAL | MB_ICONINFORMATION), Recorder.Boxes()[0].type);
+    EXPECT_EQ(0u, Recorder.Boxes()[0].text.find("The software has not been successfully installed."));
+}
+
+// A cut path of setup's own file names another folder; setup stops before it reads anything
+// from there.
+TEST_F(RunSetupTest, ASetupPathTooLongForItsBufferStopsSetup)
+{
+    ModulePathTooLong = true;
+    char tail[] = "";
+    EXPECT_EQ(0, RunSetup(GetModuleHandleA(nullptr), nullptr, tail, SW_HIDE));
+    ModulePathTooLong = false;
+    ASSERT_EQ(1u, Recorder.Boxes().size());
+    EXPECT_EQ("Cannot open " + LongProgramPath.substr(0, MAX_PATH - 1), Recorder.Boxes()[0].text);
+    EXPECT_EQ((UINT)MB_ICONERROR, Recorder.Boxes()[0].type);
+    EXPECT_FALSE(DialogShown);
+    EXPECT_FALSE(TracedInOrder({"registering control class"}));
 }
 
 TEST_F(RunSetupTest, WithoutTheSwitchTheOriginPathIsEmpty)

@@ -1,5 +1,6 @@
 # Installation steps: the text files and the shell-extension stub library.
-set(steps_support ${CMAKE_CURRENT_LIST_DIR}/steps_support.cpp)
+tq_add_test_objects(tqstepssupport ${CMAKE_CURRENT_LIST_DIR}/steps_support.cpp)
+set(steps_support $<TARGET_OBJECTS:tqstepssupport>)
 tq_add_wine_test(text_files_test text_files_test.cpp ${steps_support})
 
 # The short-write group runs under a file-size limit of 64 KiB: four whole 15360-byte buffers fit,

@@ -422,21 +422,3 @@ TEST(TurnOffShellExtension, RemovesTheRegistrationsAndRecordsTheSwitch)
     EXPECT_EQ('0', data[0]);
     EXPECT_LE(size, 2u); // one byte stored; the platform may add the terminator when reading
 }
-
-// Setup must not load a library from its own folder, so VERSION is bound at run time.
-TEST(VersionFunctions, AreNotImportedStatically)
-{
-    const unsigned char* image = (const unsigned char*)GetModuleHandleA(nullptr);
-    const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)image;
-    const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)(image + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    ASSERT_NE(0u, directory.VirtualAddress);
-    int libraries = 0;
-    for (const IMAGE_IMPORT_DESCRIPTOR* entry = (const IMAGE_IMPORT_DESCRIPTOR*)(image + directory.VirtualAddress);
-         entry->Name != 0; entry++) {
-        const char* name = (const char*)(image + entry->Name);
-        EXPECT_NE(0, lstrcmpiA(name, "version.dll"));
-        ++libraries;
-    }
-    EXPECT_GT(libraries, 0);
-}

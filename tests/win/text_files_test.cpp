@@ -250,6 +250,34 @@ TEST_F(TextFileSteps, CopyModeCopiesByteForByteWithProgressAndPayloadTimes)
     EXPECT_STREQ("ORDER.TXT", shown);
 }
 
+// The distribution folder under another spelling: each text file would be created over itself
+// and emptied before it is read. The copy refuses with message 1016; the files keep their bytes
+// and their time.
+TEST_F(TextFileSteps, CopyModeNeverCopiesAFileOntoItself)
+{
+    WriteSourcesOfSizes({ 10, 20, 30, 40, 50, 60, 70 });
+    char alias[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameA(source.c_str(), alias, sizeof alias));
+    std::string slashes = source;
+    CharLowerA(&slashes[0]);
+    for (char& c : slashes)
+        if (c == '\\')
+            c = '/';
+    for (const std::string& folder : { source + ".\\", std::string(alias), slashes }) {
+        SCOPED_TRACE(folder);
+        lstrcpyA(InstallFolder, folder.c_str());
+        MessageBoxRecorder boxes;
+        EXPECT_EQ(0, ProcessTextFiles(progress, 1));
+        ExpectOneErrorBox(boxes.Boxes(), progress, LoadMessage(IDS_SAME_AS_SOURCE));
+        for (size_t i = 0; i < contents.size(); i++) {
+            FILETIME write;
+            ASSERT_TRUE(GetTimes(source + Names[i], nullptr, nullptr, &write));
+            EXPECT_TRUE(SameTime(SetupTimestamp, write)) << Names[i];
+            EXPECT_EQ(contents[i], ReadBytes(source + Names[i])) << Names[i];
+        }
+    }
+}
+
 TEST_F(TextFileSteps, CopyModeReportsADestinationThatCannotBeCreated)
 {
     WriteSourcesOfSizes({ 10, 20, 30, 40, 50, 60, 70 });

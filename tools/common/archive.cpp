@@ -36,7 +36,7 @@ static DirectoryStatus Fail(DirectoryStatus status, std::string& reason, const c
 // number of entries the end record announces and shift the length of whatever stands in front
 // of the archive (the directory's position less the offset the end record gives it).
 static DirectoryStatus ReadDirectoryBytes(FILE* file, std::vector<unsigned char>& directory,
-                                          unsigned& count, int64_t& shift, std::string& reason)
+                                          unsigned& count, int64_t& shift, long& start, std::string& reason)
 {
     if (fseek(file, 0, SEEK_END) != 0)
         return Fail(DirectoryStatus::CannotOpen, reason, strerror(errno));
@@ -69,17 +69,17 @@ static DirectoryStatus ReadDirectoryBytes(FILE* file, std::vector<unsigned char>
     long endPosition = tailStart + (long)(end - tail.data());
     if (directorySize > (uint32_t)endPosition)
         return Fail(DirectoryStatus::Damaged, reason, "damaged: central directory larger than the file");
-    long directoryStart = endPosition - (long)directorySize;
-    shift = (int64_t)directoryStart - (int64_t)Get32(end + 16);
+    start = endPosition - (long)directorySize;
+    shift = (int64_t)start - (int64_t)Get32(end + 16);
     directory.resize(directorySize);
-    if (fseek(file, directoryStart, SEEK_SET) != 0
+    if (fseek(file, start, SEEK_SET) != 0
         || fread(directory.data(), 1, directorySize, file) != directorySize)
         return Fail(DirectoryStatus::Damaged, reason, "damaged: cannot read the central directory");
     return DirectoryStatus::Read;
 }
 
 DirectoryStatus ReadCentralDirectory(const std::string& path, std::vector<ArchiveEntry>& entries,
-                                     std::string& reason)
+                                     std::string& reason, uint64_t* directoryStart)
 {
     entries.clear();
     FILE* file = fopen(path.c_str(), "rb");
@@ -88,10 +88,13 @@ DirectoryStatus ReadCentralDirectory(const std::string& path, std::vector<Archiv
     std::vector<unsigned char> directory;
     unsigned announced = 0;
     int64_t shift = 0;
-    DirectoryStatus status = ReadDirectoryBytes(file, directory, announced, shift, reason);
+    long start = 0;
+    DirectoryStatus status = ReadDirectoryBytes(file, directory, announced, shift, start, reason);
     fclose(file);
     if (status != DirectoryStatus::Read)
         return status;
+    if (directoryStart != nullptr)
+        *directoryStart = (uint64_t)start;
 
     size_t at = 0;
     while (at + CentralHeaderSize <= directory.size() && Get32(&directory[at]) == CentralHeaderSignature) {

@@ -38,9 +38,10 @@ enum class DirectoryStatus {
 // Reads the entries of the archive at path in central directory order. The directory is found
 // from the end record's own position less the directory's size, so an archive with other data
 // in front of it (a program, for instance) is read too; HeaderOffset is then moved by the
-// length of that data. reason says what is wrong when the result is not Read.
+// length of that data. reason says what is wrong when the result is not Read; directoryStart,
+// when given, receives where the central directory begins in the file.
 DirectoryStatus ReadCentralDirectory(const std::string& path, std::vector<ArchiveEntry>& entries,
-                                     std::string& reason);
+                                     std::string& reason, uint64_t* directoryStart = nullptr);
 
 // Prints entries in the listing format of both tools: size, packed size, method, ratio, date
 // and time, CRC-32, an encryption mark and the name, then a totals line. Quiet leaves out the

@@ -1,6 +1,7 @@
 // tqunzip's command line: unzip's letters where unzip has them (-d -l -t -o -n -q -v -p), the
-// engine's own switches (-k -s -i --offset), GNU --help and --version. A usage error is one
-// line naming the problem and a pointer to --help, exit status 64.
+// engine's own switches (-k -s -i --offset), -j for several processes, GNU --help and
+// --version. A usage error is one line naming the problem and a pointer to --help, exit
+// status 64.
 #include "tools/tqunzip/tqunzip.h"
 
 #include <errno.h>
@@ -26,6 +27,8 @@ static const char HelpText[] =
     "  -p PASSWORD    password of encrypted entries (default: setup's built-in one)\n"
     "  -s             skip empty entries\n"
     "  -i             ignore CRC errors\n"
+    "  -j N           extract (or test) with N processes at once, each taking a share of the\n"
+    "                 entries of about equal work; the first failure stops them all\n"
     "  -q, --quiet    no progress bar, no file names, no listing heading\n"
     "  -v, --verbose  list with seconds, local header offsets and notes\n"
     "      --offset=N start reading the archive's records at byte N\n"
@@ -37,7 +40,8 @@ static const char HelpText[] =
     "\n"
     "Exit status:\n"
     "   0  success\n"
-    "   1  warnings: entries skipped, or the run stopped before overwriting\n"
+    "   1  warnings: entries skipped, an empty archive, or the run stopped\n"
+    "      before overwriting\n"
     "   2  a damaged or refused entry\n"
     "   3  a damaged archive\n"
     "   9  archive not found, or not a ZIP archive\n"
@@ -52,6 +56,17 @@ static int UsageError(const std::string& problem)
 {
     fprintf(stderr, "tqunzip: %s\nTry 'tqunzip --help' for more information.\n", problem.c_str());
     return ExitUsage;
+}
+
+static bool ParseJobs(const char* text, int& jobs)
+{
+    char* end;
+    errno = 0;
+    long value = strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < 1 || value > MaxJobs)
+        return false;
+    jobs = (int)value;
+    return true;
 }
 
 static bool ParseOffset(const char* text, int& offset)
@@ -82,7 +97,7 @@ int ParseCommandLine(int argc, char** argv, Options& options)
     opterr = 0;
     optind = 1;
     int code;
-    while ((code = getopt_long(argc, argv, ":d:tlkp:sionqvh", longOptions, nullptr)) != -1) {
+    while ((code = getopt_long(argc, argv, ":d:tlkp:sionqvhj:", longOptions, nullptr)) != -1) {
         switch (code) {
         case 'd':
             if (optarg[0] == '\0')
@@ -102,6 +117,11 @@ int ParseCommandLine(int argc, char** argv, Options& options)
         case 'o': overwrite = true; break;
         case 'n': never = true; break;
         case 'q': options.Quiet = true; break;
+        case 'j':
+            if (!ParseJobs(optarg, options.Jobs))
+                return UsageError(std::string("-j takes a number of processes from 1 to ")
+                                  + std::to_string(MaxJobs) + ": " + optarg);
+            break;
         case 'v': options.Verbose = true; break;
         case OptionOffset:
             if (!ParseOffset(optarg, options.StartOffset))

@@ -23,6 +23,8 @@ constexpr size_t LocalHeaderSize = 30;        // signature included, APPNOTE 4.3
 constexpr size_t EngineOutputPathLimit = 259; // the engine's output path buffer holds 259 characters
 constexpr uint16_t FlagStrongEncryption = 1 << 6;
 constexpr size_t ShownClashes = 10;           // clashes named before "and N more"
+constexpr uint64_t DataDescriptorSize = 16;   // with its signature, APPNOTE 4.3.9
+constexpr uint64_t DescriptorSignature = 4;
 
 static uint16_t Get16(const unsigned char* p)
 {
@@ -153,7 +155,9 @@ static bool FindArchive(const std::string& given, std::string& found)
 }
 
 // Reads the local header of entry: the name, flags, CRC and sizes that the engine will use.
-static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntry& local)
+// next receives where the record behind the entry starts when a data descriptor, if any, has
+// its signature (the 16 bytes the engine passes over).
+static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntry& local, uint64_t& next)
 {
     unsigned char fixed[LocalHeaderSize];
     if (fseeko(file, (off_t)central.HeaderOffset, SEEK_SET) != 0
@@ -166,6 +170,8 @@ static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntr
     local.CompressedSize = Get32(fixed + 18);
     local.UncompressedSize = Get32(fixed + 22);
     local.Name.assign(Get16(fixed + 26), '\0');
+    next = central.HeaderOffset + LocalHeaderSize + local.Name.size() + Get16(fixed + 28) + local.CompressedSize
+        + ((local.Flags & FlagDataDescriptor) ? DataDescriptorSize : 0);
     return local.Name.empty() || fread(&local.Name[0], 1, local.Name.size(), file) == local.Name.size();
 }
 
@@ -207,10 +213,11 @@ static std::vector<bool> ChooseEntries(
     return chosen;
 }
 
-static int OpenDirectory(const Options& options, const std::string& path, std::vector<ArchiveEntry>& entries)
+static int OpenDirectory(const Options& options, const std::string& path, std::vector<ArchiveEntry>& entries,
+                         uint64_t* directoryStart = nullptr)
 {
     std::string reason;
-    DirectoryStatus read = ReadCentralDirectory(path, entries, reason);
+    DirectoryStatus read = ReadCentralDirectory(path, entries, reason, directoryStart);
     if (read == DirectoryStatus::Read)
         return -1;
     Report(options.Archive, "", reason);
@@ -320,12 +327,17 @@ int MakePlan(const Options& options, Plan& plan)
         Report(options.Archive, "", "no such file (nor with .zip or .ZIP)");
         return ExitNotFound;
     }
-    int failed = OpenDirectory(options, path, plan.Entries);
+    uint64_t directoryStart = 0;
+    int failed = OpenDirectory(options, path, plan.Entries, &directoryStart);
     if (failed != -1)
         return failed;
     // The engine adds ".ZIP" to a path without any dot; a "./" or "/." in front keeps the name.
     plan.EnginePath = path.find('.') != std::string::npos ? path : path[0] == '/' ? "/." + path : "./" + path;
 
+    if (plan.Entries.empty()) {
+        Report(options.Archive, "", "the archive holds no entries");
+        return ExitWarning;
+    }
     std::vector<bool> chosen = ChooseEntries(options, plan.Entries, plan.Status);
     FILE* file = fopen(path.c_str(), "rb");
     if (file == nullptr) {
@@ -337,6 +349,11 @@ int MakePlan(const Options& options, Plan& plan)
     std::vector<size_t> candidateIndex;   // the candidate's central directory entry
     std::vector<std::string> folders;
     unsigned beforeOffset = 0;
+    // Whether the entries follow each other without a gap from the start offset to the central
+    // directory, so that the engine's walk meets exactly them. Only then may a run over every
+    // entry go without a name list: a record the directory does not know would be written too.
+    uint64_t expected = (uint64_t)options.StartOffset, expectedShort = expected;
+    bool tiled = true;
     std::vector<size_t> order(plan.Entries.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
@@ -350,12 +367,17 @@ int MakePlan(const Options& options, Plan& plan)
             continue;
         }
         ArchiveEntry local;
-        if (!ReadLocalHeader(file, central, local)) {
+        uint64_t next = 0;
+        if (!ReadLocalHeader(file, central, local, next)) {
             fclose(file);
             Report(options.Archive, central.Name,
                 "damaged: no local header at offset " + std::to_string(central.HeaderOffset));
             return ExitSevere;
         }
+        tiled = tiled && (central.HeaderOffset == expected || central.HeaderOffset == expectedShort);
+        expected = next;
+        // A descriptor without its signature is 12 bytes; the engine finds the record behind it.
+        expectedShort = (local.Flags & FlagDataDescriptor) ? next - DescriptorSignature : next;
         if (IsFolderEntry(local.Name)) {
             if (chosen[i])
                 folders.push_back(local.Name);
@@ -367,6 +389,7 @@ int MakePlan(const Options& options, Plan& plan)
         candidateIndex.push_back(i);
     }
     fclose(file);
+    tiled = tiled && (directoryStart == expected || directoryStart == expectedShort);
     if (beforeOffset != 0) {
         Report(options.Archive, "", std::to_string(beforeOffset) + " chosen entries stand before --offset "
                                     + std::to_string(options.StartOffset) + " and are left out");
@@ -404,7 +427,7 @@ int MakePlan(const Options& options, Plan& plan)
         }
         plan.Run.push_back(planned);
     }
-    plan.WholeArchive = !skipped;
+    plan.WholeArchive = !skipped && tiled;
     if (!extract)
         return -1;
 

@@ -35,6 +35,9 @@ static ProgressBar Bar;              // on standard error when it is a terminal
 static std::string ScratchFolder;    // test run of chosen entries: where their output vanishes
 static unsigned LastUnits;           // last wParam seen, to notice the 16-bit wrap
 static unsigned long long Wraps;
+static int ProgressFile = -1;        // a process of tqunzip -j: its parent's progress pipe
+static uint64_t ProgressSent;        // bytes last sent there
+static uint64_t ProgressStride;      // bytes between sends: 1/256 of the process's share
 static volatile sig_atomic_t Interrupted;   // set by the first SIGINT or SIGTERM
 
 void Report(const std::string& archive, const std::string& entry, const std::string& reason)
@@ -162,6 +165,23 @@ static void OnInterrupt(int)
     Interrupted = 1;
 }
 
+// Progress of a process of tqunzip -j, for its parent: a line at each new entry and after each
+// 1/256 of its share, never split (a pipe takes a write of up to PIPE_BUF bytes whole).
+static void SendProgress(uint64_t done, const std::string& label)
+{
+    if (ProgressFile < 0 || (label.empty() && done < ProgressSent + ProgressStride))
+        return;
+    ProgressSent = done;
+    char line[512];
+    int length = snprintf(line, sizeof line, "%llu %s\n", (unsigned long long)done, label.c_str());
+    if (length >= (int)sizeof line) {
+        line[sizeof line - 2] = '\n';
+        length = (int)sizeof line - 1;
+    }
+    if (write(ProgressFile, line, (size_t)length) < 0)
+        return;   // the parent is gone; the run goes on
+}
+
 static void OnFileName(const char* baseName)
 {
     const PlannedEntry* entry = Announced < RunPlan->Run.size() ? &RunPlan->Run[Announced] : nullptr;
@@ -177,6 +197,7 @@ static void OnFileName(const char* baseName)
         fflush(stdout);
     }
     ShowProgress(Bar, (Wraps * ProgressWrap + LastUnits) * ProgressUnit, shown);
+    SendProgress((Wraps * ProgressWrap + LastUnits) * ProgressUnit, shown);
 }
 
 // The engine's window messages to its owner. A nonzero answer to WM_SETUP_PROGRESS cancels the
@@ -192,6 +213,7 @@ static LRESULT OnEngineWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM lPara
             ++Wraps;
         LastUnits = units;
         ShowProgress(Bar, (Wraps * ProgressWrap + units) * ProgressUnit, Bar.LastLabel);
+        SendProgress((Wraps * ProgressWrap + units) * ProgressUnit, "");
         answer = Interrupted;
     }
     errno = 0;   // an error box that follows names the system's reason of its own failure only
@@ -239,17 +261,20 @@ static void RemoveScratchFolder(void)
     rmdir(ScratchFolder.c_str());
 }
 
-// Runs the engine over the plan; returns the exit status.
-static int RunEngine(const Options& options, Plan& plan)
+int RunEngine(const Options& options, Plan& plan, int progressFile)
 {
     RunOptions = &options;
     RunPlan = &plan;
     RunStatus = plan.Status;
+    ProgressFile = progressFile;
+    bool worker = progressFile >= 0;
     uint64_t total = 0;
     for (const PlannedEntry& planned : plan.Run)
         total += planned.Entry.CompressedSize;
-    ShowNames = !options.Quiet && !isatty(STDOUT_FILENO);
-    StartProgress(Bar, stderr, total, !options.Quiet && isatty(STDERR_FILENO));
+    ProgressStride = total / 256;
+    // A process of tqunzip -j writes into pipes; its parent decides what reaches the user.
+    ShowNames = !options.Quiet && (worker || !isatty(STDOUT_FILENO));
+    StartProgress(Bar, stderr, total, !worker && !options.Quiet && isatty(STDERR_FILENO));
 
     bool test = options.Mode == RunMode::Test;
     bool testAll = test && plan.WholeArchive;
@@ -315,7 +340,8 @@ static int RunEngine(const Options& options, Plan& plan)
         return WorseStatus(RunStatus, ExitDamaged);
     }
     if (request.Result == 99) {
-        Report(options.Archive, "", "interrupted; the file being written was removed");
+        if (!worker)
+            Report(options.Archive, "", "interrupted; the file being written was removed");
         return WorseStatus(RunStatus, ExitInterrupted);
     }
     if (request.Result == 0 && Announced < plan.Run.size()) {
@@ -332,7 +358,7 @@ static int RunEngine(const Options& options, Plan& plan)
             "not reached: the records end before this entry" + hint);
         return WorseStatus(RunStatus, ExitSevere);
     }
-    if (request.Result == 0 && test && !options.Quiet) {
+    if (request.Result == 0 && test && !options.Quiet && !worker) {
         if (testAll)
             printf("No errors detected in %s\n", options.Archive.c_str());
         else
@@ -356,5 +382,7 @@ int main(int argc, char** argv)
         return status;
     if (plan.Run.empty())
         return plan.Status;
-    return RunEngine(options, plan);
+    if (options.Jobs > 1 && plan.Run.size() > 1)
+        return RunInParallel(options, plan);
+    return RunEngine(options, plan, -1);
 }

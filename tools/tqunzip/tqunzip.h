@@ -12,7 +12,7 @@
 
 // Exit statuses, after unzip's documented meanings where one fits.
 constexpr int ExitOk = 0;
-constexpr int ExitWarning = 1;        // entries skipped, or the run stopped before overwriting
+constexpr int ExitWarning = 1;        // entries skipped, no entries, or stopped before overwriting
 constexpr int ExitDamaged = 2;        // a damaged or refused entry
 constexpr int ExitSevere = 3;         // the archive's structure is damaged
 constexpr int ExitNotFound = 9;       // no such archive, or not a ZIP archive
@@ -45,7 +45,9 @@ struct Options {
     bool Verbose = false;
     OverwritePolicy Policy = OverwritePolicy::Stop;
     int StartOffset = 0;
+    int Jobs = 1;                      // -j: processes that share the entries
 };
+constexpr int MaxJobs = 64;
 
 // The worse of two exit statuses: the one a run that met both reports.
 int WorseStatus(int a, int b);
@@ -83,6 +85,14 @@ std::string EngineBaseName(const std::string& name);
 // Why the engine would refuse to create below (a stored name, or its last part) in folder, by
 // its containment rule and its path length; empty when it would not.
 std::string OutputRefusal(const std::string& folder, const std::string& below);
+
+// Runs the engine over the plan; returns the exit status. A process of tqunzip -j runs its
+// share with progressFile, where its progress goes as lines "BYTES NAME" for its parent to sum
+// (no bar of its own, no closing summary); -1 otherwise.
+int RunEngine(const Options& options, Plan& plan, int progressFile);
+
+// tqunzip -j: options.Jobs processes share the plan's entries (parallel.cpp).
+int RunInParallel(const Options& options, const Plan& plan);
 
 // tqunzip -l.
 int ListEntries(const Options& options);

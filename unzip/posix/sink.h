@@ -16,4 +16,8 @@ void SetMessageSink(MessageSink sink);         // null: the default
 // negative limit lifts it.
 void SetWriteLimit(long long bytes);
 
+// The ANSI code page that CharNextA follows: 932 makes it step over Shift JIS double-byte
+// characters as Windows does there; any other value (1252 at start) steps single bytes.
+void SetAnsiCodePage(UINT codePage);
+
 #endif

@@ -2,7 +2,8 @@
 // are descriptors; "\" in paths is taken as "/". There are no OEM and ANSI code pages here, so
 // the character-set conversions keep the bytes as they are: names in modern archives are mostly
 // UTF-8 already, a byte-preserving conversion never changes a name's length, and the Windows
-// build does the real conversion. Time stamps follow the local time-zone rules of the C library.
+// build does the real conversion. CharNextA steps over single bytes unless a test asks for the
+// double-byte code page 932. Time stamps follow the local time-zone rules of the C library.
 #include "unzip/posix/sink.h"
 
 #include <errno.h>
@@ -29,7 +30,12 @@ constexpr size_t NativePathSize = 4096;
 constexpr int FormatLimit = 1025;                  // wsprintfA writes at most 1024 characters
 constexpr int64_t SecondsFrom1601To1970 = 11644473600LL;
 constexpr int64_t FileTimeUnitsPerSecond = 10000000; // FILETIME counts 100-ns units
+constexpr uint32_t LargestPosition = 0xFFFFFFFFu;    // file positions are 32-bit values
 
+constexpr UINT DoubleByteCodePage = 932;
+constexpr UINT DefaultCodePage = 1252;
+
+static UINT AnsiCodePage = DefaultCodePage;
 static MessageBoxSink CurrentBoxSink;
 static MessageSink CurrentMessageSink;
 static long long WriteLimit = -1;
@@ -51,15 +57,18 @@ void SetWriteLimit(long long bytes)
     BytesWritten = 0;
 }
 
-// A path too long for the platform is cut to an empty one, which no call accepts.
+// A path too long for the platform is cut to an empty one, which no call accepts. Only a "\\"
+// that begins a character is a separator.
 static void NativePath(const char* path, char* native)
 {
     size_t length = strlen(path);
     if (length >= NativePathSize)
         length = 0;
-    for (size_t i = 0; i < length; ++i)
-        native[i] = path[i] == '\\' ? '/' : path[i];
+    memcpy(native, path, length);
     native[length] = '\0';
+    for (char* p = native; *p != '\0'; p = CharNextA(p))
+        if (*p == '\\')
+            *p = '/';
 }
 
 HFILE _lopen(LPCSTR path, int mode)
@@ -113,11 +122,20 @@ UINT _lwrite(HFILE file, LPCCH buffer, UINT count)
     return total;
 }
 
+// As the Windows call, which has no high part of the position: a move to a position that does
+// not fit 32 bits (or before the start) fails and leaves the file where it was; a position from
+// 2 to 4 GiB comes back as its low 32 bits.
 LONG _llseek(HFILE file, LONG offset, int origin)
 {
-    int whence = origin == FILE_CURRENT ? SEEK_CUR : origin == FILE_END ? SEEK_END : SEEK_SET;
-    off_t position = lseek(file, offset, whence);
-    return position < 0 ? HFILE_ERROR : (LONG)position;
+    off_t base = 0;
+    if (origin != FILE_BEGIN)
+        base = lseek(file, 0, origin == FILE_CURRENT ? SEEK_CUR : SEEK_END);
+    if (base < 0)
+        return HFILE_ERROR;
+    off_t target = base + offset;
+    if (target < 0 || target > (off_t)LargestPosition || lseek(file, target, SEEK_SET) < 0)
+        return HFILE_ERROR;
+    return (LONG)(uint32_t)target;
 }
 
 HFILE _lclose(HFILE file)
@@ -219,9 +237,24 @@ HGLOBAL GlobalFree(HGLOBAL memory)
     return nullptr;
 }
 
+void SetAnsiCodePage(UINT codePage)
+{
+    AnsiCodePage = codePage;
+}
+
+// Lead bytes of code page 932 (Shift JIS); half-width katakana (0xA1 to 0xDF) are single bytes.
+static bool IsLeadByte(unsigned char byte)
+{
+    return AnsiCodePage == DoubleByteCodePage && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+}
+
 LPSTR CharNextA(LPCSTR text)
 {
-    return (LPSTR)(*text != '\0' ? text + 1 : text);
+    if (*text == '\0')
+        return (LPSTR)text;
+    if (IsLeadByte((unsigned char)*text) && text[1] != '\0')
+        return (LPSTR)(text + 2);
+    return (LPSTR)(text + 1);
 }
 
 BOOL OemToCharA(LPCSTR source, LPSTR destination)

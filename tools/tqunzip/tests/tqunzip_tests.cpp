@@ -15,6 +15,7 @@
 
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -164,6 +165,9 @@ TEST_F(Tqunzip, UsageErrorsExitWith64AndSayWhy)
         {{"-t", "-l", "a.zip"}, "-t and -l exclude each other"},
         {{"-t", "-d", "out", "a.zip"}, "-d does not go with -t or -l"},
         {{"-d", "", "a.zip"}, "-d needs a folder name"},
+        {{"-j", "0", "a.zip"}, "-j takes a number of processes from 1 to 64: 0"},
+        {{"-j", "65", "a.zip"}, "-j takes a number of processes from 1 to 64: 65"},
+        {{"-j2x", "a.zip"}, "-j takes a number of processes from 1 to 64: 2x"},
     };
     for (Case& c : cases) {
         ToolRun run = Run(c.args);
@@ -262,7 +266,15 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
                     "    z.writestr('a.txt','lower')\n"
                     "    z.writestr('A.TXT','upper')\n"
                     "with zipfile.ZipFile('many.zip','w') as z:\n"
-                    "    [z.writestr('d%02d/x.txt' % i, str(i)) for i in range(12)]\""),
+                    "    [z.writestr('d%02d/x.txt' % i, str(i)) for i in range(12)]\n"
+                    "with zipfile.ZipFile('front.zip','w') as z:\n"
+                    "    z.writestr('x.txt','front')\n"
+                    "with zipfile.ZipFile('back.zip','w') as z:\n"
+                    "    z.writestr('y.txt','back')\""),
+        0);
+    // Two archives one behind the other: the directory found is the second's, the engine's walk
+    // meets the first's entries.
+    ASSERT_EQ(Shell("cat front.zip back.zip >hidden.zip && rm front.zip back.zip"),
         0);
     const std::string stop = "tqunzip: nothing extracted: -o overwrites, -n keeps existing files";
     struct Case {
@@ -295,6 +307,15 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
          "tqunzip: twins.zip: A.TXT: skipped: A.TXT exists\ntqunzip: twins.zip: A.TXT: cannot be left out: another "
          "entry of the same name but for letter case is extracted, and the extractor takes both\n",
          "test $(cat A.TXT) = old && test ! -e a.txt"},
+        // The walk meets an entry the directory does not know: it is not written over a file.
+        {"echo mine >x.txt", {"hidden.zip"}, 3,
+            "tqunzip: hidden.zip: y.txt: not reached: the records end before this entry (the archive's first "
+            "entry stands at byte 113: try --offset=113)\n",
+            "test $(cat x.txt) = mine && test ! -e y.txt"},
+        {"", {"--offset=113", "hidden.zip"}, 0, "", "test $(cat y.txt) = back && test ! -e x.txt"},
+        // An archive without entries is no success to report silently.
+        {"printf 'PK\\005\\006%018d' 0 | tr 0 '\\000' >empty.zip", {"-d", "out", "empty.zip"}, 1,
+            "tqunzip: empty.zip: the archive holds no entries\n", "test ! -e out"},
         // Ten clashes are named, the rest counted.
         {"", {"many.zip"}, 1,
          "tqunzip: many.zip: d01/x.txt: lands on x.txt like d00/x.txt\n"
@@ -347,7 +368,7 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
         std::string label = c.present;
         for (const std::string& a : c.args)
             label += " " + a;
-        ASSERT_EQ(Shell("mkdir run && mv clash.zip evil.zip twins.zip many.zip run/"), 0);
+        ASSERT_EQ(Shell("mkdir run && mv clash.zip evil.zip twins.zip many.zip hidden.zip run/"), 0);
         work += "/run";
         ASSERT_EQ(Shell(*c.present ? c.present : "true"), 0) << label;
         c.args.insert(c.args.begin(), "-q");
@@ -355,7 +376,7 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
         EXPECT_EQ(run.status, c.status) << label;
         EXPECT_EQ(run.err, c.err) << label;
         EXPECT_EQ(Shell(c.check), 0) << label;
-        ASSERT_EQ(Shell("mv clash.zip evil.zip twins.zip many.zip .. && cd .. && rm -rf run outside"), 0);
+        ASSERT_EQ(Shell("mv clash.zip evil.zip twins.zip many.zip hidden.zip .. && cd .. && rm -rf run outside"), 0);
         work.resize(work.size() - 4);
     }
 }
@@ -398,37 +419,118 @@ TEST_F(Tqunzip, TestRunWritesNothing)
     }
 }
 
-TEST_F(Tqunzip, ProgressOnATerminalEndsAtTheWholeArchive)
+// -j: the processes together extract and test what one process does, each entry once, with
+// the names and the test's summary merged as one run gives them.
+TEST_F(Tqunzip, SeveralProcessesDoWhatOneDoes)
 {
-    MakeWith("zip -q -X -0", "z.zip");   // stored, so the archive is mostly entry data
-    int master;
-    pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(child, 0);
+    ASSERT_EQ(Shell("zip -q -X -r z.zip a.txt sub empty.txt"), 0);
+    ToolRun one = Run({"-k", "-d", "one", "z.zip"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    for (const char* jobs : {"2", "3", "9"}) {
+        std::string folder = std::string("j") + jobs;
+        ToolRun run = Run({"-j", jobs, "-k", "-d", folder, "z.zip"});
+        EXPECT_EQ(run.status, 0) << jobs << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(Shell("diff -r one " + folder), 0) << jobs;
+        std::multiset<std::string> lines, expected;
+        std::istringstream shown(run.out), single(one.out);
+        for (std::string line; std::getline(shown, line);)
+            lines.insert(line.substr(line.find(folder) + folder.size()));
+        for (std::string line; std::getline(single, line);)
+            expected.insert(line.substr(line.find("one") + 3));
+        EXPECT_EQ(lines, expected) << jobs << run.out;
+    }
+    ToolRun run = Run({"-j", "2", "-t", "z.zip"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.substr(run.out.rfind("No errors")), "No errors detected in z.zip\n");
+}
+
+// -j: the first failure, and an interrupt, stop every process; the file each was writing is
+// removed and the exit status is that of the failure. The large entry's 400 MB of zeros take
+// long enough to be stopped, and the work shares put it in a process of its own.
+TEST_F(Tqunzip, FailureOrInterruptStopsEveryProcess)
+{
+    ASSERT_EQ(Shell("python3 -c \"import zipfile\n"
+                    "with zipfile.ZipFile('zeros.zip','w',zipfile.ZIP_DEFLATED) as z:\n"
+                    "    z.writestr('bad.txt','x' * 1000, zipfile.ZIP_STORED)\n"
+                    "    with z.open('zeros','w',force_zip64=False) as f:\n"
+                    "        [f.write(bytes(1 << 20)) for i in range(400)]\n"
+                    "    z.writestr('late.txt','late')\""),
+        0);
+    std::string archive = Read("zeros.zip");
+    archive[30 + 7 + 500] = 'y';   // bad.txt: its data behind the header and the 7-byte name
+    Write("zeros.zip", archive);
+    ToolRun run = Run({"-q", "-j", "2", "-d", "out", "zeros.zip"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.find("tqunzip: zeros.zip: bad.txt: computed CRC-32 "), 0u) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;   // one line: no other complaint
+    EXPECT_FALSE(Exists("out/zeros"));
+
+    ASSERT_EQ(Shell("rm -rf out"), 0);
+    archive[30 + 7 + 500] = 'x';
+    Write("zeros.zip", archive);
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    pid_t child = fork();
     if (child == 0) {
         if (chdir(work.c_str()) != 0)
             _exit(126);
-        execl(TQUNZIP, TQUNZIP, "-t", "z.zip", (char*)nullptr);
+        dup2(err[1], 2);
+        execl(TQUNZIP, TQUNZIP, "-q", "-j", "2", "-d", "out", "zeros.zip", (char*)nullptr);
         _exit(127);
     }
-    std::string screen;
-    char buffer[512];
+    close(err[1]);
+    for (int wait = 0; wait < 3000 && !Exists("out/zeros"); ++wait)
+        usleep(10000);
+    kill(child, SIGINT);
+    std::string error;
+    char buffer[256];
     ssize_t n;
-    while ((n = read(master, buffer, sizeof buffer)) > 0)
-        screen.append(buffer, (size_t)n);
+    while ((n = read(err[0], buffer, sizeof buffer)) > 0)
+        error.append(buffer, (size_t)n);
+    close(err[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    close(master);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
-    // The bar is redrawn in place; names are not listed on a terminal.
-    EXPECT_NE(screen.find("\r\033[K[#"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("%  sub/bin.dat"), std::string::npos) << screen;
-    EXPECT_EQ(screen.find("testing:"), std::string::npos) << screen;
-    // Of some 92000 bytes of entry data, the last report after bin.dat counts 9 units of 10240.
-    size_t last = screen.rfind("%  ");
-    ASSERT_NE(last, std::string::npos);
-    EXPECT_GE(atoi(screen.substr(last - 3, 3).c_str()), 90) << screen;
-    // The bar's line is cleared before the result.
-    EXPECT_NE(screen.find("\r\033[KNo errors detected in z.zip"), std::string::npos) << screen;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 80);
+    EXPECT_EQ(error, "tqunzip: zeros.zip: interrupted; the files being written were removed\n");
+    EXPECT_FALSE(Exists("out/zeros"));
+}
+
+TEST_F(Tqunzip, ProgressOnATerminalEndsAtTheWholeArchive)
+{
+    MakeWith("zip -q -X -0", "z.zip");   // stored, so the archive is mostly entry data
+    // One process, and two whose progress the first sums into one bar.
+    for (const char* jobs : {"1", "2"}) {
+        int master;
+        pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (chdir(work.c_str()) != 0)
+                _exit(126);
+            execl(TQUNZIP, TQUNZIP, "-j", jobs, "-t", "z.zip", (char*)nullptr);
+            _exit(127);
+        }
+        std::string screen;
+        char buffer[512];
+        ssize_t n;
+        while ((n = read(master, buffer, sizeof buffer)) > 0)
+            screen.append(buffer, (size_t)n);
+        int status = 0;
+        waitpid(child, &status, 0);
+        close(master);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
+        // The bar is redrawn in place; names are not listed on a terminal.
+        EXPECT_NE(screen.find("\r\033[K[#"), std::string::npos) << screen;
+        EXPECT_NE(screen.find("%  sub/bin.dat"), std::string::npos) << screen;
+        EXPECT_EQ(screen.find("testing:"), std::string::npos) << screen;
+        // Of some 92000 bytes of entry data, the last report after bin.dat counts 9 units of 10240.
+        size_t last = screen.rfind("%  ");
+        ASSERT_NE(last, std::string::npos);
+        EXPECT_GE(atoi(screen.substr(last - 3, 3).c_str()), 90) << screen;
+        // The bar's line is cleared before the result.
+        EXPECT_NE(screen.find("\r\033[KNo errors detected in z.zip"), std::string::npos) << screen;
+    }
 }
 
 TEST_F(Tqunzip, InterruptCancelsAndDeletesTheFileBeingWritten)

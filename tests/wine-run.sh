@@ -110,6 +110,18 @@ if [ -z "${DISPLAY:-}" ] || [ "${TQ_OWN_DISPLAY:-0}" = 1 ]; then
     exit 1
   fi
 fi
+# Under qemu-i386 (32-bit Wine, scripts/wine32.sh) the start of a Wine session (wineboot
+# --init, the service processes) now and then hangs for good. It is started ahead of the
+# program, with a persistent server, within a time, and once more when it hangs.
+if [ "${TQ_WINE32:-0}" = 1 ]; then
+  for attempt in 1 2; do
+    "$server" -p </dev/null >/dev/null 2>&1
+    timeout 100 "$loader" cmd /c exit </dev/null >/dev/null 2>&1 && break
+    echo "wine-run.sh: the Wine session in $WINEPREFIX did not start in time (attempt $attempt)" >&2
+    "$server" -k </dev/null >/dev/null 2>&1
+    timeout 30 "$server" -w </dev/null >/dev/null 2>&1
+  done
+fi
 "$loader" "$@" </dev/null >"$work/output" 2>&1
 status=$?
 cat "$work/output"

@@ -30,7 +30,8 @@ TQ_FRESH_PREFIX=1 TQ_SETUP_DIST=$tree/sample-dist TQ_SETUP_BUNDLE=$tree/tessel81
   echo "at the start; 64-bit Wine, the win64 sample distribution ($(du -sb "$tree/sample-dist" | cut -f1) bytes) and its"
   echo "bundle ($(stat -c %s "$tree/tessel81.exe") bytes, of which $(stat -c %s "$tree/sfx/tqsfx.exe") are the self-extractor)."
   echo "Every installation goes into a folder of its own; the first of each kind is a warm-up and not counted."
-  echo "Times are wall-clock on a shared machine: read the medians, not single runs."
+  echo "Times are wall-clock: on a loaded machine the spread between runs can exceed the difference"
+  echo "between the two kinds, so compare the medians and the fastest runs, and repeat the run."
   echo
   sed -n '/^| installation/,$p' "$output"
   echo

@@ -136,10 +136,11 @@ void BuildLaunchCommand(char* commandLine, int fallback)
         wsprintfA(commandLine, LaunchFormat, InstallFolder, MainProgramName, InstallSwitchSuffix, OriginPath);
 }
 
-// Starts the installed main program with its install command line; the current folder is the
-// install folder. Returns 1 when one of the two starts succeeded.
-static int LaunchMainProgram(void)
+int LaunchMainProgram(void)
 {
+    // InstallPath is absolute and keeps the separator of a root, so this enters the install
+    // folder itself, never the last folder of its drive.
+    _chdir(InstallPath);
     char commandLine[LaunchCommandSize];
     BuildLaunchCommand(commandLine, 0);
     if (WinExec(commandLine, SW_SHOW) >= 32)
@@ -243,7 +244,6 @@ int RunSetup(HINSTANCE instance, HINSTANCE, char* commandTail, int)
         return 0;
     }
 
-    _chdir(InstallPath);
     RemoveShellExtensionKeys();
     if (LaunchMainProgram())
         return 0;

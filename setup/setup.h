@@ -47,6 +47,9 @@ void ParseOriginPath(const char* commandTail, char* originPath);
 // name relative to the current folder. The buffer holds the longest folder and origin path.
 constexpr int LaunchCommandSize = 2 * (PathBufferSize - 1) + 31;
 void BuildLaunchCommand(char* commandLine, int fallback);
+// Makes InstallPath the current folder and starts the main program by the first command line,
+// then, should the platform refuse that, by the fallback. 1 when one of the starts succeeded.
+int LaunchMainProgram(void);
 
 // Environment checks (setup/checks.cpp).
 int CheckWindowsVersion(HWND owner);

@@ -27,23 +27,36 @@ constexpr int SetupPathSize = PathBufferSize + sizeof SetupProgramName;
 constexpr int SetupCommandSize = SetupPathSize + (PathBufferSize - 1) + sizeof SetupCommandFormat;
 static_assert(SetupCommandSize <= 1024, "wsprintfA writes at most 1024 characters");
 
-static void SetMeter(HWND window, UINT msg, DWORD value)
+// The unpack window, or null. It stays until setup has been started: a program that Windows
+// starts for the foreground window's process may take the foreground itself, so setup's dialog
+// comes up in front.
+static HWND UnpackWindow;
+
+static void SetMeter(UINT msg, DWORD value)
 {
-    SendDlgItemMessageA(window, IDC_METER, msg, value, 0);
+    SendDlgItemMessageA(UnpackWindow, IDC_METER, msg, value, 0);
 }
 
-// Unpacks the whole archive, flat, into folder, with CRC errors reported. Returns the engine's
-// Result: 0 unpacked, 2 failed (the engine has said why), 99 cancelled.
+static void CloseUnpackWindow(void)
+{
+    if (UnpackWindow != nullptr)
+        DestroyWindow(UnpackWindow);
+    UnpackWindow = nullptr;
+}
+
+// Unpacks the whole archive, flat, into folder, with CRC errors reported, under the unpack
+// window. Returns the engine's Result: 0 unpacked, 2 failed (the engine has said why), 99
+// cancelled.
 static int UnpackArchive(const char* programPath, const AppendedArchive& archive, const char* folder)
 {
     RegisterMeterClass(ModuleInstance);
-    HWND window = CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_UNPACK), nullptr, UnpackDlgProc, 0);
+    UnpackWindow = CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_UNPACK), nullptr, UnpackDlgProc, 0);
     DWORD fullRange = archive.Size / ProgressUnitBytes;
-    if (window != nullptr) {
-        ShowWindow(window, SW_SHOW);
-        UpdateWindow(window);
-        SetMeter(window, MTR_SETPOS, 0);
-        SetMeter(window, MTR_SETRANGE, fullRange);
+    if (UnpackWindow != nullptr) {
+        ShowWindow(UnpackWindow, SW_SHOW);
+        UpdateWindow(UnpackWindow);
+        SetMeter(MTR_SETPOS, 0);
+        SetMeter(MTR_SETRANGE, fullRange);
     }
 
     ExtractRequest request;
@@ -53,18 +66,16 @@ static int UnpackArchive(const char* programPath, const AppendedArchive& archive
     request.DestFolder = folder;
     request.KeepPaths = 0;
     request.StartOffset = (int)archive.Start;
-    request.OwnerWindow = window;
+    request.OwnerWindow = UnpackWindow;
     int ran = ExtractArchive(&request);
-
-    if (window != nullptr) {
-        SetMeter(window, MTR_SETPOS, fullRange);
-        DestroyWindow(window);
-    }
+    if (UnpackWindow != nullptr)
+        SetMeter(MTR_SETPOS, fullRange);
     return ran == 1 ? request.Result : 2;
 }
 
-// Starts setup.exe from folder, which becomes its current folder, and waits until it has ended,
-// dispatching messages meanwhile. Returns 1 with setup's exit code, 0 when it cannot start.
+// Starts setup.exe from folder, which becomes its current folder, closes the unpack window and
+// waits until setup has ended, dispatching messages meanwhile. Returns 1 with setup's exit code,
+// 0 when it cannot start.
 static int RunSetupProgram(const char* folder, const char* programPath, DWORD* exitCode)
 {
     char setupPath[SetupPathSize];
@@ -75,7 +86,10 @@ static int RunSetupProgram(const char* folder, const char* programPath, DWORD* e
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(setupPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &process))
+    BOOL started = CreateProcessA(setupPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, folder, &startup,
+                                  &process);
+    CloseUnpackWindow();
+    if (!started)
         return 0;
     CloseHandle(process.hThread);
     for (;;) {
@@ -95,6 +109,8 @@ static int RunSetupProgram(const char* folder, const char* programPath, DWORD* e
 static int UnpackAndRunSetup(const char* programPath, const AppendedArchive& archive, const char* folder)
 {
     int result = UnpackArchive(programPath, archive, folder);
+    if (result != 0)
+        CloseUnpackWindow();
     if (result == EngineCancelled)
         return SfxExitCancelled;
     if (result != 0) {
@@ -105,6 +121,7 @@ static int UnpackAndRunSetup(const char* programPath, const AppendedArchive& arc
     wsprintfA(setupPath, "%s%s", folder, SetupProgramName);
     WIN32_FIND_DATAA record;
     if (ProbeFile(setupPath, &record) != 0) {
+        CloseUnpackWindow();
         ShowMessage(nullptr, IDS_SFX_NO_SETUP, ErrorBoxType, programPath);
         return SfxExitFailed;
     }

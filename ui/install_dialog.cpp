@@ -153,16 +153,25 @@ static int IsAcceptedFolderForm(const char* text)
     return IsDriveLetter(first) && text[1] == ':';
 }
 
-// A bare drive gets its root ("D:" becomes "D:\"); anything else loses one trailing separator.
-static void NormaliseFolderText(char* text)
+// The folder as one absolute path, the only form that later steps use: a bare drive gets its
+// root ("D:" becomes "D:\"), then a drive-relative or relative part is resolved against the
+// current folder of its drive as Windows resolves it, "." and ".." are taken out and "/" becomes
+// "\" (GetFullPathNameA). Any folder but a root loses its trailing separator; a root keeps it,
+// so that entering the folder at the launch enters the root, not the drive's last folder.
+// 0 when the result does not fit a path buffer.
+static int MakeFolderAbsolute(const char* text, char* folder)
 {
-    if (IsDriveLetter((unsigned char)text[0]) && text[1] == ':' && text[2] == '\0') {
-        lstrcatA(text, "\\");
-        return;
-    }
-    char* last = LastChar(text);
-    if (IsSeparator((unsigned char)*last))
+    char typed[PathBufferSize];
+    lstrcpynA(typed, text, PathBufferSize);
+    if (IsDriveLetter((unsigned char)typed[0]) && typed[1] == ':' && typed[2] == '\0')
+        lstrcatA(typed, "\\");
+    DWORD length = GetFullPathNameA(typed, PathBufferSize, folder, nullptr);
+    if (length == 0 || length >= (DWORD)PathBufferSize)
+        return 0;
+    char* last = LastChar(folder);
+    if (IsSeparator((unsigned char)*last) && !IsDriveRoot(folder))
         *last = '\0';
+    return 1;
 }
 
 // Forms folder and name in a path buffer; 0 when they do not fit, with the buffer empty.
@@ -176,8 +185,8 @@ static int FormInFolder(char* path, const char* folder, const char* name)
     return 1;
 }
 
-// Steps 1 to 5 of OK: the field's text becomes InstallPath and InstallFolder. Returns 0 after
-// the message when the text is no usable folder.
+// Steps 1 to 5 of OK: the field's text becomes InstallPath and InstallFolder, absolute.
+// Returns 0 after the message when the text is no usable folder.
 static int TakeFolderFromField(HWND dialog)
 {
     char text[PathBufferSize];
@@ -186,13 +195,13 @@ static int TakeFolderFromField(HWND dialog)
         ShowMessage(dialog, IDS_INVALID_FOLDER, MB_ICONERROR);
         return 0;
     }
-    NormaliseFolderText(text);
+    char folder[PathBufferSize];
     // The folder with its backslash and the longest name put into it must fit a path buffer.
-    if (lstrlenA(text) + 1 + LongestNameInFolder > FolderFieldLimit) {
+    if (!MakeFolderAbsolute(text, folder) || lstrlenA(folder) + 1 + LongestNameInFolder > FolderFieldLimit) {
         ShowMessage(dialog, IDS_INVALID_FOLDER, MB_ICONERROR);
         return 0;
     }
-    lstrcpyA(InstallPath, text);
+    lstrcpyA(InstallPath, folder);
     lstrcpyA(InstallFolder, InstallPath);
     AppendBackslash(InstallFolder);
     // Any spelling of the distribution folder counts: the text files would be copied onto

@@ -483,10 +483,18 @@ static inline void TopUp(uint64_t& buffer, unsigned& count, const unsigned char*
 }
 
 // In the fast gear an entry is held as one word in the order of its fields, which spares
-// registers: bits in the low byte, then the operation, then the value.
+// registers: bits in the low byte, then the operation, then the value. On little-endian
+// machines that is the entry's own memory, one load.
 static inline uint32_t LoadEntry(const TableEntry* entry)
 {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    static_assert(sizeof(TableEntry) == 4, "an entry is one 32-bit word");
+    uint32_t word;
+    memcpy(&word, entry, sizeof word);
+    return word;
+#else
     return (uint32_t)entry->Bits | (uint32_t)entry->Operation << 8 | (uint32_t)entry->Value << 16;
+#endif
 }
 
 static inline unsigned OperationOf(uint32_t entry)
@@ -504,7 +512,7 @@ static inline void Consume(uint32_t entry, uint64_t& buffer, unsigned& count)
 static inline uint32_t FollowLinks(uint32_t entry, const TableEntry* table, uint64_t& buffer,
                                    unsigned& count)
 {
-    while (OperationOf(entry) > Literal && OperationOf(entry) != InvalidCode) {
+    while (OperationOf(entry) - (Literal + 1) < MaxCodeLength) {   // 17 to 32: a link
         Consume(entry, buffer, count);
         entry = LoadEntry(table + (entry >> 16) + ((unsigned)buffer & Mask(OperationOf(entry) - Literal)));
     }
@@ -520,8 +528,9 @@ static inline unsigned TakeBaseFast(uint32_t entry, uint64_t& buffer, unsigned& 
 }
 
 // The fast gear of DecodeSymbols: runs while the input block holds FastInputBytes and the window
-// has FastWindowRoom. Each iteration stores up to three literals, or up to two and a match; the
-// entry of the next code is looked up before a match is copied, so the copy hides the lookup.
+// has FastWindowRoom. Each iteration stores up to three literals from one top-up and then, if
+// the next code is not a literal too, a match; the entry of the code after a match is looked up
+// before the match is copied, so the copy hides the lookup.
 // Returns 0 at the end of the block, 1 for damaged data, -1 when a bound is reached.
 static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
                       unsigned literalMask, unsigned distanceMask, BitState& state, unsigned& pos)
@@ -568,7 +577,7 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
             outcome = 0;
             break;
         }
-        if (OperationOf(entry) == InvalidCode || distances == nullptr) {
+        if (OperationOf(entry) == InvalidCode) {
             outcome = 1;
             break;
         }
@@ -610,18 +619,22 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
 }
 
 // Literal/length and distance codes until the end of the block (RFC 1951 3.2.5): in the fast
-// gear while the bounds allow, else one symbol at a time, each bit asked for.
+// gear while the bounds allow, else one symbol at a time, each bit asked for. A block without
+// distance codes gives the fast gear a table of one invalid entry, which any length meets.
 static int DecodeSymbols(const TableEntry* literals, const TableEntry* distances,
                          unsigned literalBits, unsigned distanceBits)
 {
+    static const TableEntry NoDistanceCodes[1] = {{0, InvalidCode, 0}};
     if (literals == nullptr)
         return 1;   // no literal/length code at all: not even the end of the block is there
+    const TableEntry* fastDistances = distances != nullptr ? distances : NoDistanceCodes;
+    unsigned fastDistanceMask = distances != nullptr ? Mask(distanceBits) : 0;
     BitState state = {BitBuffer, BitCount};
     unsigned pos = WindowPos;
     unsigned char* window = InflateWindow;
     for (;;) {
         if (InputCount >= FastInputBytes && pos <= WindowSize - FastWindowRoom) {
-            int outcome = DecodeFast(literals, distances, Mask(literalBits), Mask(distanceBits),
+            int outcome = DecodeFast(literals, fastDistances, Mask(literalBits), fastDistanceMask,
                                      state, pos);
             if (outcome == 1)
                 return 1;

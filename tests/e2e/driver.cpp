@@ -250,18 +250,6 @@ std::string UnixToWindowsPath(const char* path)
     return result;
 }
 
-bool FileExists(const std::string& path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string& path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool GetFileTimes(const std::string& path, FILETIME* lastWrite, DWORDLONG* size)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -327,48 +315,6 @@ bool CopyFolder(const std::string& from, const std::string& to)
             return false;
     }
     return true;
-}
-
-bool ReadWholeFile(const std::string& path, std::string* bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    bytes->clear();
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes->append(buffer, got);
-    CloseHandle(file);
-    return true;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
-}
-
-unsigned int Crc32(const std::string& bytes)
-{
-    static unsigned int table[256];
-    if (table[1] == 0) {
-        for (unsigned int n = 0; n < 256; ++n) {
-            unsigned int c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[n] = c;
-        }
-    }
-    unsigned int crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes)
-        crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
 }
 
 std::string FormatFileTime(const FILETIME& time)
@@ -482,22 +428,3 @@ bool ReadStringValue(HKEY root, const std::string& path, const char* name, std::
     data->assign(buffer, strnlen(buffer, length));
     return true;
 }
-
-const char* const ShellExtensionKeys[16] = {
-    "CLSID\\{7b3e4a04-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a05-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a06-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a07-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a00-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a01-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a02-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a03-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "Tessel\\shellex\\DropHandler",
-    "Directory\\shellex\\DragDropHandlers\\Tessel",
-    "Drive\\shellex\\DragDropHandlers\\Tessel",
-    "Folder\\shellex\\DragDropHandlers\\Tessel",
-    "*\\shellex\\ContextMenuHandlers\\Tessel",
-    "Folder\\shellex\\ContextMenuHandlers\\Tessel",
-    "Directory\\shellex\\ContextMenuHandlers\\Tessel",
-    ".ZIP\\ShellEx\\{00021500-0000-0000-c000-000000000046}",
-};

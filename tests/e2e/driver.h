@@ -5,6 +5,9 @@
 #ifndef TQ_TESTS_E2E_DRIVER_H
 #define TQ_TESTS_E2E_DRIVER_H
 
+#include "files.h"
+#include "shell_keys.h"
+
 #include <windows.h>
 
 #include <string>
@@ -55,14 +58,9 @@ bool SaveScreenshot(HWND window, const std::string& path);
 
 // Files.
 std::string UnixToWindowsPath(const char* path);  // "/a/b" -> "Z:\a\b"
-bool FileExists(const std::string& path);
-bool FolderExists(const std::string& path);
 bool GetFileTimes(const std::string& path, FILETIME* lastWrite, DWORDLONG* size = nullptr);
 bool SetLastWriteTime(const std::string& path, const FILETIME& time);
 bool CopyFolder(const std::string& from, const std::string& to); // flat copy, times kept
-bool ReadWholeFile(const std::string& path, std::string* bytes);
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
-unsigned int Crc32(const std::string& bytes);
 std::string FormatFileTime(const FILETIME& time);
 bool SameTime(const FILETIME& a, const FILETIME& b);
 std::vector<std::string> ListFolder(const std::string& folder);
@@ -86,6 +84,5 @@ bool ReadZipDirectory(const std::string& bytes, std::vector<ZipEntryInfo>* entri
 bool KeyExists(HKEY root, const std::string& path);
 bool CreateKey(HKEY root, const std::string& path);
 bool ReadStringValue(HKEY root, const std::string& path, const char* name, std::string* data, DWORD* size = nullptr);
-extern const char* const ShellExtensionKeys[16];
 
 #endif

@@ -2,6 +2,7 @@
 // whole-installation tests.
 #include "e2e.h"
 
+#include "archive_writer.h"
 #include "driver.h"
 #include "meter_spy.h"
 
@@ -99,51 +100,19 @@ static void Patch32(std::string* bytes, size_t at, unsigned int value)
         (*bytes)[at + i] = (char)(value >> (8 * i) & 0xFF);
 }
 
-// RFC 1951 bit packing: data elements from the least significant bit; Huffman codes from
-// their most significant bit.
-struct BitWriter {
-    std::string* Out;
-    unsigned int Buffer = 0;
-    int Count = 0;
-    void PutBit(unsigned int bit)
-    {
-        Buffer |= (bit & 1) << Count;
-        if (++Count == 8) {
-            Out->push_back((char)Buffer);
-            Buffer = 0;
-            Count = 0;
-        }
-    }
-    void PutCode(unsigned int code, int length)
-    {
-        for (int i = length - 1; i >= 0; --i)
-            PutBit(code >> i);
-    }
-    void Flush()
-    {
-        while (Count != 0)
-            PutBit(0);
-    }
-};
-
 // A run of zero bytes as one fixed-code block (RFC 1951 3.2.6): the literal 0, then matches of
 // length 258 at distance 1, then the end of the block. Each match costs 13 bits.
 static std::string DeflateZeros(unsigned int matches, unsigned int* size)
 {
-    std::string data;
-    BitWriter bits{&data};
-    bits.PutBit(1);            // BFINAL
-    bits.PutBit(1);            // BTYPE 01, fixed codes, low bit first
-    bits.PutBit(0);
-    bits.PutCode(0x30, 8);     // literal 0
-    for (unsigned int i = 0; i < matches; ++i) {
-        bits.PutCode(0xC5, 8); // length symbol 285: 258, no extra bits
-        bits.PutCode(0, 5);    // distance code 0: 1
-    }
-    bits.PutCode(0, 7);        // end of block, symbol 256
-    bits.Flush();
+    BitWriter bits;
+    bits.PutBits(1, 1);    // BFINAL
+    bits.PutBits(1, 2);    // BTYPE 01, fixed codes
+    PutFixedLiteral(bits, 0);
+    for (unsigned int i = 0; i < matches; ++i)
+        PutFixedMatch(bits, 258, 1);
+    PutFixedLiteral(bits, 256);
     *size = 1 + 258 * matches;
-    return data;
+    return ToText(bits.Finish());
 }
 
 static bool FindEndRecord(const std::string& bytes, size_t* end)

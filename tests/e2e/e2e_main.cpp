@@ -148,8 +148,12 @@ static int Bench(int runs)
     printf("| from the bundle (self-extractor) | %.0f | %.0f | %.0f | %.0f |\n", bundleMedian,
            *std::min_element(bundle.begin(), bundle.end()), *std::max_element(bundle.begin(), bundle.end()),
            Median(bundleDialog));
-    printf("\nThe self-extractor adds %.0f ms, %.1f %% of the installation from the folder.\n",
-           bundleMedian - folderMedian, 100.0 * (bundleMedian - folderMedian) / folderMedian);
+    double folderFastest = *std::min_element(folder.begin(), folder.end());
+    double bundleFastest = *std::min_element(bundle.begin(), bundle.end());
+    printf("\nThe self-extractor adds %.0f ms to the median, %.1f %% of the installation from the folder;\n"
+           "to the fastest run, the one least disturbed by other work, %.0f ms, %.1f %%.\n",
+           bundleMedian - folderMedian, 100.0 * (bundleMedian - folderMedian) / folderMedian,
+           bundleFastest - folderFastest, 100.0 * (bundleFastest - folderFastest) / folderFastest);
     return 0;
 }
 

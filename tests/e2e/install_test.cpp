@@ -1,6 +1,7 @@
 // Whole installations: the real setup.exe in a fresh Wine prefix, driven through its windows as
 // a person would, with the outcome checked on disk, in the registry and in what the stand-in
 // main program recorded when setup started it.
+#include "archive_writer.h"
 #include "driver.h"
 #include "e2e.h"
 
@@ -569,23 +570,24 @@ TEST_F(Install, RenameOfTheMainProgramFails)
     ExpectNothingStarted();
 }
 
-TEST_F(Install, FirstStartFailsAndTheFallbackStartsFromTheInstallFolder)
+TEST_F(Install, DriveRelativeFolderIsMadeAbsoluteOnce)
 {
-    // A folder typed relative to the current folder of drive C (the distribution folder): the
-    // folder dialog makes it the current folder, so by the launch the full form names a folder
-    // one level deeper that does not exist, and only the start relative to the current folder
-    // finds the program. The files land in the nested folder, which the user had prepared.
-    const std::string nested = Dist + "\\Tessel\\Tessel";
-    CreateDirectoryA((Dist + "\\Tessel").c_str(), nullptr);
-    CreateDirectoryA(nested.c_str(), nullptr);
+    // A folder typed relative to the current folder of drive C, the distribution folder. It is
+    // made absolute once, when OK is accepted: the folder created, the files, the current folder
+    // at the launch and the first start all name that one folder, so the first start finds the
+    // program. (The fallback start, which the platform leaves no honest way to provoke here
+    // once both starts name the same file, is tested in the sequence group.)
+    const std::string folder = Dist + "\\Tessel";
     Start("-argv0 x");
     ConfirmFolder("C:Tessel");
     ExpectEndsQuietly();
-    EXPECT_TRUE(FileExists(nested + "\\TESSEL32.EXE"));
+    EXPECT_TRUE(FileExists(folder + "\\TESSEL32.EXE"));
+    EXPECT_TRUE(FileExists(folder + "\\README.TXT"));
+    EXPECT_FALSE(FileExists(folder + "\\Tessel"));
     std::vector<LaunchRecord> launches = WaitForLaunch();
     ASSERT_EQ(1u, launches.size());
-    EXPECT_EQ(".\\TESSEL32.EXE /installS /f:\"x\"", launches[0].CommandLine);
-    EXPECT_EQ(nested, launches[0].CurrentFolder);
+    EXPECT_EQ("\"" + folder + "\\TESSEL32.EXE\" /installS /f:\"x\"", launches[0].CommandLine);
+    EXPECT_EQ(folder, launches[0].CurrentFolder);
 }
 
 TEST_F(Install, BothStartsFail)

@@ -36,37 +36,6 @@ LRESULT RecordMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     return index == CancelAtReport ? 1 : 0;
 }
 
-bool WriteFileBytes(const std::string& path, const Bytes& bytes)
-{
-    FILE* file = fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        return false;
-    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && ok;
-}
-
-bool ReadFileBytes(const std::string& path, Bytes* bytes)
-{
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return false;
-    bytes->clear();
-    uint8_t block[4096];
-    size_t got;
-    while ((got = fread(block, 1, sizeof block, file)) > 0)
-        bytes->insert(bytes->end(), block, block + got);
-    fclose(file);
-    return true;
-}
-
-bool FileExists(const std::string& path)
-{
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file != nullptr)
-        fclose(file);
-    return file != nullptr;
-}
-
 int InflateStream(const Bytes& stream)
 {
     static unsigned char window[WindowAllocSize];
@@ -109,7 +78,7 @@ void EngineTest::WriteArchive(const ZipArchive& archive)
 
 void EngineTest::WriteArchiveBytes(const Bytes& bytes)
 {
-    ASSERT_TRUE(WriteFileBytes(ArchivePath, bytes));
+    ASSERT_TRUE(WriteWholeFile(ArchivePath, bytes));
 }
 
 ExtractRequest EngineTest::NewRequest(bool testRun)
@@ -126,7 +95,7 @@ ExtractRequest EngineTest::NewRequest(bool testRun)
 Bytes EngineTest::OutputFile(const std::string& name)
 {
     Bytes bytes;
-    ReadFileBytes(JoinPath(Dest, name), &bytes);
+    ReadWholeFile(JoinPath(Dest, name), &bytes);
     return bytes;
 }
 

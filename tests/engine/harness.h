@@ -6,6 +6,7 @@
 #define TQ_TESTS_ENGINE_HARNESS_H
 
 #include "archive_writer.h"
+#include "files.h"
 #include "unzip/unzip.h"
 
 #include <gtest/gtest.h>
@@ -44,9 +45,6 @@ LRESULT RecordMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 std::string MakeScratchFolder();
 void RemoveScratchFolder(const std::string& folder);
 std::string JoinPath(const std::string& folder, const std::string& name);
-bool WriteFileBytes(const std::string& path, const Bytes& bytes);
-bool ReadFileBytes(const std::string& path, Bytes* bytes);
-bool FileExists(const std::string& path);
 std::vector<std::string> ListFolder(const std::string& folder); // file names, sorted
 bool MakeFolder(const std::string& path);
 long long FileModificationTime(const std::string& path);   // seconds since 1970, UTC

@@ -325,6 +325,43 @@ TEST_F(InflateOutputTest, MatchesRepeatAndWrapAroundTheWindow)
     EXPECT_EQ(expected, Decode(d.Bits.Finish(), expected));
 }
 
+// Every way a match is copied while the decoder runs at full speed, each checked against a
+// byte-by-byte copy: distances 1 to 20 (patterns shorter than a word, then words) with lengths
+// around the word sizes, and after the window has wrapped, sources ahead of the output: far
+// enough for words, closer than a word, and running over the window's end.
+TEST_F(InflateOutputTest, EveryKindOfMatchCopy)
+{
+    BitWriter w;
+    FixedHeader(w);
+    Bytes expected;
+    auto literals = [&](const Bytes& bytes) {
+        for (uint8_t byte : bytes) {
+            PutFixedLiteral(w, byte);
+            expected.push_back(byte);
+        }
+    };
+    auto match = [&](unsigned length, unsigned distance) {
+        PutFixedMatch(w, length, distance);
+        for (unsigned i = 0; i < length; ++i)
+            expected.push_back(expected[expected.size() - distance]);
+    };
+    literals(RandomBytes(40000, 7));
+    for (unsigned distance = 1; distance <= 20; ++distance)
+        for (unsigned length : {3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 64, 258})
+            match(length, distance);
+    // Up to 100 bytes into the window's third round, so that distances above 100 reach ahead.
+    literals(RandomBytes(2 * 32768 + 100 - expected.size(), 8));
+    match(100, 150);     // from 50 bytes before the window's end, over it
+    match(258, 32768);   // the byte about to be replaced, and on
+    match(200, 32700);
+    match(50, 32758);    // 10 bytes ahead
+    match(43, 32764);    // 4 and 6 bytes ahead: closer than a word, so that the last word
+    match(41, 32762);    // would read bytes already replaced
+    literals(RandomBytes(300, 9));
+    PutFixedLiteral(w, 256);
+    EXPECT_EQ(expected, Decode(w.Finish(), expected));
+}
+
 // A distance reaching before the entry's first byte copies what the window holds: zeros in a
 // fresh request, no error.
 TEST_F(InflateOutputTest, DistanceBeforeTheFirstByteCopiesTheWindow)

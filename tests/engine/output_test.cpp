@@ -164,84 +164,53 @@ TEST_F(OutputTest, CrcTextHasEightDigits)
 }
 
 // Streaming tools write CRC 0 and sizes 0 in the local header and the real values in a data
-// descriptor. A deflated entry then has no data for the decoder: that is damage, not an empty
-// file, when CRC errors are reported.
-TEST_F(OutputTest, StreamedDeflateEntryWithZeroSizesIsDamage)
+// descriptor. With CRC reports on, such an entry is damage (a deflated one has no data for the
+// decoder, a stored one no end that the header tells) unless the descriptor of an empty stored
+// entry follows at once. Without them it comes out empty, as it always did, and the walk scans
+// on to the next record.
+TEST_F(OutputTest, StreamedEntriesWithZeroSizes)
 {
-    ZipArchive archive;
-    archive.Entries.push_back(Entry("streamed.txt", TextBytes(3000, 11), 8));
-    archive.Entries[0].DataDescriptor = Descriptor::WithSignature;
-    archive.Entries[0].ZeroSizesInHeader = true;
-    WriteArchive(archive);
-
-    ExtractRequest request = NewRequest();
-    ExtractArchive(&request);
-    EXPECT_EQ(2, request.Result);
-    EXPECT_EQ("ZIP damaged: file " + ShownPath("streamed.txt") + ": Bad CRC 00000000 (should be 00000000)",
-              OnlyBoxText());
-
-    // Without CRC reporting the entry passes silently, as it always did: an empty file, and
-    // the walk finds the next record past the unread data.
-    ClearRecords();
-    RemoveScratchFolder(Dest);
-    ASSERT_TRUE(MakeFolder(Dest));
-    request = NewRequest();
-    request.ReportCrcErrors = 0;
-    ExtractArchive(&request);
-    EXPECT_EQ(0, request.Result);
-    EXPECT_TRUE(Boxes().empty());
-    EXPECT_TRUE(OutputExists("streamed.txt"));
-    EXPECT_TRUE(OutputFile("streamed.txt").empty());
-}
-
-// A stored entry streamed with zero sizes has no end that the local header tells. Where CRC
-// errors are reported it is damage unless the descriptor of an empty entry follows at once;
-// without CRC reporting it comes out empty and the walk scans on for the next record.
-TEST_F(OutputTest, StreamedStoredEntryWithZeroSizesIsDamage)
-{
-    ZipArchive archive;
-    archive.Entries.push_back(Entry("streamed.bin", TextBytes(3000, 12)));
-    archive.Entries[0].DataDescriptor = Descriptor::WithSignature;
-    archive.Entries[0].ZeroSizesInHeader = true;
-    archive.Entries.push_back(Entry("next.txt", TextBytes(30, 13)));
-    WriteArchive(archive);
-
-    ExtractRequest request = NewRequest();
-    ExtractArchive(&request);
-    EXPECT_EQ(2, request.Result);
-    EXPECT_EQ("ZIP damaged: file " + ShownPath("streamed.bin") + ": Bad CRC 00000000 (should be 00000000)",
-              OnlyBoxText());
-    EXPECT_FALSE(OutputExists("next.txt"));
-
-    ClearRecords();
-    RemoveScratchFolder(Dest);
-    ASSERT_TRUE(MakeFolder(Dest));
-    request = NewRequest();
-    request.ReportCrcErrors = 0;
-    ExtractArchive(&request);
-    EXPECT_EQ(0, request.Result);
-    EXPECT_TRUE(OutputFile("streamed.bin").empty());
-    EXPECT_EQ(TextBytes(30, 13), OutputFile("next.txt"));
-}
-
-TEST_F(OutputTest, StreamedEmptyStoredEntryIsNoDamage)
-{
-    for (Descriptor descriptor : {Descriptor::WithSignature, Descriptor::WithoutSignature}) {
-        ClearRecords();
-        RemoveScratchFolder(Dest);
-        ASSERT_TRUE(MakeFolder(Dest));
-        ZipArchive archive;
-        archive.Entries.push_back(Entry("empty.txt", Bytes()));
-        archive.Entries[0].DataDescriptor = descriptor;
-        archive.Entries[0].ZeroSizesInHeader = true;
-        archive.Entries.push_back(Entry("next.txt", TextBytes(30, 15)));
-        WriteArchive(archive);
-        ExtractRequest request = NewRequest();
-        ExtractArchive(&request);
-        EXPECT_EQ(0, request.Result);
-        EXPECT_TRUE(Boxes().empty());
-        EXPECT_TRUE(OutputExists("empty.txt"));
-        EXPECT_EQ(TextBytes(30, 15), OutputFile("next.txt"));
+    struct Streamed {
+        const char* Name;
+        Bytes Data;
+        uint16_t Method;
+        Descriptor Kind;
+        bool Damage;   // with CRC reports
+    };
+    const Streamed cases[] = {
+        {"deflated.txt", TextBytes(3000, 11), 8, Descriptor::WithSignature, true},
+        {"stored.bin", TextBytes(3000, 12), 0, Descriptor::WithSignature, true},
+        {"empty.txt", Bytes(), 0, Descriptor::WithSignature, false},
+        {"empty.txt", Bytes(), 0, Descriptor::WithoutSignature, false},
+    };
+    for (const Streamed& c : cases) {
+        for (int report : {1, 0}) {
+            SCOPED_TRACE(std::string(c.Name) + (report ? ", CRC reports" : ", no CRC reports"));
+            ClearRecords();
+            RemoveScratchFolder(Dest);
+            ASSERT_TRUE(MakeFolder(Dest));
+            ZipArchive archive;
+            archive.Entries.push_back(Entry(c.Name, c.Data, c.Method));
+            archive.Entries[0].DataDescriptor = c.Kind;
+            archive.Entries[0].ZeroSizesInHeader = true;
+            archive.Entries.push_back(Entry("next.txt", TextBytes(30, 13)));
+            WriteArchive(archive);
+            ExtractRequest request = NewRequest();
+            request.ReportCrcErrors = report;
+            ExtractArchive(&request);
+            if (report && c.Damage) {
+                EXPECT_EQ(2, request.Result);
+                EXPECT_EQ("ZIP damaged: file " + ShownPath(c.Name) + ": Bad CRC 00000000 (should be 00000000)",
+                          OnlyBoxText());
+                EXPECT_FALSE(OutputExists("next.txt"));
+            } else {
+                EXPECT_EQ(0, request.Result);
+                EXPECT_TRUE(Boxes().empty());
+                EXPECT_TRUE(OutputExists(c.Name));
+                EXPECT_TRUE(OutputFile(c.Name).empty());
+                EXPECT_EQ(TextBytes(30, 13), OutputFile("next.txt"));
+            }
+        }
     }
 }
 

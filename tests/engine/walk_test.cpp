@@ -382,7 +382,7 @@ TEST_F(WalkTest, AppendsZipOnlyWhenThePathHasNoDot)
     ZipArchive archive;
     archive.Entries.push_back(Entry("a.txt", TextBytes(10, 17)));
     std::string plain = JoinPath(Folder, "DATA");
-    ASSERT_TRUE(WriteFileBytes(plain + ".ZIP", archive.Build()));
+    ASSERT_TRUE(WriteWholeFile(plain + ".ZIP", archive.Build()));
     ExtractRequest request = NewRequest();
     if (plain.find('.') != std::string::npos)
         GTEST_SKIP() << "the scratch folder's path holds a dot";
@@ -409,7 +409,7 @@ TEST_F(WalkTest, ReadErrorNamesThePathAsGiven)
     std::string plain = JoinPath(Folder, "CUT");
     if (plain.find('.') != std::string::npos)
         GTEST_SKIP() << "the scratch folder's path holds a dot";
-    ASSERT_TRUE(WriteFileBytes(plain + ".ZIP", bytes));
+    ASSERT_TRUE(WriteWholeFile(plain + ".ZIP", bytes));
     ExtractRequest request = NewRequest();
     request.ArchivePath = plain.c_str();
     ExtractArchive(&request);

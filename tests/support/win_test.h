@@ -20,6 +20,8 @@
 #ifndef TQ_TESTS_SUPPORT_WIN_TEST_H
 #define TQ_TESTS_SUPPORT_WIN_TEST_H
 
+#include "files.h"
+
 #include <windows.h>
 
 #include <deque>
@@ -73,9 +75,6 @@ private:
 
 // Removes a folder and everything below it, read-only files included. Returns true when done.
 bool RemoveFolderTree(const std::string& folder);
-// Writes a whole file (created or replaced); reads one ("" when it cannot be read).
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
-std::string ReadWholeFile(const std::string& path);
 
 // A throw-away registry key "Software\TesselTests\<unique>" below root, deleted with its subkeys
 // at the end. Groups that write the registry are registered with FRESH_PREFIX as well.

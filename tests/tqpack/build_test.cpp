@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <ctime>
 #include <pty.h>
 #include <sys/stat.h>
@@ -11,12 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool Exists(const std::string& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
 
 ArchiveEntry FindEntry(const std::vector<ArchiveEntry>& entries, const std::string& name)
 {
@@ -33,12 +28,12 @@ TEST_F(TqpackTest, BuildWritesEveryFileWithSetupTimeToTheTick)
 {
     CommandResult result = Build();
     ASSERT_EQ(result.Status, 0) << result.Output;
-    EXPECT_EQ(ReadBytes(Dist + "/setup.exe"), ReadBytes(Setup));
+    EXPECT_EQ(ReadWholeBytes(Dist + "/setup.exe"), ReadWholeBytes(Setup));
     // 535897932 ns is 5358979 whole ticks of 100 ns: Windows (and Wine) see 535897900 ns.
     long long expected = SetupSeconds * 1000000000LL + 535897900;
     EXPECT_EQ(MtimeNanoseconds(Dist + "/setup.exe"), expected);
     for (const char* name : TextFileNames) {
-        EXPECT_EQ(ReadBytes(Dist + "/" + name), ReadBytes(Texts + "/" + name)) << name;
+        EXPECT_EQ(ReadWholeBytes(Dist + "/" + name), ReadWholeBytes(Texts + "/" + name)) << name;
         EXPECT_EQ(MtimeNanoseconds(Dist + "/" + name), expected) << name;
     }
     int64_t setupTicks = 0, ticks = 0;
@@ -72,8 +67,8 @@ TEST_F(TqpackTest, EntriesAreSortedEncryptedAndStoredOnlyWhenSmaller)
     ArchiveEntry help = FindEntry(entries, "tessel.hlp");
     EXPECT_EQ(help.Method, 8);
     EXPECT_LT(help.CompressedSize, help.UncompressedSize / 10);
-    std::vector<unsigned char> content = ReadBytes(Payload + "/tessel.hlp");
-    EXPECT_EQ(help.Crc, Crc32(0, content.data(), content.size()));
+    std::vector<unsigned char> content = ReadWholeBytes(Payload + "/tessel.hlp");
+    EXPECT_EQ(help.Crc, Crc32(content));
 }
 
 TEST_F(TqpackTest, EntryTimesAreLocalMsDosTimes)
@@ -114,9 +109,9 @@ TEST_F(TqpackTest, SameInputGivesSameBytes)
     ASSERT_EQ(Build().Status, 0);
     // Setup's own password is the one --password accepts; the bytes are the same.
     ASSERT_EQ(Build("--password=" + Quote(DefaultPassword), Root + "/second").Status, 0);
-    std::vector<unsigned char> first = ReadBytes(Dist + "/setup.tq");
+    std::vector<unsigned char> first = ReadWholeBytes(Dist + "/setup.tq");
     ASSERT_FALSE(first.empty());
-    EXPECT_EQ(first, ReadBytes(Root + "/second/setup.tq"));
+    EXPECT_EQ(first, ReadWholeBytes(Root + "/second/setup.tq"));
 
     // SOURCE_DATE_EPOCH seeds the encryption headers instead of the content: again the same
     // bytes run to run, but other headers than the content-seeded ones.
@@ -125,8 +120,8 @@ TEST_F(TqpackTest, SameInputGivesSameBytes)
                          + Quote(Payload) + " --texts " + Quote(Texts) + " --out " + Quote(Root + "/e1")).Status, 0);
     ASSERT_EQ(RunCommand(epoch + Quote(TQPACK_PROGRAM) + " build --setup " + Quote(Setup) + " --payload "
                          + Quote(Payload) + " --texts " + Quote(Texts) + " --out " + Quote(Root + "/e2")).Status, 0);
-    std::vector<unsigned char> seeded = ReadBytes(Root + "/e1/setup.tq");
-    EXPECT_EQ(seeded, ReadBytes(Root + "/e2/setup.tq"));
+    std::vector<unsigned char> seeded = ReadWholeBytes(Root + "/e1/setup.tq");
+    EXPECT_EQ(seeded, ReadWholeBytes(Root + "/e2/setup.tq"));
     EXPECT_EQ(seeded.size(), first.size());
     EXPECT_NE(seeded, first);
 }
@@ -209,85 +204,42 @@ TEST_F(TqpackTest, BuildShowsProgressOnATerminalOnly)
     }
 }
 
-// Each refusal: exit status 1, a message naming the problem, nothing written.
-class TqpackRefusal : public TqpackTest {
-protected:
-    void ExpectRefused(const std::string& fragment, const std::string& out = std::string())
-    {
+// Each refusal: exit status 1, a message naming the problem, nothing written, no folder made.
+TEST_F(TqpackTest, RefusalsWriteNothing)
+{
+    struct Refusal {
+        const char* Problem;
+        std::function<void()> Spoil;   // what is wrong with the fixture's inputs
+        std::string Out;               // below Root; empty: Dist
+    };
+    const Refusal refusals[] = {
+        {"text file FILE_ID.DIZ missing", [&] { std::remove((Texts + "/FILE_ID.DIZ").c_str()); }, ""},
+        {"setup program", [&] { Setup = Root + "/in/nothing.exe"; }, ""},
+        {"\"a:b.txt\" cannot be extracted safely", [&] { WriteText(Payload + "/a:b.txt", "x"); }, ""},
+        {"path separator", [&] { WriteText(Payload + "/sub\\a.txt", "x"); }, ""},
+        {"output path would exceed 259", [&] { WriteText(Payload + "/" + std::string(240, 'x'), "x"); }, ""},
+        {"the payload must be flat", [&] { mkdir((Payload + "/docs").c_str(), 0777); }, ""},
+        {"holds no main program", [&] { std::remove((Payload + "/TESSEL32.EXE").c_str()); }, ""},
+        {"main program twice", [&] { WriteText(Payload + "/tessel32.ex_", "MZ"); }, ""},
+        {"same name on Windows", [&] { WriteText(Payload + "/TESSEL.HLP", "x"); }, ""},
+        {"setup copies the text file", [&] { WriteText(Payload + "/readme.txt", "x"); }, ""},
+        {"is the payload folder", [] {}, "payload"},
+        {"is the payload folder", [] {}, "payload/./"},
+        {"lies inside it", [] {}, "payload/dist"},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.Problem);
+        TearDown();
+        SetUp();
+        refusal.Spoil();
+        std::string out = refusal.Out.empty() ? Dist : Root + "/" + refusal.Out;
+        bool existed = FileExists(out);
         CommandResult result = Build("", out);
         EXPECT_EQ(result.Status, 1) << result.Output;
-        EXPECT_NE(result.Output.find(fragment), std::string::npos) << result.Output;
-        EXPECT_FALSE(Exists((out.empty() ? Dist : out) + "/setup.tq"));
+        EXPECT_NE(result.Output.find(refusal.Problem), std::string::npos) << result.Output;
+        EXPECT_FALSE(FileExists(out + "/setup.tq"));
+        EXPECT_EQ(existed, FileExists(out));
     }
-};
-
-TEST_F(TqpackRefusal, MissingTextFile)
-{
-    ASSERT_EQ(std::remove((Texts + "/FILE_ID.DIZ").c_str()), 0);
-    ExpectRefused("text file FILE_ID.DIZ missing");
-    EXPECT_FALSE(Exists(Dist));
-}
-
-TEST_F(TqpackRefusal, MissingSetupProgram)
-{
-    Setup = Root + "/in/nothing.exe";
-    ExpectRefused("setup program");
-}
-
-TEST_F(TqpackRefusal, NameWithColon)
-{
-    WriteText(Payload + "/a:b.txt", "x");
-    ExpectRefused("\"a:b.txt\" cannot be extracted safely");
-}
-
-TEST_F(TqpackRefusal, NameWithBackslash)
-{
-    WriteText(Payload + "/sub\\a.txt", "x");
-    ExpectRefused("path separator");
-}
-
-TEST_F(TqpackRefusal, NameTooLongForTheInstallFolder)
-{
-    WriteText(Payload + "/" + std::string(240, 'x'), "x");
-    ExpectRefused("output path would exceed 259");
-}
-
-TEST_F(TqpackRefusal, Subfolder)
-{
-    ASSERT_EQ(mkdir((Payload + "/docs").c_str(), 0777), 0);
-    ExpectRefused("the payload must be flat");
-}
-
-TEST_F(TqpackRefusal, MissingMainProgram)
-{
-    ASSERT_EQ(std::remove((Payload + "/TESSEL32.EXE").c_str()), 0);
-    ExpectRefused("holds no main program");
-}
-
-TEST_F(TqpackRefusal, MainProgramTwice)
-{
-    WriteText(Payload + "/tessel32.ex_", "MZ");
-    ExpectRefused("main program twice");
-}
-
-TEST_F(TqpackRefusal, NamesEqualOnWindows)
-{
-    WriteText(Payload + "/TESSEL.HLP", "x");
-    ExpectRefused("same name on Windows");
-}
-
-TEST_F(TqpackRefusal, PayloadFileThatATextFileWouldReplace)
-{
-    WriteText(Payload + "/readme.txt", "x");
-    ExpectRefused("setup copies the text file");
-}
-
-TEST_F(TqpackRefusal, OutputFolderIsThePayloadFolder)
-{
-    ExpectRefused("is the payload folder", Payload);
-    ExpectRefused("is the payload folder", Payload + "/./");
-    ExpectRefused("lies inside it", Payload + "/dist");
-    EXPECT_FALSE(Exists(Payload + "/dist"));
 }
 
 // A usage error is one line naming the problem and the command's help, exit status 64.

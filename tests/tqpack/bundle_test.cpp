@@ -67,10 +67,9 @@ std::vector<unsigned char> MakeProgram(const ProgramShape& shape)
     return bytes;
 }
 
-void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes)
+void WriteBytes(const std::string& path, const Bytes& bytes)
 {
-    Problems problems;
-    ASSERT_TRUE(WriteWholeFile(path, bytes, problems)) << path;
+    ASSERT_TRUE(WriteWholeFile(path, bytes)) << path;
 }
 
 class BundleTest : public TqpackTest {
@@ -100,14 +99,14 @@ TEST_F(BundleTest, BundleVerifiesListsAndReproduces)
     ASSERT_EQ(Build().Status, 0);
     CommandResult made = MakeBundle();
     ASSERT_EQ(made.Status, 0) << made.Output;
-    std::vector<unsigned char> bundle = ReadBytes(Bundle);
-    std::vector<unsigned char> stub = ReadBytes(Stub);
+    std::vector<unsigned char> bundle = ReadWholeBytes(Bundle);
+    std::vector<unsigned char> stub = ReadWholeBytes(Stub);
     ASSERT_GT(bundle.size(), stub.size());
     EXPECT_TRUE(std::equal(stub.begin(), stub.end(), bundle.begin()));
     EXPECT_EQ(std::memcmp(&bundle[stub.size()], "PK\3\4", 4), 0);
 
     ASSERT_EQ(MakeBundle(Root + "/again.exe").Status, 0);
-    EXPECT_EQ(ReadBytes(Root + "/again.exe"), bundle);
+    EXPECT_EQ(ReadWholeBytes(Root + "/again.exe"), bundle);
 
     // verify unpacks with the engine: setup.exe's time has a fraction of a second, and the text
     // files still carry exactly setup.exe's time afterwards.
@@ -140,7 +139,7 @@ TEST_F(BundleTest, ArchiveBeginsWhereTheImageEnds)
         WriteBytes(Stub, program);
         CommandResult made = MakeBundle();
         ASSERT_EQ(made.Status, 0) << made.Output;
-        std::vector<unsigned char> bundle = ReadBytes(Bundle);
+        std::vector<unsigned char> bundle = ReadWholeBytes(Bundle);
         ASSERT_GT(bundle.size(), program.size() + 4);
         EXPECT_EQ(std::memcmp(&bundle[program.size()], "PK\3\4", 4), 0);
         CommandResult verified = RunTqpack("verify " + Quote(Bundle));
@@ -171,7 +170,7 @@ TEST_F(BundleTest, BundleRefusesWhatWouldNotInstall)
          },
          "5 bytes behind its program image", 1},
     };
-    std::vector<unsigned char> stub = ReadBytes(Stub);
+    std::vector<unsigned char> stub = ReadWholeBytes(Stub);
     for (const Case& c : cases) {
         Build();
         WriteBytes(Stub, stub);
@@ -189,8 +188,8 @@ TEST_F(BundleTest, VerifyFindsDamageInABundle)
 {
     ASSERT_EQ(Build().Status, 0);
     ASSERT_EQ(MakeBundle().Status, 0);
-    const std::vector<unsigned char> sound = ReadBytes(Bundle);
-    const size_t archive = ReadBytes(Stub).size();
+    const std::vector<unsigned char> sound = ReadWholeBytes(Bundle);
+    const size_t archive = ReadWholeBytes(Stub).size();
     std::vector<ArchiveEntry> entries;
     Problems problems;
     ASSERT_TRUE(ReadArchiveEntries(Bundle, entries, problems, archive));
@@ -223,7 +222,7 @@ TEST_F(BundleTest, VerifyFindsDamageInABundle)
     cases.push_back({"a text file stored with another time", bytes,
                      "README.TXT is stored with the time"});
     cases.push_back({"cut short", std::vector<unsigned char>(sound.begin(), sound.end() - 300), "setup would fail"});
-    cases.push_back({"nothing appended", ReadBytes(Stub), "no archive behind the program image"});
+    cases.push_back({"nothing appended", ReadWholeBytes(Stub), "no archive behind the program image"});
     for (const Case& c : cases) {
         WriteBytes(Bundle, c.Bytes);
         CommandResult result = RunTqpack("verify " + Quote(Bundle));

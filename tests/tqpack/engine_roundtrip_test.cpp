@@ -19,9 +19,9 @@ TEST_F(TqpackTest, EngineExtractsWhatTqpackPacked)
     ASSERT_EQ(ExtractArchive(&request), 1);
     ASSERT_EQ(request.Result, 0);
 
-    EXPECT_EQ(ReadBytes(out + "/tessel32.ex_"), ReadBytes(Payload + "/TESSEL32.EXE"));
+    EXPECT_EQ(ReadWholeBytes(out + "/tessel32.ex_"), ReadWholeBytes(Payload + "/TESSEL32.EXE"));
     for (const char* name : {"tessel.hlp", "TQSOUNDS.DAT", "TQFAVS.LST"})
-        EXPECT_EQ(ReadBytes(out + "/" + name), ReadBytes(Payload + "/" + name)) << name;
+        EXPECT_EQ(ReadWholeBytes(out + "/" + name), ReadWholeBytes(Payload + "/" + name)) << name;
     // MS-DOS times hold even seconds of the local clock: 12:00:00 stays, 12:00:01.999 becomes
     // 12:00:00.
     EXPECT_EQ(MtimeNanoseconds(out + "/tessel.hlp"), 1780315200LL * 1000000000LL);

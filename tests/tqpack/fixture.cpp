@@ -40,18 +40,7 @@ CommandResult RunTqpack(const std::string& arguments)
 
 void WriteText(const std::string& path, const std::string& text)
 {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
-}
-
-std::vector<unsigned char> ReadBytes(const std::string& path)
-{
-    std::vector<unsigned char> data;
-    Problems problems;
-    ReadWholeFile(path, data, problems);
-    return data;
+    ASSERT_TRUE(WriteWholeFile(path, text)) << path;
 }
 
 void SetMtime(const std::string& path, long long seconds, long nanoseconds)

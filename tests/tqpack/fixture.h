@@ -4,6 +4,7 @@
 #ifndef TQ_TESTS_TQPACK_FIXTURE_H
 #define TQ_TESTS_TQPACK_FIXTURE_H
 
+#include "files.h"
 #include "tqpack.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,6 @@ std::string Quote(const std::string& text);
 CommandResult RunTqpack(const std::string& arguments);
 
 void WriteText(const std::string& path, const std::string& text);
-std::vector<unsigned char> ReadBytes(const std::string& path);
 void SetMtime(const std::string& path, long long seconds, long nanoseconds);
 long long MtimeNanoseconds(const std::string& path); // seconds * 10^9 + nanoseconds
 

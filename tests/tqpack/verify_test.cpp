@@ -34,7 +34,7 @@ TEST_F(TqpackTest, VerifyFindsAFlippedByteInEveryKindOfEntry)
     std::vector<ArchiveEntry> entries;
     Problems problems;
     ASSERT_TRUE(ReadArchiveEntries(Dist + "/setup.tq", entries, problems));
-    std::vector<unsigned char> original = ReadBytes(Dist + "/setup.tq");
+    std::vector<unsigned char> original = ReadWholeBytes(Dist + "/setup.tq");
     for (const ArchiveEntry& entry : entries) {
         if (entry.UncompressedSize == 0)
             continue;
@@ -99,9 +99,9 @@ TEST_F(TqpackTest, ListShowsEveryEntryInTheFormatOfTqunzip)
     ASSERT_EQ(Build().Status, 0);
     CommandResult result = RunTqpack("list " + Quote(Dist));
     ASSERT_EQ(result.Status, 0) << result.Output;
-    std::vector<unsigned char> help = ReadBytes(Payload + "/tessel.hlp");
+    std::vector<unsigned char> help = ReadWholeBytes(Payload + "/tessel.hlp");
     char crc[16];
-    std::snprintf(crc, sizeof crc, "%08x", Crc32(0, help.data(), help.size()));
+    std::snprintf(crc, sizeof crc, "%08x", Crc32(help));
     EXPECT_EQ(result.Output.rfind("    Length      Packed  Method   Ratio  Modified          CRC-32    Enc  Name\n", 0), 0u)
         << result.Output;
     // The empty entry is the 12-byte encryption header alone; the help text deflates well.
@@ -132,7 +132,7 @@ TEST_F(TqpackTest, InfoZipUnzipExtractsWithThePassword)
     CommandResult result = RunCommand(Quote(UNZIP_PROGRAM) + " -o -P " + Quote(DefaultPassword) + " -d "
                                       + Quote(out) + " " + Quote(Dist + "/setup.tq"));
     ASSERT_EQ(result.Status, 0) << result.Output;
-    EXPECT_EQ(ReadBytes(out + "/tessel32.ex_"), ReadBytes(Payload + "/TESSEL32.EXE"));
+    EXPECT_EQ(ReadWholeBytes(out + "/tessel32.ex_"), ReadWholeBytes(Payload + "/TESSEL32.EXE"));
     for (const char* name : {"tessel.hlp", "TQSOUNDS.DAT", "TQFAVS.LST"})
-        EXPECT_EQ(ReadBytes(out + "/" + name), ReadBytes(Payload + "/" + name)) << name;
+        EXPECT_EQ(ReadWholeBytes(out + "/" + name), ReadWholeBytes(Payload + "/" + name)) << name;
 }

@@ -123,11 +123,6 @@ bool SameTime(const FILETIME& a, const FILETIME& b)
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
-bool Exists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // Holds a file open with every other access denied, as a running program would.
 class HeldFile {
 public:
@@ -284,30 +279,39 @@ TEST_F(InstallDialogTest, RejectsTextsThatAreNoFolderAndStaysOpen)
 
 // With an empty distribution folder an accepted folder gets as far as the text-file check,
 // whose message names the first file; nothing is created.
-TEST_F(InstallDialogTest, AcceptsDriveAndNetworkFormsAndNormalisesThem)
+// Every accepted text becomes one absolute folder; a drive-relative one is resolved against the
+// current folder of its drive, here the scratch folder, and a root keeps its separator so that
+// the launch enters the root itself.
+TEST_F(InstallDialogTest, AcceptsDriveAndNetworkFormsAndMakesThemAbsolute)
 {
     struct Case {
-        const char* Text;
-        const char* Path;
-        const char* Folder;
+        std::string Text;
+        std::string Path;
+        std::string Folder;
     };
+    const std::string current = target.Path();
+    ASSERT_TRUE(SetCurrentDirectoryA(current.c_str()));
+    const std::string drive = current.substr(0, 2);
     const Case cases[] = {
         { "C:", "C:\\", "C:\\" },
-        { "C:\\", "C:", "C:\\" },
+        { "C:\\", "C:\\", "C:\\" },
         { "C:\\Tessel\\", "C:\\Tessel", "C:\\Tessel\\" },
-        { "c:/Apps/Tessel/", "c:/Apps/Tessel", "c:/Apps/Tessel\\" },
+        { "c:/Apps/Tessel/", "c:\\Apps\\Tessel", "c:\\Apps\\Tessel\\" },
+        { "C:\\Apps\\.\\Old\\..\\Tessel", "C:\\Apps\\Tessel", "C:\\Apps\\Tessel\\" },
+        { drive + "Tessel", current + "Tessel", current + "Tessel\\" },
+        { drive + ".\\Tessel\\", current + "Tessel", current + "Tessel\\" },
         { "\\\\server\\share\\folder", "\\\\server\\share\\folder", "\\\\server\\share\\folder\\" },
-        { "//server/share", "//server/share", "//server/share\\" },
+        { "//server/share", "\\\\server\\share", "\\\\server\\share\\" },
     };
     for (const Case& c : cases) {
         boxes.Clear();
         EXPECT_EQ(StillOpen, RunWithOk(c.Text)) << c.Text;
-        EXPECT_STREQ(c.Path, InstallPath) << c.Text;
-        EXPECT_STREQ(c.Folder, InstallFolder) << c.Text;
+        EXPECT_EQ(c.Path, std::string(InstallPath)) << c.Text;
+        EXPECT_EQ(c.Folder, std::string(InstallFolder)) << c.Text;
         ASSERT_EQ(1u, boxes.Boxes().size()) << c.Text;
         EXPECT_EQ(0u, boxes.Boxes()[0].text.find("Cannot find required file README.TXT.")) << boxes.Boxes()[0].text;
     }
-    EXPECT_FALSE(Exists("C:\\Tessel"));
+    EXPECT_FALSE(FileExists("C:\\Tessel"));
 }
 
 // Every spelling of the distribution folder: letter case, separators, "." and "..", its 8.3
@@ -403,7 +407,7 @@ TEST_F(InstallDialogTest, A16BitCopyIsDeletedOnlyAfterTwoYesAnswers)
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ((UINT)(MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2), boxes.Boxes()[0].type);
     EXPECT_EQ(0u, boxes.Boxes()[0].text.find("The selected \"Install To\" folder contains the 16-bit"));
-    EXPECT_TRUE(Exists(old));
+    EXPECT_TRUE(FileExists(old));
 
     boxes.Clear();
     boxes.Answer(IDYES);
@@ -412,7 +416,7 @@ TEST_F(InstallDialogTest, A16BitCopyIsDeletedOnlyAfterTwoYesAnswers)
     ASSERT_EQ(2u, boxes.Boxes().size());
     EXPECT_EQ((UINT)(MB_YESNO | MB_ICONQUESTION), boxes.Boxes()[1].type);
     EXPECT_NE(std::string::npos, boxes.Boxes()[1].text.find("from the folder\n\n\t" + Target() + "\n\nNote"));
-    EXPECT_TRUE(Exists(old));
+    EXPECT_TRUE(FileExists(old));
 
     boxes.Clear();
     boxes.Answer(IDYES);
@@ -420,7 +424,7 @@ TEST_F(InstallDialogTest, A16BitCopyIsDeletedOnlyAfterTwoYesAnswers)
     EXPECT_EQ(StillOpen, RunWithOk(Target()));
     ASSERT_EQ(3u, boxes.Boxes().size());
     EXPECT_EQ(0u, boxes.Boxes()[2].text.find("Cannot find required file"));  // went on
-    EXPECT_FALSE(Exists(old));
+    EXPECT_FALSE(FileExists(old));
 }
 
 // --- Steps 8 and 9: the distribution -------------------------------------------------------
@@ -433,7 +437,7 @@ TEST_F(InstallDialogTest, AMissingTextFileIsNamed)
     EXPECT_EQ("Cannot find required file VENDOR.TXT.  Please verify that the file exists on the installation disk.",
               boxes.Boxes()[0].text);
     EXPECT_EQ(CurrentDialog, boxes.Boxes()[0].owner);
-    EXPECT_FALSE(Exists(Target()));
+    EXPECT_FALSE(FileExists(Target()));
 }
 
 TEST_F(InstallDialogTest, ATextFileFromAnotherBuildIsNamed)
@@ -445,7 +449,7 @@ TEST_F(InstallDialogTest, ATextFileFromAnotherBuildIsNamed)
     EXPECT_EQ("Date/time stamp on the file ORDER.TXT does not match the date/time stamp on SETUP.EXE.",
               boxes.Boxes()[0].text);
     EXPECT_EQ(CurrentDialog, boxes.Boxes()[0].owner);
-    EXPECT_FALSE(Exists(Target()));
+    EXPECT_FALSE(FileExists(Target()));
 }
 
 TEST_F(InstallDialogTest, AMissingPayloadIsReportedWithoutCaptionAndCountedAfreshNextTime)
@@ -459,7 +463,7 @@ TEST_F(InstallDialogTest, AMissingPayloadIsReportedWithoutCaptionAndCountedAfres
         EXPECT_TRUE(boxes.Boxes()[0].defaultCaption);
         EXPECT_EQ(nullptr, boxes.Boxes()[0].owner);
         EXPECT_EQ((UINT)MB_OK, boxes.Boxes()[0].type);
-        EXPECT_FALSE(Exists(Target()));
+        EXPECT_FALSE(FileExists(Target()));
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDOK)));
 
         // The payload turns up; the second OK totals the sizes again from 0.
@@ -555,7 +559,7 @@ TEST_F(InstallDialogTest, ABusyProgramFileIsNamedBare)
               boxes.Boxes()[0].text);
     EXPECT_EQ((UINT)MB_ICONERROR, boxes.Boxes()[0].type);
     EXPECT_EQ("Tessel Setup", boxes.Boxes()[0].caption);
-    EXPECT_FALSE(Exists(Target() + "\\TQSHLSTB.DLL"));
+    EXPECT_FALSE(FileExists(Target() + "\\TQSHLSTB.DLL"));
 }
 
 // Every text that the stars line (IDC_CHANGE_TEXT) of the running dialog takes, read back as
@@ -684,7 +688,7 @@ TEST_F(BusyLibraryTest, NeverReleasedShowsFifteenStarsThenYesTurnsTheExtensionOf
     EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "shlExt", nullptr, nullptr, (BYTE*)value, &size));
     EXPECT_STREQ("0", value);
     RegCloseKey(key);
-    EXPECT_FALSE(Exists(Target() + "\\TQSHLSTB.DLL"));
+    EXPECT_FALSE(FileExists(Target() + "\\TQSHLSTB.DLL"));
 }
 
 TEST_F(BusyLibraryTest, NeverReleasedAndNoEndsWith1006)
@@ -694,7 +698,7 @@ TEST_F(BusyLibraryTest, NeverReleasedAndNoEndsWith1006)
     EXPECT_EQ(std::string(15, '*'), stars);
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_EQ((UINT)(MB_YESNO | MB_ICONERROR), boxes.Boxes()[0].type);
-    EXPECT_FALSE(Exists(Target() + "\\TQSHLSTB.DLL"));
+    EXPECT_FALSE(FileExists(Target() + "\\TQSHLSTB.DLL"));
 }
 
 TEST_F(InstallDialogTest, ALibraryReleasedDuringTheWaitLetsTheInstallGoOn)

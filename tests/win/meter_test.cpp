@@ -180,44 +180,30 @@ TEST_F(MeterTest, KeepsWholeValuesButReadsBackTheLow16Bits)
     EXPECT_EQ(65535, SendMessageA(meter, MTR_GETRANGE, 0, 0));
 }
 
-TEST_F(MeterTest, RangeZeroShowsNothingDone)
+// What a range and a position show: the bar's width in pixels and the percentage, both cut
+// down to whole numbers.
+TEST_F(MeterTest, PicturesOfRangeAndPosition)
 {
-    SendMessageA(meter, MTR_SETRANGE, 0, 0);
-    SendMessageA(meter, MTR_SETPOS, 30, 0);
-    ExpectMeterPicture(PrintMeter(meter), 0, "0%");
-}
-
-TEST_F(MeterTest, Range65536CountsAsZero)
-{
-    SendMessageA(meter, MTR_SETRANGE, 0x10000, 0);
-    SendMessageA(meter, MTR_SETPOS, 10, 0);
-    EXPECT_EQ(0, SendMessageA(meter, MTR_GETRANGE, 0, 0));
-    ExpectMeterPicture(PrintMeter(meter), 0, "0%");
-}
-
-TEST_F(MeterTest, BarWidthAndPercentageTruncate)
-{
-    SendMessageA(meter, MTR_SETRANGE, 3, 0);
-    SendMessageA(meter, MTR_SETPOS, 1, 0);
-    ExpectMeterPicture(PrintMeter(meter), MeterWidth / 3, "33%");  // 66 pixels
-
-    SendMessageA(meter, MTR_SETRANGE, 1000, 0);
-    SendMessageA(meter, MTR_SETPOS, 999, 0);
-    ExpectMeterPicture(PrintMeter(meter), 999 * MeterWidth / 1000, "99%");  // 199 pixels
-}
-
-TEST_F(MeterTest, PositionAtRangeFillsTheWholeBar)
-{
-    SendMessageA(meter, MTR_SETRANGE, 40, 0);
-    SendMessageA(meter, MTR_SETPOS, 40, 0);
-    ExpectMeterPicture(PrintMeter(meter), MeterWidth, "100%");
-}
-
-TEST_F(MeterTest, PositionTwiceTheRangeShowsTwoHundredPercentWithinTheControl)
-{
-    SendMessageA(meter, MTR_SETRANGE, 40, 0);
-    SendMessageA(meter, MTR_SETPOS, 80, 0);
-    ExpectMeterPicture(PrintMeter(meter), MeterWidth, "200%");
+    struct Picture {
+        unsigned Range, Position;
+        int BarWidth;
+        const char* Text;
+    };
+    const Picture pictures[] = {
+        {0, 30, 0, "0%"},                             // range 0: nothing done
+        {0x10000, 10, 0, "0%"},                       // only the low 16 bits count: range 0
+        {3, 1, MeterWidth / 3, "33%"},                // 66 pixels
+        {1000, 999, 999 * MeterWidth / 1000, "99%"},  // 199 pixels
+        {40, 40, MeterWidth, "100%"},
+        {40, 80, MeterWidth, "200%"},                 // beyond the range, within the control
+    };
+    for (const Picture& picture : pictures) {
+        SCOPED_TRACE(std::to_string(picture.Position) + " of " + std::to_string(picture.Range));
+        SendMessageA(meter, MTR_SETRANGE, picture.Range, 0);
+        SendMessageA(meter, MTR_SETPOS, picture.Position, 0);
+        EXPECT_EQ((LRESULT)(picture.Range & 0xFFFF), SendMessageA(meter, MTR_GETRANGE, 0, 0));
+        ExpectMeterPicture(PrintMeter(meter), picture.BarWidth, picture.Text);
+    }
 }
 
 // Counts what reaches the Meter while a value is set, to see that it paints before the send

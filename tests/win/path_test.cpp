@@ -14,12 +14,6 @@
 #include <string>
 #include <vector>
 
-static bool IsFolder(const std::string& path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 TEST(PathScanners, FindSeparatorsAndCharacters)
 {
     const char* text = "C:\\Tessel/bin\\x";
@@ -99,7 +93,7 @@ TEST_F(FolderCreation, CreatesMissingParentsTopDown)
     EXPECT_STREQ((base + "A\\B\\C").c_str(), path);
     std::vector<std::string> expected = { base + "A\\B\\C", base + "A\\B", base + "A", base + "A\\B", base + "A\\B\\C" };
     EXPECT_EQ(expected, MkdirCalls);
-    EXPECT_TRUE(IsFolder(base + "A\\B\\C"));
+    EXPECT_TRUE(FolderExists(base + "A\\B\\C"));
 }
 
 TEST_F(FolderCreation, WritesBackslashWhereItCut)
@@ -113,7 +107,7 @@ TEST_F(FolderCreation, WritesBackslashWhereItCut)
     lstrcpyA(path, (base + "one/two/three").c_str());
     EXPECT_EQ(0, CreateFolderPath(path));
     EXPECT_STREQ((base + "one\\two\\three").c_str(), path); // only the two cuts changed
-    EXPECT_TRUE(IsFolder(scratch.Path() + "one\\two\\three"));
+    EXPECT_TRUE(FolderExists(scratch.Path() + "one\\two\\three"));
 }
 
 TEST_F(FolderCreation, ExistingFolderFailsAndKeepsThePath)
@@ -187,7 +181,7 @@ TEST_F(FolderCreation, CreatesFoldersBelowARealShare)
     char path[MAX_PATH];
     lstrcpyA(path, target.c_str());
     int result = CreateFolderPath(path);
-    bool created = IsFolder(serverFolder + "\\share\\X\\Y");
+    bool created = FolderExists(serverFolder + "\\share\\X\\Y");
     RemoveFolderTree(serverFolder);
     EXPECT_EQ(0, result);
     EXPECT_TRUE(created);

@@ -4,6 +4,7 @@
 // was started with when it gets "/install".
 #include <windows.h>
 
+#include "tests/support/win_test.h"
 #include "unzip/unzip.h"
 
 #include <gtest/gtest.h>
@@ -26,61 +27,12 @@ bool LastWriteTime(const std::string& path, FILETIME& time)
     return true;
 }
 
-std::string ReadTextFile(const std::string& path)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
-    char buffer[8192];
-    DWORD count = 0;
-    ReadFile(file, buffer, sizeof buffer, &count, nullptr);
-    CloseHandle(file);
-    return std::string(buffer, count);
-}
-
-std::vector<unsigned char> ReadBytes(const std::string& path)
-{
-    std::vector<unsigned char> data;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return data;
-    data.resize(GetFileSize(file, nullptr));
-    DWORD count = 0;
-    if (!data.empty())
-        ReadFile(file, data.data(), static_cast<DWORD>(data.size()), &count, nullptr);
-    data.resize(count);
-    CloseHandle(file);
-    return data;
-}
-
-// Answers every message box of the engine with OK and keeps its text, so that a failing run
-// reports instead of waiting for a click.
-std::string BoxTexts;
-HHOOK BoxHook;
-
-LRESULT CALLBACK AnswerBoxes(int code, WPARAM wParam, LPARAM lParam)
-{
-    if (code == HCBT_ACTIVATE) {
-        HWND box = reinterpret_cast<HWND>(wParam);
-        char className[32] = "";
-        GetClassNameA(box, className, sizeof className);
-        if (lstrcmpA(className, "#32770") == 0) {
-            char text[1024] = "";
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the text of a message box
-            BoxTexts += std::string(text) + "\n";
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-        }
-    }
-    return CallNextHookEx(BoxHook, code, wParam, lParam);
-}
-
 } // namespace
 
 TEST(SampleDist, TextFilesCarrySetupTimeInAll64Bits)
 {
     FILETIME setupTime;
-    if (!LastWriteTime(DistFolder + "/setup.exe", setupTime))
-        GTEST_SKIP() << "no sample distribution at " << DistFolder;
+    ASSERT_TRUE(LastWriteTime(DistFolder + "/setup.exe", setupTime)) << "no sample distribution at " << DistFolder;
     const char* const names[] = {"README.TXT", "TESSEL.TXT", "LICENSE.TXT", "VENDOR.TXT",
                                  "WHATSNEW.TXT", "FILE_ID.DIZ", "ORDER.TXT"};
     for (const char* name : names) {
@@ -96,9 +48,7 @@ TEST(SampleDist, TextFilesCarrySetupTimeInAll64Bits)
 TEST(SampleDist, StandInRecordsItsInstallStart)
 {
     std::string program = PayloadFolder + "/TESSEL32.EXE";
-    FILETIME unused;
-    if (!LastWriteTime(program, unused))
-        GTEST_SKIP() << "no stand-in at " << program;
+    ASSERT_TRUE(FileExists(program)) << "no stand-in at " << program;
     char temp[MAX_PATH];
     ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
     std::string record = std::string(temp) + "tq-install-record.txt";
@@ -119,7 +69,7 @@ TEST(SampleDist, StandInRecordsItsInstallStart)
     CloseHandle(process.hProcess);
     EXPECT_EQ(exitCode, 0u);
 
-    std::string text = ReadTextFile(record);
+    std::string text = ReadWholeFile(record);
     std::string folder = temp;
     if (folder.size() > 3 && folder.back() == '\\')
         folder.pop_back(); // GetCurrentDirectoryA gives no trailing backslash
@@ -141,30 +91,27 @@ TEST(SampleDist, StandInRecordsItsInstallStart)
 TEST(SampleDist, EngineExtractsThePayloadWithItsTimes)
 {
     std::string archive = DistFolder + "/setup.tq";
-    FILETIME unused;
-    if (!LastWriteTime(archive, unused))
-        GTEST_SKIP() << "no sample distribution at " << DistFolder;
+    ASSERT_TRUE(FileExists(archive)) << "no sample distribution at " << DistFolder;
     char temp[MAX_PATH];
     ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
     std::string folder = std::string(temp) + "tq-sample-extract";
     CreateDirectoryA(folder.c_str(), nullptr);
 
-    BoxTexts.clear();
-    BoxHook = SetWindowsHookExA(WH_CBT, AnswerBoxes, nullptr, GetCurrentThreadId());
+    MessageBoxRecorder boxes;
     ExtractRequest request{};
     request.ReportCrcErrors = 1;
     request.ArchivePath = archive.c_str();
     request.DestFolder = folder.c_str();
     EXPECT_EQ(ExtractArchive(&request), 1);
-    UnhookWindowsHookEx(BoxHook);
-    EXPECT_EQ(request.Result, 0) << BoxTexts;
-    EXPECT_EQ(BoxTexts, "");
+    EXPECT_EQ(request.Result, 0);
+    for (const RecordedBox& box : boxes.Boxes())
+        ADD_FAILURE() << "message box: " << box.text;
 
     const char* const names[] = {"tessel.hlp", "TQCORE.DLL", "TQSOUNDS.DAT", "tqlang.ini",
                                  "DEFAULT.TQS", "TQFAVS.LST"};
     for (const char* name : names) {
         std::string extracted = folder + "\\" + name;
-        EXPECT_EQ(ReadBytes(extracted), ReadBytes(PayloadFolder + "/" + name)) << name;
+        EXPECT_EQ(ReadWholeBytes(extracted), ReadWholeBytes(PayloadFolder + "/" + name)) << name;
         // The payload files were written at 12:00:00 UTC, an even second: the MS-DOS time of
         // the local clock brings back exactly that.
         FILETIME original, written;
@@ -174,7 +121,7 @@ TEST(SampleDist, EngineExtractsThePayloadWithItsTimes)
         DeleteFileA(extracted.c_str());
     }
     std::string program = folder + "\\tessel32.ex_";
-    EXPECT_EQ(ReadBytes(program), ReadBytes(PayloadFolder + "/TESSEL32.EXE"));
+    EXPECT_EQ(ReadWholeBytes(program), ReadWholeBytes(PayloadFolder + "/TESSEL32.EXE"));
     DeleteFileA(program.c_str());
     RemoveDirectoryA(folder.c_str());
 }
@@ -182,9 +129,7 @@ TEST(SampleDist, EngineExtractsThePayloadWithItsTimes)
 TEST(SampleDist, StandInShowsTheDemoBoxUntilClosed)
 {
     std::string program = PayloadFolder + "/TESSEL32.EXE";
-    FILETIME unused;
-    if (!LastWriteTime(program, unused))
-        GTEST_SKIP() << "no stand-in at " << program;
+    ASSERT_TRUE(FileExists(program)) << "no stand-in at " << program;
     char temp[MAX_PATH];
     ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
     std::string record = std::string(temp) + "tq-demo-record.txt";
@@ -214,6 +159,6 @@ TEST(SampleDist, StandInShowsTheDemoBoxUntilClosed)
     EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    EXPECT_NE(ReadTextFile(record).find("/installS"), std::string::npos); // recorded before the box
+    EXPECT_NE(ReadWholeFile(record).find("/installS"), std::string::npos); // recorded before the box
     DeleteFileA(record.c_str());
 }

@@ -1,8 +1,10 @@
 // The install sequence's own operations, called directly: the origin path from the command
 // tail, the launch command lines, the payload request, the replacement of the main program.
+#include "archive_writer.h"
 #include "setup/setup.h"
 #include "tests/support/win_test.h"
 #include "ui/ui.h"
+#include "util/path.h"
 
 #include <gtest/gtest.h>
 
@@ -34,21 +36,10 @@ protected:
     HWND Owner = nullptr;
 };
 
-bool WriteFileBytes(const std::string& path, const std::string& bytes)
-{
-    return WriteWholeFile(path, bytes);
-}
-
 std::string ReadFileBytes(const std::string& path)
 {
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return "<missing>";
-    return ReadWholeFile(path);
-}
-
-bool Exists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::string bytes;
+    return ReadWholeFile(path, &bytes) ? bytes : "<missing>";
 }
 
 // ---- the origin path ----
@@ -118,20 +109,84 @@ TEST(BuildLaunchCommand, HoldsTheLongestFolderAndOriginPath)
     EXPECT_EQ('#', commandLine[LaunchCommandSize]);
 }
 
+// WinExec as the platform answers it, one scripted result per call (2, "file not found", when
+// the script has run out), each call recorded with the current folder it was made in.
+struct LaunchCall {
+    std::string CommandLine;
+    std::string CurrentFolder;
+};
+std::vector<LaunchCall> LaunchCalls;
+std::vector<UINT> LaunchResults;
+
+UINT WINAPI RecordingWinExec(LPCSTR commandLine, UINT)
+{
+    char folder[MAX_PATH];
+    GetCurrentDirectoryA(sizeof folder, folder);
+    LaunchCalls.push_back({ commandLine, folder });
+    return LaunchCalls.size() <= LaunchResults.size() ? LaunchResults[LaunchCalls.size() - 1] : 2;
+}
+
+} // namespace
+extern "C" {
+UINT(WINAPI* __wrap___imp_WinExec)(LPCSTR, UINT) = RecordingWinExec;
+}
+namespace {
+
+// The first start names the program by its full path; only when the platform refuses it is the
+// program started by its name relative to the install folder, which is then the current folder.
+// A root install makes the root the current folder.
+TEST_F(SequenceTest, LaunchStartsFromTheInstallFolderAndFallsBackToItsRelativeName)
+{
+    struct Case {
+        std::string Path;
+        std::vector<UINT> Results;
+        int Started;
+        size_t Calls;
+    };
+    const std::string folder = Scratch.substr(0, Scratch.size() - 1);
+    const Case cases[] = {
+        { folder, { 33 }, 1, 1 },
+        { folder, { 2, 33 }, 1, 2 },
+        { folder, { 2, 31 }, 0, 2 },
+        { "C:\\", { 33 }, 1, 1 },
+    };
+    ParseOriginPath("-argv0 x", OriginPath);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Path);
+        lstrcpyA(InstallPath, c.Path.c_str());
+        lstrcpyA(InstallFolder, c.Path.c_str());
+        AppendBackslash(InstallFolder);
+        SetCurrentDirectoryA("C:\\windows");
+        LaunchCalls.clear();
+        LaunchResults = c.Results;
+        EXPECT_EQ(c.Started, LaunchMainProgram());
+        ASSERT_EQ(c.Calls, LaunchCalls.size());
+        EXPECT_EQ("\"" + std::string(InstallFolder) + "TESSEL32.EXE\" /installS /f:\"x\"", LaunchCalls[0].CommandLine);
+        for (const LaunchCall& call : LaunchCalls)
+            EXPECT_EQ(c.Path, call.CurrentFolder);
+        if (c.Calls == 2) {
+            EXPECT_EQ(".\\TESSEL32.EXE /installS /f:\"x\"", LaunchCalls[1].CommandLine);
+        }
+    }
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    SetCurrentDirectoryA(temp);
+}
+
 // ---- the replacement of the main program ----
 
 TEST_F(SequenceTest, ReplaceMainProgramPutsTheFreshFileInPlace)
 {
-    ASSERT_TRUE(WriteFileBytes(Scratch + "TESSEL32.EXE", "old"));
-    ASSERT_TRUE(WriteFileBytes(Scratch + "TESSEL32.EX_", "new"));
+    ASSERT_TRUE(WriteWholeFile(Scratch + "TESSEL32.EXE", "old"));
+    ASSERT_TRUE(WriteWholeFile(Scratch + "TESSEL32.EX_", "new"));
     EXPECT_EQ(1, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
     EXPECT_EQ("new", ReadFileBytes(Scratch + "TESSEL32.EXE"));
-    EXPECT_FALSE(Exists(Scratch + "TESSEL32.EX_"));
+    EXPECT_FALSE(FileExists(Scratch + "TESSEL32.EX_"));
     EXPECT_TRUE(Boxes().empty());
 
     // No old program: no error. The fresh file's name differs in letter case only.
     DeleteFileA((Scratch + "TESSEL32.EXE").c_str());
-    ASSERT_TRUE(WriteFileBytes(Scratch + "tessel32.ex_", "newer"));
+    ASSERT_TRUE(WriteWholeFile(Scratch + "tessel32.ex_", "newer"));
     EXPECT_EQ(1, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
     EXPECT_EQ("newer", ReadFileBytes(Scratch + "TESSEL32.EXE"));
     EXPECT_TRUE(Boxes().empty());
@@ -141,8 +196,8 @@ TEST_F(SequenceTest, ReplaceMainProgramReportsAFailedRename)
 {
     // The old program is held open, so it can neither be deleted nor replaced.
     std::string target = Scratch + "TESSEL32.EXE";
-    ASSERT_TRUE(WriteFileBytes(target, "old"));
-    ASSERT_TRUE(WriteFileBytes(Scratch + "tessel32.ex_", "new"));
+    ASSERT_TRUE(WriteWholeFile(target, "old"));
+    ASSERT_TRUE(WriteWholeFile(Scratch + "tessel32.ex_", "new"));
     HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     EXPECT_EQ(0, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
@@ -152,14 +207,14 @@ TEST_F(SequenceTest, ReplaceMainProgramReportsAFailedRename)
     EXPECT_EQ("Tessel Setup", Boxes()[0].caption);
     EXPECT_EQ((UINT)MB_ICONERROR, Boxes()[0].type);
     EXPECT_EQ(Owner, Boxes()[0].owner);
-    EXPECT_FALSE(Exists(Scratch + "tessel32.ex_")); // the fresh file is deleted
+    EXPECT_FALSE(FileExists(Scratch + "tessel32.ex_")); // the fresh file is deleted
     EXPECT_EQ("old", ReadFileBytes(target));
 
     // Without a fresh file the rename fails the same way, and nothing is left.
     Recorder.Clear();
     EXPECT_EQ(0, ReplaceMainProgram(Owner, Scratch.c_str(), "TESSEL32.EXE"));
     ASSERT_EQ(1u, Boxes().size());
-    EXPECT_FALSE(Exists(target));
+    EXPECT_FALSE(FileExists(target));
 }
 
 TEST_F(SequenceTest, ReplaceMainProgramRefusesAPathBeyondItsBuffer)
@@ -175,101 +230,28 @@ TEST_F(SequenceTest, ReplaceMainProgramRefusesAPathBeyondItsBuffer)
 
 // ---- the payload request ----
 
-// A minimal ZIP writer (APPNOTE 4.3.7, 4.3.12, 4.3.16): stored entries, optionally with the
-// traditional encryption of APPNOTE 6.1 under setup's built-in password.
-struct ZipWriter {
-    std::string Bytes, Directory;
-    int Count = 0;
-
-    static unsigned int CrcByte(unsigned int crc, unsigned char byte)
-    {
-        crc ^= byte;
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
-        return crc;
-    }
-    static unsigned int Crc(const std::string& data)
-    {
-        unsigned int crc = 0xFFFFFFFFu;
-        for (unsigned char byte : data)
-            crc = CrcByte(crc, byte);
-        return crc ^ 0xFFFFFFFFu;
-    }
-    static void Put(std::string* out, unsigned int value, int size)
-    {
-        for (int i = 0; i < size; ++i)
-            out->push_back((char)(value >> (8 * i) & 0xFF));
-    }
-
-    struct Keys {
-        unsigned int K0 = 0x12345678, K1 = 0x23456789, K2 = 0x34567890;
-        void Update(unsigned char plain)
-        {
-            K0 = CrcByte(K0, plain);
-            K1 = (K1 + (K0 & 0xFF)) * 134775813u + 1;
-            K2 = CrcByte(K2, (unsigned char)(K1 >> 24));
-        }
-        unsigned char Encrypt(unsigned char plain)
-        {
-            unsigned int temp = (K2 | 2) & 0xFFFF;
-            unsigned char cipher = (unsigned char)(plain ^ ((temp * (temp ^ 1)) >> 8));
-            Update(plain);
-            return cipher;
-        }
-    };
-
-    void Add(const std::string& name, const std::string& data, bool encrypt, int crcDelta = 0)
-    {
-        unsigned int crc = Crc(data) + crcDelta;
-        std::string body = data;
-        if (encrypt) {
-            Keys keys;
-            for (const char* p = "Rv4-Tg9 Lm2 Qz7-Kp5 Vx8 Hc3-Nb6 Js1 Df0-Ya7E"; *p != '\0'; ++p)
-                keys.Update((unsigned char)*p);
-            std::string header(11, '\x5C');
-            header.push_back((char)(Crc(data) >> 24)); // the check byte: the CRC's high byte
-            body.clear();
-            for (char c : header + data)
-                body.push_back((char)keys.Encrypt((unsigned char)c));
-        }
-        unsigned int offset = (unsigned int)Bytes.size();
-        std::string fields;
-        Put(&fields, 20, 2);
-        Put(&fields, encrypt ? 1 : 0, 2);
-        Put(&fields, 0, 2);       // stored
-        Put(&fields, 0x6000, 2);  // 12:00:00
-        Put(&fields, 0x5A21, 2);  // 2025-01-01
-        Put(&fields, crc, 4);
-        Put(&fields, (unsigned int)body.size(), 4);
-        Put(&fields, (unsigned int)data.size(), 4);
-        Put(&fields, (unsigned int)name.size(), 2);
-        Put(&fields, 0, 2);
-        Put(&Bytes, 0x04034b50, 4);
-        Bytes += fields + name + body;
-        Put(&Directory, 0x02014b50, 4);
-        Put(&Directory, 20, 2);
-        Directory += fields;
-        Put(&Directory, 0, 2);    // comment length
-        Put(&Directory, 0, 4);    // disk number, internal attributes
-        Put(&Directory, 0, 4);    // external attributes
-        Put(&Directory, offset, 4);
-        Directory += name;
-        ++Count;
-    }
-
-    std::string Finish()
-    {
-        std::string out = Bytes + Directory;
-        Put(&out, 0x06054b50, 4);
-        Put(&out, 0, 4);
-        Put(&out, Count, 2);
-        Put(&out, Count, 2);
-        Put(&out, (unsigned int)Directory.size(), 4);
-        Put(&out, (unsigned int)Bytes.size(), 4);
-        Put(&out, 0, 2);
-        return out;
-    }
+// A payload archive of stored entries, the encrypted ones under setup's built-in password; a
+// CRC delta damages an entry's recorded CRC.
+struct PayloadEntry {
+    const char* Name;
+    std::string Data;
+    bool Encrypt;
+    uint32_t CrcDelta;
 };
+
+std::string PayloadArchive(const std::vector<PayloadEntry>& entries)
+{
+    ZipArchive archive;
+    for (const PayloadEntry& payload : entries) {
+        ZipEntry entry = Entry(payload.Name, ToBytes(payload.Data));
+        entry.Encrypt = payload.Encrypt;
+        entry.Password = TestDefaultPassword;
+        entry.UseCrcOverride = payload.CrcDelta != 0;
+        entry.CrcOverride = Crc32(payload.Data) + payload.CrcDelta;
+        archive.Entries.push_back(entry);
+    }
+    return ToText(archive.Build());
+}
 
 class ExtractSetupArchiveTest : public SequenceTest {
 protected:
@@ -283,32 +265,28 @@ protected:
         lstrcpyA(InstallPath, dest.c_str());
         lstrcpyA(InstallFolder, (dest + "\\").c_str());
     }
-    void WriteArchive(ZipWriter& zip) { ASSERT_TRUE(WriteFileBytes(std::string(SourceFolder) + "setup.tq", zip.Finish())); }
+    void WriteArchive(const std::vector<PayloadEntry>& entries)
+    {
+        ASSERT_TRUE(WriteWholeFile(std::string(SourceFolder) + "setup.tq", PayloadArchive(entries)));
+    }
 };
 
 TEST_F(ExtractSetupArchiveTest, UnpacksEveryEntryByItsFileNameWithTheBuiltInPassword)
 {
-    ZipWriter zip;
-    zip.Add("sub/dir/a.txt", "alpha, encrypted", true);
-    zip.Add("b.txt", "beta, plain", false);
-    zip.Add("docs/", "", false);
-    zip.Add("empty.txt", "", false);
-    WriteArchive(zip);
+    WriteArchive({{"sub/dir/a.txt", "alpha, encrypted", true, 0}, {"b.txt", "beta, plain", false, 0},
+                  {"docs/", "", false, 0}, {"empty.txt", "", false, 0}});
     EXPECT_EQ(1, ExtractSetupArchive(Owner));
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ("alpha, encrypted", ReadFileBytes(std::string(InstallFolder) + "a.txt"));
     EXPECT_EQ("beta, plain", ReadFileBytes(std::string(InstallFolder) + "b.txt"));
     EXPECT_EQ("", ReadFileBytes(std::string(InstallFolder) + "empty.txt")); // empty files are kept
-    EXPECT_FALSE(Exists(std::string(InstallFolder) + "sub"));
+    EXPECT_FALSE(FileExists(std::string(InstallFolder) + "sub"));
 }
 
 TEST_F(ExtractSetupArchiveTest, ReportsACrcMismatchAndFails)
 {
-    ZipWriter zip;
-    zip.Add("first.txt", "sound", true);
-    zip.Add("damaged.txt", "this entry's CRC is off by one", true, 1);
-    zip.Add("never.txt", "not reached", false);
-    WriteArchive(zip);
+    WriteArchive({{"first.txt", "sound", true, 0}, {"damaged.txt", "this entry's CRC is off by one", true, 1},
+                  {"never.txt", "not reached", false, 0}});
     EXPECT_EQ(0, ExtractSetupArchive(Owner));
     ASSERT_EQ(1u, Boxes().size());
     EXPECT_NE(std::string::npos, Boxes()[0].text.find("ZIP damaged: file ")) << Boxes()[0].text;
@@ -317,18 +295,16 @@ TEST_F(ExtractSetupArchiveTest, ReportsACrcMismatchAndFails)
     EXPECT_TRUE(Boxes()[0].defaultCaption);
     EXPECT_EQ((UINT)MB_ICONERROR, Boxes()[0].type);
     EXPECT_EQ("sound", ReadFileBytes(std::string(InstallFolder) + "first.txt"));
-    EXPECT_FALSE(Exists(std::string(InstallFolder) + "never.txt"));
+    EXPECT_FALSE(FileExists(std::string(InstallFolder) + "never.txt"));
 }
 
 TEST_F(ExtractSetupArchiveTest, FailsQuietlyAfterACancelAndLoudlyWithoutAnArchive)
 {
-    ZipWriter zip;
-    zip.Add("a.txt", "alpha", true);
-    WriteArchive(zip);
+    WriteArchive({{"a.txt", "alpha", true, 0}});
     CancelRequested = 1;
     EXPECT_EQ(0, ExtractSetupArchive(Owner));
     EXPECT_TRUE(Boxes().empty());
-    EXPECT_FALSE(Exists(std::string(InstallFolder) + "a.txt"));
+    EXPECT_FALSE(FileExists(std::string(InstallFolder) + "a.txt"));
     CancelRequested = 0;
 
     // The archive is "setup.tq" in the source folder.

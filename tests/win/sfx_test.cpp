@@ -1,7 +1,8 @@
 // The self-extractor called directly on bundles made here: its own built program with an
 // archive from the engine tests' ZIP writer appended. A sound bundle whose setup.exe is a
 // stand-in that records how it was started; then a table of bundles that must not install, each
-// with the boxes shown, the exit code, and no unpack folder left in the temporary folder.
+// with the boxes shown, the exit code, and no unpack folder left in the temporary folder; and a
+// full disk (run apart, under the file-size limit of file-size-limit.sh).
 #include "sfx/sfx.h"
 
 #include "archive_writer.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -158,6 +160,26 @@ TEST_F(SelfExtractor, BundlesThatDoNotInstall)
         EXPECT_TRUE(UnpackFolders().empty());
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(Record.c_str())) << "setup was started";
     }
+}
+
+// The disk fills up while an entry is unpacked: the engine's 1036, then the self-extractor's box.
+TEST_F(SelfExtractor, DiskFull)
+{
+    char limitText[16];
+    ASSERT_NE(0u, GetEnvironmentVariableA("TQ_FILE_SIZE_LIMIT_KIB", limitText, sizeof limitText))
+        << "run this case through file-size-limit.sh";
+    const size_t limit = (size_t)atoi(limitText) * 1024;
+    ZipArchive archive = BundleWithSetup(TextBytes(500, 5));
+    archive.Entries.insert(archive.Entries.begin() + 1, Entry("TQCORE.DLL", TextBytes(limit + 40000, 6), 8));
+    Bytes bundle = archive.Build();
+    ASSERT_LT(bundle.size(), limit);
+    EXPECT_EQ(SfxExitFailed, Run(bundle));
+    const std::vector<RecordedBox>& boxes = Boxes.Boxes();
+    ASSERT_EQ(2u, boxes.size());
+    EXPECT_NE(std::string::npos, boxes[0].text.find("\\TQCORE.DLL.  Possible cause: disk full")) << boxes[0].text;
+    EXPECT_EQ(SfxCaption, boxes[1].caption);
+    EXPECT_NE(std::string::npos, boxes[1].text.find("could not be unpacked")) << boxes[1].text;
+    EXPECT_TRUE(UnpackFolders().empty());
 }
 
 } // namespace

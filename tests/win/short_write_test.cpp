@@ -31,7 +31,7 @@ TEST(ShortWrite, IsReportedAsAWriteErrorWithNoMoreWrittenThanRead)
     // The source is this program's own file: larger than the limit, and it need not be written.
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, sizeof self);
-    std::vector<unsigned char> source = ReadBytes(self);
+    std::vector<unsigned char> source = ReadWholeBytes(self);
     ASSERT_GT(source.size(), limit + 15360);
 
     ScratchFolder scratch;
@@ -52,7 +52,7 @@ TEST(ShortWrite, IsReportedAsAWriteErrorWithNoMoreWrittenThanRead)
     FILETIME write;
     ASSERT_TRUE(GetTimes(install + "README.TXT", nullptr, nullptr, &write));
     EXPECT_FALSE(SameTime(PayloadTimestamp, write));
-    std::vector<unsigned char> copied = ReadBytes(install + "README.TXT");
+    std::vector<unsigned char> copied = ReadWholeBytes(install + "README.TXT");
     ASSERT_EQ(limit, copied.size());
     EXPECT_TRUE(std::equal(copied.begin(), copied.end(), source.begin()));
 
@@ -75,7 +75,7 @@ TEST(ShortWrite, OfTheStubLibraryFailsTheWrite)
     const size_t limit = (size_t)atoi(limitText) * 1024;
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, sizeof self);
-    std::vector<unsigned char> large = ReadBytes(self);
+    std::vector<unsigned char> large = ReadWholeBytes(self);
     ASSERT_GT(large.size(), limit);
     StubData = large.data();
     StubSize = (DWORD)large.size();
@@ -89,7 +89,7 @@ TEST(ShortWrite, OfTheStubLibraryFailsTheWrite)
     EXPECT_EQ((std::vector<std::string>{ "Extracting stub DLL to " + scratch.File("TQSHLSTB.DLL"),
                                          "Failed to write to file for stub DLL." }),
               Traced);
-    EXPECT_EQ(limit, ReadBytes(scratch.File("TQSHLSTB.DLL")).size());
+    EXPECT_EQ(limit, ReadWholeBytes(scratch.File("TQSHLSTB.DLL")).size());
     StubData = nullptr;
     StubSize = 0;
 }

@@ -1,41 +1,5 @@
-// File helpers of the steps test groups.
+// File times of the steps test groups.
 #include "steps_support.h"
-
-void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    if (!bytes.empty())
-        WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(file);
-}
-
-std::vector<unsigned char> ReadBytes(const std::string& path)
-{
-    std::vector<unsigned char> bytes;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    bytes.resize(GetFileSize(file, nullptr));
-    DWORD got = 0;
-    if (!bytes.empty())
-        ReadFile(file, bytes.data(), (DWORD)bytes.size(), &got, nullptr);
-    bytes.resize(got);
-    CloseHandle(file);
-    return bytes;
-}
-
-std::vector<unsigned char> PatternBytes(size_t count, unsigned seed)
-{
-    std::vector<unsigned char> bytes(count);
-    unsigned state = seed * 2654435761u + 1;
-    for (size_t i = 0; i < count; i++) {
-        state = state * 1103515245u + 12345u;
-        bytes[i] = (unsigned char)(state >> 16);
-    }
-    return bytes;
-}
 
 void SetAllTimes(const std::string& path, const FILETIME& time)
 {
@@ -53,11 +17,6 @@ bool GetTimes(const std::string& path, FILETIME* creation, FILETIME* access, FIL
     BOOL ok = GetFileTime(file, creation, access, write);
     CloseHandle(file);
     return ok != FALSE;
-}
-
-bool FileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool SameTime(const FILETIME& a, const FILETIME& b)

@@ -180,7 +180,7 @@ TEST_F(StubSteps, LoadStubPayloadFailsInAModuleWithoutTheResource)
 
 TEST_F(StubSteps, ReadInstalledVersionGivesZeroForAFileWithoutVersionRecord)
 {
-    WriteBytes(Path("plain.dll"), PatternBytes(3000, 1));
+    WriteWholeFile(Path("plain.dll"), RandomBytes(3000, 1));
     FileVersion version = { 0xDEADBEEF, 0xDEADBEEF };
     EXPECT_EQ(0, ReadInstalledVersion(Path("plain.dll").c_str(), &version));
     EXPECT_EQ(0u, version.MostSignificant);
@@ -215,7 +215,7 @@ TEST_F(StubSteps, AnInstalledStubOfAnotherVersionIsWaitedForAndReplaced)
     const DWORD versions[][2] = { { 0x00080001, 0x0000000D }, { 0x00080000, 0x0000000C }, { 0x00090001, 0x0000000C } };
     for (const auto& version : versions) {
         std::vector<unsigned char> older = StubWithVersion(version[0], version[1]);
-        WriteBytes(Path("TQSHLSTB.DLL"), older);
+        WriteWholeFile(Path("TQSHLSTB.DLL"), older);
         FileVersion installed;
         ASSERT_EQ(1, ReadInstalledVersion(Path("TQSHLSTB.DLL").c_str(), &installed));
         ASSERT_EQ(version[0], installed.MostSignificant);
@@ -234,13 +234,13 @@ TEST_F(StubSteps, AnInstalledStubOfAnotherVersionIsWaitedForAndReplaced)
         EXPECT_EQ(1, WaitForLibraryAccess(30, stubPath, ""));
 
         ASSERT_EQ(1, WriteStub());
-        EXPECT_EQ(payload, ReadBytes(Path("TQSHLSTB.DLL")));
+        EXPECT_EQ(payload, ReadWholeBytes(Path("TQSHLSTB.DLL")));
     }
 }
 
 TEST_F(StubSteps, AnInstalledStubWithoutVersionRecordIsReplaced)
 {
-    WriteBytes(Path("TQSHLSTB.DLL"), PatternBytes(100000, 3)); // longer than the payload
+    WriteWholeFile(Path("TQSHLSTB.DLL"), RandomBytes(100000, 3)); // longer than the payload
     char stubPath[PathBufferSize];
     lstrcpyA(stubPath, Path("TQSHLSTB.DLL").c_str());
     CompareStubVersion(stubPath);
@@ -248,7 +248,7 @@ TEST_F(StubSteps, AnInstalledStubWithoutVersionRecordIsReplaced)
     EXPECT_EQ(0, StubIsCurrent);
     EXPECT_EQ(std::vector<std::string>{ "GetVersion failed for existing stub DLL." }, Traced);
     ASSERT_EQ(1, WriteStub());
-    EXPECT_EQ(payload, ReadBytes(Path("TQSHLSTB.DLL")));
+    EXPECT_EQ(payload, ReadWholeBytes(Path("TQSHLSTB.DLL")));
 }
 
 TEST_F(StubSteps, APayloadWhoseRecordHasAPartAboveTwentyNeverCountsAsCurrent)
@@ -257,7 +257,7 @@ TEST_F(StubSteps, APayloadWhoseRecordHasAPartAboveTwentyNeverCountsAsCurrent)
     std::vector<unsigned char> outOfRange = StubWithVersion(0x00080001, 0x00000015); // 8.1.0.21
     StubData = outOfRange.data();
     StubSize = (DWORD)outOfRange.size();
-    WriteBytes(Path("TQSHLSTB.DLL"), outOfRange); // even the very same file
+    WriteWholeFile(Path("TQSHLSTB.DLL"), outOfRange); // even the very same file
     char stubPath[PathBufferSize];
     lstrcpyA(stubPath, Path("TQSHLSTB.DLL").c_str());
     Traced.clear();
@@ -275,7 +275,7 @@ TEST_F(StubSteps, WriteStubStampsTheFileWithTheSetupTime)
     EXPECT_TRUE(SameTime(SetupTimestamp, creation));
     EXPECT_TRUE(SameTime(SetupTimestamp, access));
     EXPECT_TRUE(SameTime(SetupTimestamp, write));
-    EXPECT_EQ(payload, ReadBytes(Path("TQSHLSTB.DLL")));
+    EXPECT_EQ(payload, ReadWholeBytes(Path("TQSHLSTB.DLL")));
     EXPECT_EQ(std::vector<std::string>{ "Extracting stub DLL to " + Path("TQSHLSTB.DLL") }, Traced);
 }
 
@@ -317,8 +317,8 @@ protected:
         DispatchedCount = 0;
         stub = Path("TQSHLSTB.DLL");
         worker = Path("tqshell1.dll");
-        WriteBytes(stub, PatternBytes(100, 1));
-        WriteBytes(worker, PatternBytes(100, 2));
+        WriteWholeFile(stub, RandomBytes(100, 1));
+        WriteWholeFile(worker, RandomBytes(100, 2));
     }
 
     void TearDown() override
@@ -388,9 +388,9 @@ TEST_F(LibraryWait, FindBusyFileNamesTheFirstProgramFileInUse)
     DeleteFileA(worker.c_str());
     EXPECT_EQ(-1, FindBusyFile());
 
-    WriteBytes(Path("tqcab3.dll"), PatternBytes(10, 3));
-    WriteBytes(Path("tqshell1.dll"), PatternBytes(10, 4));
-    WriteBytes(Path("tessel32.exe"), PatternBytes(10, 5));
+    WriteWholeFile(Path("tqcab3.dll"), RandomBytes(10, 3));
+    WriteWholeFile(Path("tqshell1.dll"), RandomBytes(10, 4));
+    WriteWholeFile(Path("tessel32.exe"), RandomBytes(10, 5));
     EXPECT_EQ(-1, FindBusyFile()); // present but free; tqsnapdk.exe and tqsfx32.exe absent
 
     HANDLE heldWorker = Hold(Path("tqshell1.dll"));

@@ -57,7 +57,7 @@ static const char* const Names[] = { "README.TXT", "TESSEL.TXT", "LICENSE.TXT", 
 
 static std::vector<unsigned char> CompressedHeader(DWORD secondMagic, DWORD size, size_t total, unsigned seed)
 {
-    std::vector<unsigned char> bytes = PatternBytes(total, seed);
+    std::vector<unsigned char> bytes = RandomBytes(total, seed);
     const unsigned char header[14] = { 'S', 'Z', 'D', 'D',
                                        (unsigned char)secondMagic, (unsigned char)(secondMagic >> 8),
                                        (unsigned char)(secondMagic >> 16), (unsigned char)(secondMagic >> 24),
@@ -117,7 +117,7 @@ protected:
     {
         contents = files;
         for (size_t i = 0; i < contents.size(); i++) {
-            WriteBytes(source + Names[i], contents[i]);
+            WriteWholeFile(source + Names[i], contents[i]);
             SetAllTimes(source + Names[i], SetupTimestamp);
         }
     }
@@ -126,7 +126,7 @@ protected:
     {
         std::vector<std::vector<unsigned char>> files;
         for (size_t i = 0; i < sizes.size(); i++)
-            files.push_back(PatternBytes(sizes[i], (unsigned)i + 1));
+            files.push_back(RandomBytes(sizes[i], (unsigned)i + 1));
         WriteSources(files);
     }
 
@@ -154,13 +154,13 @@ protected:
 TEST_F(TextFileSteps, CheckModeTotalsTheSevenFilesInBytes)
 {
     WriteSources({
-        PatternBytes(100, 1),
+        RandomBytes(100, 1),
         CompressedHeader(0x3327F088, 123456, 64, 2),  // counts with the size in its header
         {},
         CompressedHeader(0x3327F089, 123456, 40, 4),  // second magic wrong: directory size
         CompressedHeader(0x3327F088, 123456, 10, 5),  // shorter than a header: directory size
-        PatternBytes(15360, 6),
-        PatternBytes(70000, 7),
+        RandomBytes(15360, 6),
+        RandomBytes(70000, 7),
     });
     InstallSizeKB = 5;
     MessageBoxRecorder boxes;
@@ -224,15 +224,15 @@ TEST_F(TextFileSteps, ASourceFolderTooLongForThePathIsAMissingFile)
 TEST_F(TextFileSteps, CopyModeCopiesByteForByteWithProgressAndPayloadTimes)
 {
     WriteSources({
-        PatternBytes(25600, 1),  // Meter to 1 after 15360 bytes, to 2 after the other 10240
-        PatternBytes(3000, 2),
-        PatternBytes(3000, 3),
-        PatternBytes(3000, 4),
-        PatternBytes(3000, 5),   // small files add up: 37600 bytes reach the next move, to 3
+        RandomBytes(25600, 1),  // Meter to 1 after 15360 bytes, to 2 after the other 10240
+        RandomBytes(3000, 2),
+        RandomBytes(3000, 3),
+        RandomBytes(3000, 4),
+        RandomBytes(3000, 5),   // small files add up: 37600 bytes reach the next move, to 3
         CompressedHeader(0x3327F088, 999999, 15360, 6), // two reads, the second empty; copied as is
-        PatternBytes(100, 7),
+        RandomBytes(100, 7),
     });
-    WriteBytes(install + "README.TXT", PatternBytes(40000, 99)); // an older, longer copy
+    WriteWholeFile(install + "README.TXT", RandomBytes(40000, 99)); // an older, longer copy
     MessageBoxRecorder boxes;
     EXPECT_EQ(1, ProcessTextFiles(progress, 1));
     EXPECT_TRUE(boxes.Boxes().empty());
@@ -240,7 +240,7 @@ TEST_F(TextFileSteps, CopyModeCopiesByteForByteWithProgressAndPayloadTimes)
     // Times first: reading a copy moves its last-access time.
     for (size_t i = 0; i < contents.size(); i++) {
         ExpectPayloadTimes(install + Names[i]);
-        EXPECT_EQ(contents[i], ReadBytes(install + Names[i])) << Names[i];
+        EXPECT_EQ(contents[i], ReadWholeBytes(install + Names[i])) << Names[i];
     }
     EXPECT_EQ((std::vector<WPARAM>{ 1, 2, 3, 5 }), MeterPositions);
     EXPECT_EQ(53060u, CopiedBytes);
@@ -273,7 +273,7 @@ TEST_F(TextFileSteps, CopyModeNeverCopiesAFileOntoItself)
             FILETIME write;
             ASSERT_TRUE(GetTimes(source + Names[i], nullptr, nullptr, &write));
             EXPECT_TRUE(SameTime(SetupTimestamp, write)) << Names[i];
-            EXPECT_EQ(contents[i], ReadBytes(source + Names[i])) << Names[i];
+            EXPECT_EQ(contents[i], ReadWholeBytes(source + Names[i])) << Names[i];
         }
     }
 }
@@ -298,9 +298,9 @@ TEST_F(TextFileSteps, CancelConfirmedBeforeAFileEndsTheWalkAfterItsFirstBuffer)
     EXPECT_TRUE(boxes.Boxes().empty());
 
     ExpectPayloadTimes(install + "TESSEL.TXT");
-    EXPECT_EQ(contents[0], ReadBytes(install + "README.TXT"));
+    EXPECT_EQ(contents[0], ReadWholeBytes(install + "README.TXT"));
     std::vector<unsigned char> firstBuffer(contents[1].begin(), contents[1].begin() + 15360);
-    EXPECT_EQ(firstBuffer, ReadBytes(install + "TESSEL.TXT"));
+    EXPECT_EQ(firstBuffer, ReadWholeBytes(install + "TESSEL.TXT"));
     EXPECT_FALSE(FileExists(install + "LICENSE.TXT"));
     EXPECT_EQ(12000u + 15360u, CopiedBytes);
 }
@@ -327,7 +327,7 @@ TEST_F(TextFileSteps, CopyFileContentsReportsAFailedReadAsTheSource)
     std::string destination = install + "out.txt";
     EXPECT_EQ(IDS_CANNOT_OPEN, CopyFileContents(unreadable, destination.c_str()));
     ASSERT_TRUE(FileExists(destination)); // the open and the create succeeded
-    EXPECT_TRUE(ReadBytes(destination).empty());
+    EXPECT_TRUE(ReadWholeBytes(destination).empty());
     EXPECT_EQ(0u, CopiedBytes);
     FILETIME write;
     ASSERT_TRUE(GetTimes(destination, nullptr, nullptr, &write));
@@ -394,7 +394,7 @@ TEST_F(TextFilesWithProgressDialog, ACancelConfirmedBeforeTheFirstFileStopsAfter
     EXPECT_EQ(1, CancelRequested);
     ExpectPayloadTimes(install + "README.TXT");
     std::vector<unsigned char> firstBuffer(contents[0].begin(), contents[0].begin() + 15360);
-    EXPECT_EQ(firstBuffer, ReadBytes(install + "README.TXT"));
+    EXPECT_EQ(firstBuffer, ReadWholeBytes(install + "README.TXT"));
     EXPECT_FALSE(FileExists(install + "TESSEL.TXT"));
     EXPECT_EQ(1, SendDlgItemMessageA(dialog, IDC_METER, MTR_GETPOS, 0, 0));
 }

@@ -241,16 +241,22 @@ static bool ReadPipe(Merge& merge, std::vector<Worker>& workers, Worker& worker,
 // Waits for a worker whose pipes have all ended: its whole share counts as read once it has
 // succeeded (the engine reports progress in steps, the last of them before its end). A
 // failure stops the others.
-static void Finish(Merge& merge, std::vector<Worker>& workers, Worker& worker)
+static void Finish(const Options& options, Merge& merge, std::vector<Worker>& workers, Worker& worker)
 {
     int wait;
     while (waitpid(worker.Pid, &wait, 0) < 0 && errno == EINTR) {
     }
     worker.Pid = -1;
-    if (WIFEXITED(wait))
+    if (WIFEXITED(wait)) {
         worker.Status = WEXITSTATUS(wait);
-    else
-        worker.Status = ExitInterrupted;   // ended by a signal before it could answer it
+    } else if (worker.Stopped || Interrupted) {
+        worker.Status = ExitInterrupted;   // stopped before it could answer the stop
+    } else {
+        EndProgress(merge.Bar);
+        Report(options.Archive, "", std::string("a process of the run ended abnormally: ")
+                                        + strsignal(WTERMSIG(wait)));
+        worker.Status = ExitDamaged;
+    }
     if (worker.Status == ExitOk) {
         worker.Done = worker.Share;
         ShowSum(merge, workers);
@@ -325,7 +331,7 @@ int RunInParallel(const Options& options, const Plan& plan)
                 for (int fd : worker.Pipe)
                     open = open || fd >= 0;
                 if (!open)
-                    Finish(merge, workers, worker);
+                    Finish(options, merge, workers, worker);
             }
         }
     }

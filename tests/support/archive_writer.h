@@ -1,8 +1,9 @@
-// Test data made by our own code: a bit writer for hand-built Deflate streams (RFC 1951 bit
-// order), a small fixed-Huffman compressor, the traditional ZIP cipher for encrypting entries,
-// and a ZIP writer (APPNOTE 4.3) with the variations the engine must cope with.
-#ifndef TQ_TESTS_ENGINE_ARCHIVE_WRITER_H
-#define TQ_TESTS_ENGINE_ARCHIVE_WRITER_H
+// Test data made by our own code, shared by every test program: the CRC-32 of the tests, a bit
+// writer for hand-built Deflate streams (RFC 1951 bit order), a small fixed-Huffman compressor,
+// the traditional ZIP cipher for encrypting entries, and a ZIP writer (APPNOTE 4.3) with the
+// variations the engine must cope with. Portable: native and Windows test programs link it.
+#ifndef TQ_TESTS_SUPPORT_ARCHIVE_WRITER_H
+#define TQ_TESTS_SUPPORT_ARCHIVE_WRITER_H
 
 #include <stdint.h>
 #include <string>
@@ -34,7 +35,15 @@ Bytes DeflateFixed(const Bytes& data);
 // The password of setup's payload archive, used when a request brings none.
 extern const char TestDefaultPassword[];
 
-uint32_t Crc32(const Bytes& data);
+// CRC-32 (APPNOTE 4.4.7), bit by bit: the control for the table-driven ones of the programs.
+uint32_t Crc32Step(uint32_t crc, uint8_t byte);   // one byte into the register, no inversions
+uint32_t Crc32(const void* data, size_t size);
+inline uint32_t Crc32(const Bytes& data) { return Crc32(data.data(), data.size()); }
+inline uint32_t Crc32(const std::string& data) { return Crc32(data.data(), data.size()); }
+
+inline Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+inline std::string ToText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
 Bytes RandomBytes(size_t count, uint32_t seed);
 Bytes TextBytes(size_t count, uint32_t seed);   // compressible: words from a small vocabulary
 // The seed of a test's random data: TQ_TEST_SEED when set, else the clock. Printed, so that a

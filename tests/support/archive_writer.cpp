@@ -136,14 +136,19 @@ Bytes DeflateFixed(const Bytes& data)
     return writer.Finish();
 }
 
-uint32_t Crc32(const Bytes& data)
+uint32_t Crc32Step(uint32_t crc, uint8_t byte)
+{
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit)
+        crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    return crc;
+}
+
+uint32_t Crc32(const void* data, size_t size)
 {
     uint32_t crc = 0xFFFFFFFFu;
-    for (uint8_t byte : data) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
+    for (size_t i = 0; i < size; ++i)
+        crc = Crc32Step(crc, ((const uint8_t*)data)[i]);
     return ~crc;
 }
 
@@ -197,13 +202,6 @@ struct Keys {
     {
         uint32_t t = (K2 | 2) & 0xFFFF;
         return (uint8_t)((t * (t ^ 1)) >> 8);
-    }
-    static uint32_t Crc32Step(uint32_t crc, uint8_t byte)
-    {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-        return crc;
     }
 };
 }

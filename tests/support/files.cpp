@@ -1,0 +1,78 @@
+// The tests' file helpers; see files.h.
+#include "files.h"
+
+#include <stdio.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+template <typename Buffer> static bool WriteBuffer(const std::string& path, const Buffer& bytes)
+{
+    FILE* file = fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && written;
+}
+
+template <typename Buffer> static bool ReadBuffer(const std::string& path, Buffer* bytes)
+{
+    bytes->clear();
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    char piece[65536];
+    size_t got;
+    while ((got = fread(piece, 1, sizeof piece, file)) > 0)
+        bytes->insert(bytes->end(), piece, piece + got);
+    bool whole = ferror(file) == 0;
+    fclose(file);
+    return whole;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) { return WriteBuffer(path, bytes); }
+bool WriteWholeFile(const std::string& path, const Bytes& bytes) { return WriteBuffer(path, bytes); }
+bool ReadWholeFile(const std::string& path, std::string* bytes) { return ReadBuffer(path, bytes); }
+bool ReadWholeFile(const std::string& path, Bytes* bytes) { return ReadBuffer(path, bytes); }
+
+std::string ReadWholeFile(const std::string& path)
+{
+    std::string bytes;
+    ReadBuffer(path, &bytes);
+    return bytes;
+}
+
+Bytes ReadWholeBytes(const std::string& path)
+{
+    Bytes bytes;
+    ReadBuffer(path, &bytes);
+    return bytes;
+}
+
+// Under Windows through the attributes, which take a folder with its final "\" as well.
+#ifdef _WIN32
+bool FileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool FolderExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+#else
+bool FileExists(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+bool FolderExists(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+#endif

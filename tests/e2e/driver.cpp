@@ -428,22 +428,3 @@ bool ReadStringValue(HKEY root, const std::string& path, const char* name, std::
     data->assign(buffer, strnlen(buffer, length));
     return true;
 }
-
-const char* const ShellExtensionKeys[16] = {
-    "CLSID\\{7b3e4a04-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a05-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a06-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a07-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a00-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a01-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a02-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a03-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "Tessel\\shellex\\DropHandler",
-    "Directory\\shellex\\DragDropHandlers\\Tessel",
-    "Drive\\shellex\\DragDropHandlers\\Tessel",
-    "Folder\\shellex\\DragDropHandlers\\Tessel",
-    "*\\shellex\\ContextMenuHandlers\\Tessel",
-    "Folder\\shellex\\ContextMenuHandlers\\Tessel",
-    "Directory\\shellex\\ContextMenuHandlers\\Tessel",
-    ".ZIP\\ShellEx\\{00021500-0000-0000-c000-000000000046}",
-};

@@ -6,6 +6,7 @@
 #define TQ_TESTS_E2E_DRIVER_H
 
 #include "files.h"
+#include "shell_keys.h"
 
 #include <windows.h>
 
@@ -83,6 +84,5 @@ bool ReadZipDirectory(const std::string& bytes, std::vector<ZipEntryInfo>* entri
 bool KeyExists(HKEY root, const std::string& path);
 bool CreateKey(HKEY root, const std::string& path);
 bool ReadStringValue(HKEY root, const std::string& path, const char* name, std::string* data, DWORD* size = nullptr);
-extern const char* const ShellExtensionKeys[16];
 
 #endif

@@ -3,6 +3,7 @@
 // and a tree too deep for the path buffer refused without an overrun.
 #include "checks_support.h"
 
+#include "shell_keys.h"
 #include "steps/steps.h"
 
 #include <gtest/gtest.h>
@@ -13,25 +14,6 @@
 static const char ClassA04[] = "CLSID\\{7b3e4a04-91c2-11cf-a4d6-3c5e7f901b2d}";
 static const char ClassA05[] = "CLSID\\{7b3e4a05-91c2-11cf-a4d6-3c5e7f901b2d}";
 static const char ClassA03[] = "CLSID\\{7b3e4a03-91c2-11cf-a4d6-3c5e7f901b2d}";
-
-static const char* const AllKeys[] = {
-    "CLSID\\{7b3e4a04-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a05-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a06-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a07-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a00-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a01-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a02-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "CLSID\\{7b3e4a03-91c2-11cf-a4d6-3c5e7f901b2d}",
-    "Tessel\\shellex\\DropHandler",
-    "Directory\\shellex\\DragDropHandlers\\Tessel",
-    "Drive\\shellex\\DragDropHandlers\\Tessel",
-    "Folder\\shellex\\DragDropHandlers\\Tessel",
-    "*\\shellex\\ContextMenuHandlers\\Tessel",
-    "Folder\\shellex\\ContextMenuHandlers\\Tessel",
-    "Directory\\shellex\\ContextMenuHandlers\\Tessel",
-    ".ZIP\\ShellEx\\{00021500-0000-0000-c000-000000000046}",
-};
 
 // Deletions are watched (and one can be refused) at the import slot of RegDeleteKeyA, through
 // which the product code calls the registry.
@@ -61,7 +43,7 @@ protected:
     void TearDown() override
     {
         RefusedPath.clear();
-        for (const char* key : AllKeys)
+        for (const char* key : ShellExtensionKeys)
             DeleteTree(HKEY_CLASSES_ROOT, key);
     }
     static void Create(const std::string& path) { CreateKey(HKEY_CLASSES_ROOT, path.c_str()); }
@@ -111,7 +93,7 @@ TEST_F(ShellKeysTest, NestedTreesGoDeepestFirstInTableOrder)
         ".ZIP\\ShellEx\\{00021500-0000-0000-c000-000000000046}",
     };
     EXPECT_EQ(expected, Deleted);
-    for (const char* key : AllKeys)
+    for (const char* key : ShellExtensionKeys)
         EXPECT_FALSE(Exists(key)) << key;
     // Parents and neighbours of the removed keys stay.
     EXPECT_TRUE(Exists("Folder\\shellex\\ContextMenuHandlers\\Other"));

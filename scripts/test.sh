@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh
 
 run=$(mktemp -d)
+touch "$run/start"
 # Every process the tests start inherits this mark, which finds what they leave behind.
 mark=TQ_TEST_RUN=$$-$(date +%s%N)
 server=/usr/lib/wine/wineserver
@@ -21,6 +22,7 @@ leftovers() {
 
 finish() {
   local status=$? pids
+  trap '' INT TERM   # a second signal does not cut the clean-up short
   if [ -d build/win64/wineprefix ]; then
     WINEPREFIX=$PWD/build/win64/wineprefix "$server" -k </dev/null >/dev/null 2>&1 || true
   fi
@@ -28,9 +30,15 @@ finish() {
   if [ -n "$pids" ]; then
     echo "test.sh: ending processes left by the tests: $(echo $pids)"
     kill -TERM $pids 2>/dev/null || true
-    sleep 1
+    # Time to clean up (a throw-away prefix, its wineserver), then no more.
+    for _ in $(seq 50); do
+      [ -n "$(leftovers)" ] || break
+      sleep 0.1
+    done
     kill -KILL $(leftovers) 2>/dev/null || true
   fi
+  # The throw-away prefixes of tests that were cut short.
+  find build/win64 -maxdepth 1 -name 'wineprefix-fresh.*' -newer "$run/start" -exec rm -rf {} + 2>/dev/null || true
   if [ -n "${xvfb_pid:-}" ]; then
     kill "$xvfb_pid" 2>/dev/null || true
     wait "$xvfb_pid" 2>/dev/null || true
@@ -62,9 +70,11 @@ if ! start_display "$run"; then
   exit 1
 fi
 
+# CTest runs in the background so that a signal to this script ends the run at once.
 status=0
 for preset in native win64 win32; do
-  env "$mark" ctest --preset "$preset" -j2 --output-junit "$run/$preset.xml" || status=1
+  env "$mark" ctest --preset "$preset" -j2 --output-junit "$run/$preset.xml" &
+  wait $! || status=1
 done
 
 # Every group that must run has run (passed or failed), so that a tool missing at configure

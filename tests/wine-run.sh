@@ -70,6 +70,7 @@ mkdir -p "$cache" "$(dirname "$prefix")"
 
 work=$(mktemp -d)
 cleanup() {
+  trap '' TERM INT   # a signal that ends the run still lets the clean-up finish
   if [ -n "${fresh:-}" ]; then
     WINEPREFIX=$fresh "$server" -k </dev/null >/dev/null 2>&1
     WINEPREFIX=$fresh "$server" -w </dev/null >/dev/null 2>&1
@@ -81,6 +82,9 @@ cleanup() {
   rm -rf "$work" ${fresh:+"$fresh"}
 }
 trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
+trap '' PIPE   # CTest gone: the output is lost, the clean-up still runs
 
 if [ "${TQ_FRESH_PREFIX:-0}" = 1 ]; then
   fresh=$(mktemp -d "$prefix-fresh.XXXXXX")

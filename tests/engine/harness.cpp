@@ -71,6 +71,13 @@ void EngineTest::TearDown()
     RemoveScratchFolder(Folder);
 }
 
+void EngineTest::FreshOutput()
+{
+    ClearRecords();
+    RemoveScratchFolder(Dest);
+    ASSERT_TRUE(MakeFolder(Dest));
+}
+
 void EngineTest::WriteArchive(const ZipArchive& archive)
 {
     WriteArchiveBytes(archive.Build());

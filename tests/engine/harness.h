@@ -68,6 +68,7 @@ protected:
     void TearDown() override;
     void WriteArchive(const ZipArchive& archive);
     void WriteArchiveBytes(const Bytes& bytes);
+    void FreshOutput();   // an empty output folder, nothing recorded
     ExtractRequest NewRequest(bool testRun = false);   // ReportCrcErrors 1, owner recorded
     Bytes OutputFile(const std::string& name);         // contents of out/<name>; empty if absent
     bool OutputExists(const std::string& name);

@@ -255,10 +255,7 @@ protected:
     Bytes Decode(const Bytes& stream, const Bytes& expected)
     {
         ZipArchive archive;
-        archive.Entries.push_back({});
-        archive.Entries[0].Name = "x";
-        archive.Entries[0].Method = 8;
-        archive.Entries[0].Data = expected;
+        archive.Entries.push_back(Entry("x", expected, 8));
         archive.Entries[0].Compressed = stream.empty() ? Bytes{3, 0} : stream;
         WriteArchive(archive);
         ClearRecords();
@@ -407,10 +404,7 @@ TEST_F(InflateOutputTest, UndecodableStreamWithMatchingCrcIsReported)
     PutFixedLiteral(w, 'a');
     PutFixedLiteral(w, 286);
     ZipArchive archive;
-    archive.Entries.push_back({});
-    archive.Entries[0].Name = "x";
-    archive.Entries[0].Method = 8;
-    archive.Entries[0].Data = {};   // CRC 0: what a decode that handed nothing on gives
+    archive.Entries.push_back(Entry("x", {}, 8));   // CRC 0: what a decode that handed nothing on gives
     archive.Entries[0].Compressed = w.Finish();
     WriteArchive(archive);
     ExtractRequest request = NewRequest();

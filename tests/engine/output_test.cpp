@@ -59,9 +59,7 @@ TEST_F(OutputTest, CancelAtEveryReportDeletesOnlyTheFileBeingWritten)
 
     for (size_t cancelAt = 0; cancelAt < reports; ++cancelAt) {
         SCOPED_TRACE(cancelAt);
-        RemoveScratchFolder(Dest);
-        ASSERT_TRUE(MakeFolder(Dest));
-        ClearRecords();
+        FreshOutput();
         CancelAtReport = (int)cancelAt;
         request = NewRequest();
         EXPECT_EQ(1, ExtractArchive(&request));
@@ -105,9 +103,7 @@ TEST_F(OutputTest, WriteFailureAtEveryBlockDeletesThePartialFile)
     for (long long limit : limits) {
         SCOPED_TRACE(limit);
         FailWritesAfter(limit);
-        RemoveScratchFolder(Dest);
-        ASSERT_TRUE(MakeFolder(Dest));
-        ClearRecords();
+        FreshOutput();
         ExtractRequest request = NewRequest();
         ExtractArchive(&request);
         EXPECT_EQ(2, request.Result);
@@ -186,9 +182,7 @@ TEST_F(OutputTest, StreamedEntriesWithZeroSizes)
     for (const Streamed& c : cases) {
         for (int report : {1, 0}) {
             SCOPED_TRACE(std::string(c.Name) + (report ? ", CRC reports" : ", no CRC reports"));
-            ClearRecords();
-            RemoveScratchFolder(Dest);
-            ASSERT_TRUE(MakeFolder(Dest));
+            FreshOutput();
             ZipArchive archive;
             archive.Entries.push_back(Entry(c.Name, c.Data, c.Method));
             archive.Entries[0].DataDescriptor = c.Kind;

@@ -16,13 +16,8 @@ TEST_F(DiskFullTest, ShortWriteIsReportedAndThePartialFileDeleted)
     ASSERT_NE(0u, limit % 28672) << "the limit must fall inside a block to give a short write";
 
     ZipArchive archive;
-    archive.Entries.push_back({});
-    archive.Entries[0].Name = "done.bin";
-    archive.Entries[0].Data = RandomBytes(1000, 1);
-    archive.Entries.push_back({});
-    archive.Entries[1].Name = "big.txt";
-    archive.Entries[1].Method = 8;
-    archive.Entries[1].Data = TextBytes(limit + 40000, 2);
+    archive.Entries.push_back(Entry("done.bin", RandomBytes(1000, 1)));
+    archive.Entries.push_back(Entry("big.txt", TextBytes(limit + 40000, 2), 8));
     Bytes bytes = archive.Build();
     ASSERT_LT(bytes.size(), limit);
     WriteArchiveBytes(bytes);

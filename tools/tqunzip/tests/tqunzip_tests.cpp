@@ -2,7 +2,7 @@
 // that Info-ZIP zip, bsdtar, 7z and Python's zipfile make at test time from a fixed payload. The
 // tests check exit statuses, the engine's texts on standard error, the files written and the
 // listing. A test whose archiver is not installed is skipped.
-#include "archive_writer.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 
@@ -82,18 +82,13 @@ protected:
 
     void TearDown() override { system(("rm -rf '" + root + "'").c_str()); }
 
+    // Files of the working folder.
     void Write(const std::string& name, const std::string& bytes)
     {
-        std::ofstream(work + "/" + name, std::ios::binary) << bytes;
+        ASSERT_TRUE(WriteWholeFile(work + "/" + name, bytes)) << name;
     }
-
-    std::string Read(const std::string& name)
-    {
-        std::ifstream in(work + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    bool Exists(const std::string& name) { return access((work + "/" + name).c_str(), F_OK) == 0; }
+    std::string Read(const std::string& name) { return ReadWholeFile(work + "/" + name); }
+    bool Exists(const std::string& name) { return FileExists(work + "/" + name); }
 
     int Shell(const std::string& command)
     {

@@ -95,13 +95,16 @@ run)
     private_binfmt "$@"
     exit
   fi
-  # The machine's binfmt_misc, the entry enabled for this run only.
+  # The machine's binfmt_misc, the entry enabled while a run needs it. Runs at the same time
+  # (CTest's parallel tests) each hold a shared lock; the last to end disables the entry.
   global_binfmt_ready
   register /proc/sys/fs/binfmt_misc
-  trap 'echo 0 >/proc/sys/fs/binfmt_misc/$entry' EXIT
+  exec 8>"${TMPDIR:-/tmp}/$entry.lock"
+  flock -s 8
+  trap 'flock -n -x 8 && echo 0 >/proc/sys/fs/binfmt_misc/$entry' EXIT
   trap 'exit 130' INT TERM
   echo 1 >/proc/sys/fs/binfmt_misc/$entry
-  "$@"
+  "$@" 8>&- # programs that outlive the run (a persistent wineserver) must not hold the lock
   ;;
 *)
   sed -n '2,8p' "$0"

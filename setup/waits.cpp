@@ -7,7 +7,7 @@
 
 #ifdef TQ_SHORT_WAITS
 const DWORD HelpFileWait = 50;
-const DWORD ExtensionReleaseTimeout = 500;
+const DWORD ExtensionReleaseTimeout = 1000;
 const DWORD FirstLibraryWait = 25;
 const DWORD LibraryWaitStep = 50;
 #else

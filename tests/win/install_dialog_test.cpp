@@ -709,7 +709,8 @@ TEST_F(InstallDialogTest, ALibraryReleasedDuringTheWaitLetsTheInstallGoOn)
     WriteWholeFile(stub, "an old stub without a version record");
     HeldFile held(stub);
     ASSERT_TRUE(held.Held());
-    // The holder lets go once the second star is shown: the next wait step finds it free.
+    // The holder lets go once the second star is shown: a later wait step finds it free (the
+    // next one, unless the thread lost the whole step to other processes before trying).
     StarsLineRecorder recorder([&](const std::string& line) {
         if (line == "**")
             held.Release();
@@ -718,8 +719,9 @@ TEST_F(InstallDialogTest, ALibraryReleasedDuringTheWaitLetsTheInstallGoOn)
     std::string stars;
     EXPECT_EQ(1, RunWithOk(Target(), [&](HWND dialog) { stars = ItemText(dialog, IDC_CHANGE_TEXT); }));
     EXPECT_TRUE(boxes.Boxes().empty());
-    EXPECT_EQ("**", stars);
-    EXPECT_EQ(StarsUpTo(2), recorder.Stars());
+    EXPECT_GE(stars.size(), 2u);
+    EXPECT_LT(stars.size(), (size_t)LibraryWaitSteps);
+    EXPECT_EQ(StarsUpTo(stars.size()), recorder.Stars());
     EXPECT_TRUE(Contains(Traces, "Must wait for exclusive access to stub DLL."));
     EXPECT_NE("an old stub without a version record", ReadWholeFile(stub));  // replaced
 }

@@ -260,7 +260,7 @@ TEST_F(FileHelpers, WaitForExclusiveAccessRetriesUntilTheDeadline)
     std::string file = scratch.File("worker.dll");
     ASSERT_TRUE(WriteWholeFile(file, "MZ"));
     EXPECT_EQ(0, WaitForExclusiveAccess(file.c_str(), 0)); // no attempt, though the file is free
-    EXPECT_EQ(1, WaitForExclusiveAccess(file.c_str(), 1000));
+    EXPECT_EQ(1, WaitForExclusiveAccess(file.c_str(), 600000));
 
     HeldFile = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, HeldFile);

@@ -1,4 +1,5 @@
-# 32-bit Windows build: the release setup.exe. Built and checked statically; it cannot run here.
+# 32-bit Windows build: the release setup.exe. Checked statically, and installed whole under
+# 32-bit Wine where qemu-i386 runs it (scripts/wine32.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TQ_TRIPLE i686-w64-mingw32)

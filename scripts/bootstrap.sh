@@ -11,17 +11,24 @@ packages=(
   clang libclang-rt-14-dev llvm
   unzip zip libarchive-tools p7zip-full
   groff-base
+  qemu-user-static wine32:i386
 )
+
+# 32-bit Wine (for the 32-bit release's installations, through qemu-i386: scripts/wine32.sh)
+# comes from Debian's i386 architecture.
+add_i386=0
+dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && [ "$add_i386" = 0 ] && exit 0
 
 echo "bootstrap: installing ${missing[*]}"
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
+[ "$add_i386" = 0 ] || "${sudo_cmd[@]}" dpkg --add-architecture i386
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs a Windows program under the 64-bit Wine loader for CTest:
+# Runs a Windows program under Wine for CTest, with the loader WINELOADER names (by default the
+# 64-bit one):
 #   tests/wine-run.sh PREFIX PROGRAM [ARGUMENTS...]
 # Wine prefixes are made from one booted template per machine and Wine version, kept read-only
 # in the user's cache folder (TQ_WINE_CACHE overrides it): booting takes half a minute and writes
@@ -16,10 +17,11 @@ prefix=$1
 shift
 loader=${WINELOADER:-/usr/lib/wine/wine64}
 server=$(dirname "$loader")/wineserver
-export WINELOADER=$loader WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+export WINELOADER=$loader WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}mscoree,mshtml="
 
-# One template for each Wine build: its version and the Windows architectures it brings.
-key=$({ "$loader" --version; ls -d /usr/lib/*/wine/*-windows; } 2>/dev/null | md5sum | cut -c1-12)
+# One template for each Wine build and loader: the 32-bit loader (scripts/wine32.sh) makes a
+# 32-bit prefix, and reports the same version as the 64-bit one.
+key=$({ [ "$loader" = /usr/lib/wine/wine64 ] || echo "$loader"; "$loader" --version; ls -d /usr/lib/*/wine/*-windows; } 2>/dev/null | md5sum | cut -c1-12)
 cache=${TQ_WINE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tessel-tests}
 template=$cache/wineprefix-$key
 
@@ -49,15 +51,24 @@ mkdir -p "$cache" "$(dirname "$prefix")"
     echo "wine-run.sh: $template changed after its boot; booting it again" >&2
     rm -rf "$template"
   fi
-  if [ ! -f "$template/.booted" ]; then
+  # Under qemu-i386 (32-bit Wine) a service process of the boot now and then hangs for good: a
+  # boot that has not ended within its time is given up, its processes killed, and tried once
+  # more.
+  for attempt in 1 2; do
+    [ -f "$template/.booted" ] && break
     rm -rf "$template"
-    WINEPREFIX=$template "$loader" wineboot -i </dev/null >/dev/null 2>&1
-    # Windows not managed by an X window manager: there is none on the virtual display, and
-    # Wine would wait 2 s for one whenever a window is hidden (each message box, each dialog).
-    WINEPREFIX=$template "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
-    WINEPREFIX=$template "$server" -w </dev/null >/dev/null 2>&1
-    touch "$template/.booted"
-  fi
+    if WINEPREFIX=$template timeout 240 "$loader" wineboot -i </dev/null >/dev/null 2>&1 &&
+       # Windows not managed by an X window manager: there is none on the virtual display, and
+       # Wine would wait 2 s for one whenever a window is hidden (each message box, each dialog).
+       WINEPREFIX=$template timeout 60 "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 &&
+       WINEPREFIX=$template timeout 60 "$server" -w </dev/null >/dev/null 2>&1; then
+      touch "$template/.booted"
+    else
+      echo "wine-run.sh: booting $template did not end in time (attempt $attempt)" >&2
+      WINEPREFIX=$template "$server" -k </dev/null >/dev/null 2>&1
+      sleep 1
+    fi
+  done
 ) 9>"$template.lock"
 (
   flock 9
@@ -102,6 +113,18 @@ if [ -z "${DISPLAY:-}" ] || [ "${TQ_OWN_DISPLAY:-0}" = 1 ]; then
     cat "$work/xvfb.log"
     exit 1
   fi
+fi
+# Under qemu-i386 (32-bit Wine, scripts/wine32.sh) the start of a Wine session (wineboot
+# --init, the service processes) now and then hangs for good. It is started ahead of the
+# program, with a persistent server, within a time, and once more when it hangs.
+if [ "${TQ_WINE32:-0}" = 1 ]; then
+  for attempt in 1 2; do
+    "$server" -p </dev/null >/dev/null 2>&1
+    timeout 100 "$loader" cmd /c exit </dev/null >/dev/null 2>&1 && break
+    echo "wine-run.sh: the Wine session in $WINEPREFIX did not start in time (attempt $attempt)" >&2
+    "$server" -k </dev/null >/dev/null 2>&1
+    timeout 30 "$server" -w </dev/null >/dev/null 2>&1
+  done
 fi
 "$loader" "$@" </dev/null >"$work/output" 2>&1
 status=$?

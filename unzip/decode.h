@@ -1,6 +1,7 @@
 // The engine's platform-free half: the CRC-32 tables, the traditional ZIP cipher, the Deflate
-// decoder and the byte source and sink it works between. No Windows header is included here, so
-// crc32.cpp, decrypt.cpp and inflate.cpp compile the same everywhere.
+// decoder and its tables, and the byte source and sink it works between. No Windows header is
+// included here, so crc32.cpp, decrypt.cpp, huffman.cpp and inflate.cpp compile the same
+// everywhere.
 #ifndef TQ_UNZIP_DECODE_H
 #define TQ_UNZIP_DECODE_H
 
@@ -56,6 +57,29 @@ inline unsigned ReadCompressedByte(unsigned short* out)
 // Decoded bytes leave InflateWindow through WriteOutputBytes (output.cpp).
 extern unsigned char* InflateWindow;
 void WriteOutputBytes(unsigned count);
+
+// Lookup tables of the Deflate decoder's Huffman codes (huffman.cpp). Operations of an entry:
+constexpr uint8_t EndOfBlock = 15;
+constexpr uint8_t Literal = 16;   // also a code-length symbol in the code-length table
+constexpr uint8_t InvalidCode = 99;
+constexpr unsigned MaxCodeLength = 16;   // lengths run 0 to 16 in the table builder
+
+// The bits come first: the fast gear shifts the bit buffer by the low byte of an entry's word.
+struct TableEntry {
+    uint8_t Bits;       // bits the entry consumes: its code's bits at its level, plus a base's extra bits
+    uint8_t Operation;  // 0-13 extra bits of a base, 15 end of block, 16 literal, 16+n link, 99 invalid
+    uint16_t Value;     // literal, symbol, length or distance base, or a link's sub-table index
+};
+
+// Builds the tables of the code given by count code lengths: symbols below simpleCount are
+// literals (below 256) or the end of the block, the others take bases[] and extras[] from
+// simpleCount on. *width is the first level's width asked for and becomes the one used. Returns
+// 0 (complete, a single code of length 1, or no codes: then *table is null), 1 (incomplete,
+// completed with invalid codes; the table is handed back), 2 (over-subscribed; nothing
+// allocated) or 3 (out of memory; nothing kept). The table is one allocation for free().
+int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCount,
+                     const uint16_t* bases, const uint16_t* extras, TableEntry** table,
+                     unsigned* width);
 
 // Deflate decoder, RFC 1951 (inflate.cpp). Inflate returns 0 when the stream was decoded to
 // its last block, 1 for damaged data, 2 for an over-subscribed code or block type 3, 3 when a

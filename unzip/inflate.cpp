@@ -1,9 +1,7 @@
 // Deflate decoder (RFC 1951). Input comes from the entry's data through ReadCompressedByte, or
 // several bytes at once straight from the block read last; output goes into the 32768-byte
 // InflateWindow, which is handed on whole and, at the end, as far as it is filled. Huffman codes
-// are decoded through lookup tables built for each block: a first level of 2^L entries and
-// sub-tables behind it for the longer codes, all in one allocation per code. An entry carries
-// the bits it consumes with the extra bits of its base added, so one shift takes both.
+// are decoded through lookup tables built for each block (huffman.cpp).
 //
 // Symbols are decoded by one loop in two gears. While the input block holds FastInputBytes more
 // and the window has room for FastWindowRoom more, bounds are checked once per iteration: the
@@ -16,7 +14,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-constexpr unsigned MaxCodeLength = 16;       // lengths run 0 to 16 in the table builder
 constexpr unsigned MaxLiteralCodes = 286;    // RFC 1951 3.2.7: HLIT + 257
 constexpr unsigned MaxDistanceCodes = 30;    // HDIST + 1, at most 30 here
 constexpr unsigned FixedLiteralCodes = 288;  // RFC 1951 3.2.6
@@ -57,18 +54,6 @@ constexpr unsigned RepeatPrevious = 16;    // 3 to 6 times, 2 extra bits
 constexpr unsigned RepeatZeroShort = 17;   // 3 to 10 zeros, 3 extra bits
 constexpr unsigned StoredLengthBits = 16;  // LEN and NLEN, RFC 1951 3.2.4
 constexpr unsigned BlockHeaderBits = 3;    // BFINAL and BTYPE, RFC 1951 3.2.3
-
-// Operations of a TableEntry.
-constexpr uint8_t EndOfBlock = 15;
-constexpr uint8_t Literal = 16;   // also a code-length symbol in the code-length table
-constexpr uint8_t InvalidCode = 99;
-
-// The bits come first: the fast gear shifts the bit buffer by the low byte of an entry's word.
-struct TableEntry {
-    uint8_t Bits;       // bits the entry consumes: its code's bits at its level, plus a base's extra bits
-    uint8_t Operation;  // 0-13 extra bits of a base, 15 end of block, 16 literal, 16+n link, 99 invalid
-    uint16_t Value;     // literal, symbol, length or distance base, or a link's sub-table index
-};
 
 // RFC 1951 3.2.5, for symbols 257 to 287; 286 and 287 are invalid (extra bits 99).
 static const uint16_t LengthBases[31] = {
@@ -194,181 +179,6 @@ void ReleaseDecodeTables(void)
     ReleaseTable(CodeLengthTable);
     ReleaseTable(LiteralTable);
     ReleaseTable(DistanceTable);
-}
-
-// A code's symbols sorted by code length, and what their entries are made of.
-struct CodeList {
-    const unsigned* LengthCount;   // codes of each length, fillers included
-    const unsigned* Sorted;        // symbols with a nonzero length, by length, then by symbol
-    unsigned SymbolTotal;
-    unsigned SimpleCount;
-    const uint16_t* Bases;
-    const uint16_t* Extras;
-    unsigned Shortest, Longest, Lookup;
-};
-
-static TableEntry MakeEntry(const CodeList& list, unsigned placed, unsigned codeBits)
-{
-    TableEntry entry;
-    entry.Bits = (uint8_t)codeBits;
-    if (placed >= list.SymbolTotal) {
-        entry.Operation = InvalidCode;   // filler of an incomplete code
-        entry.Value = 0;                 // reads as code length 0
-        return entry;
-    }
-    unsigned symbol = list.Sorted[placed];
-    if (symbol < list.SimpleCount) {
-        entry.Operation = symbol < 256 ? Literal : EndOfBlock;
-        entry.Value = (uint16_t)symbol;
-    } else {
-        entry.Operation = (uint8_t)list.Extras[symbol - list.SimpleCount];
-        entry.Value = list.Bases[symbol - list.SimpleCount];
-        if (entry.Operation != InvalidCode)
-            entry.Bits = (uint8_t)(codeBits + entry.Operation);
-    }
-    return entry;
-}
-
-// Generates the codes in canonical order (RFC 1951 3.2.2), the current code kept bit-reversed
-// so that it indexes the tables in the order the bits arrive; a code longer than the open levels
-// opens a sub-table sized for the codes that will share its prefix. Sub-tables follow the
-// first level in the order they are opened. Returns the number of entries; fills them when
-// entries is not null.
-static unsigned PlaceCodes(const CodeList& list, TableEntry* entries)
-{
-    unsigned lookup = list.Lookup;
-    unsigned levelOffset[MaxCodeLength + 1];
-    unsigned levelCode[MaxCodeLength + 1];
-    levelCode[0] = 0;
-    int level = -1;
-    int start = -(int)lookup;         // first bit of the deepest open level
-    unsigned code = 0;                // bit-reversed
-    unsigned placed = 0;
-    unsigned used = 0;                // entries handed out so far
-    unsigned currentOffset = 0;       // the deepest level's table
-    unsigned currentSize = 0;
-
-    for (unsigned k = list.Shortest; k <= list.Longest; ++k) {
-        for (unsigned left = list.LengthCount[k]; left != 0; --left) {
-            while ((int)k > start + (int)lookup) {
-                ++level;
-                start += (int)lookup;
-                unsigned limit = list.Longest - (unsigned)start;
-                if (limit > lookup)
-                    limit = lookup;
-                // A level that another level will follow is a full L-bit table.
-                unsigned j = k - (unsigned)start;
-                if (j > limit)
-                    j = limit;
-                unsigned spare = 1u << j;
-                if (spare > left && j < limit) {
-                    // Widen the table while the longer codes sharing its prefix would fill it.
-                    spare -= left;
-                    unsigned longer = k;
-                    while (++j < limit) {
-                        spare <<= 1;
-                        if (spare <= list.LengthCount[++longer])
-                            break;
-                        spare -= list.LengthCount[longer];
-                    }
-                }
-                currentOffset = used;
-                currentSize = 1u << j;
-                used += currentSize;
-                levelOffset[level] = currentOffset;
-                if (level > 0) {
-                    levelCode[level] = code;
-                    if (entries != nullptr) {
-                        TableEntry link;
-                        link.Operation = (uint8_t)(Literal + j);
-                        link.Bits = (uint8_t)lookup;
-                        link.Value = (uint16_t)currentOffset;
-                        entries[levelOffset[level - 1] + (code >> (start - (int)lookup))] = link;
-                    }
-                }
-            }
-
-            if (entries != nullptr) {
-                TableEntry entry = MakeEntry(list, placed, k - (unsigned)start);
-                TableEntry* table = entries + currentOffset;
-                unsigned step = 1u << (k - (unsigned)start);
-                for (unsigned index = code >> start; index < currentSize; index += step)
-                    table[index] = entry;
-            }
-            ++placed;
-
-            unsigned bit = 1u << (k - 1);
-            while (code & bit) {
-                code ^= bit;
-                bit >>= 1;
-            }
-            code ^= bit;
-            while ((code & Mask((unsigned)start)) != levelCode[level]) {
-                --level;
-                start -= (int)lookup;
-            }
-        }
-    }
-    return used;
-}
-
-// Canonical Huffman codes into one allocation of lookup tables, sized by a first pass over
-// the codes and filled by a second. An incomplete code is completed with invalid filler codes.
-// Returns 0 (complete, a single code of length 1, or no codes), 1 (incomplete; the table is
-// handed back), 2 (over-subscribed; nothing allocated) or 3 (out of memory; nothing kept).
-static int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCount,
-                            const uint16_t* bases, const uint16_t* extras,
-                            TableEntry** table, unsigned* width)
-{
-    unsigned lengthCount[MaxCodeLength + 1] = {};
-    for (unsigned i = 0; i < count; ++i)
-        ++lengthCount[lengths[i]];
-    *table = nullptr;
-    if (lengthCount[0] == count) {
-        *width = 0;
-        return 0;
-    }
-    unsigned shortest = 1;
-    while (lengthCount[shortest] == 0)
-        ++shortest;
-    unsigned longest = MaxCodeLength;
-    while (lengthCount[longest] == 0)
-        --longest;
-    unsigned lookup = *width;
-    if (lookup < shortest)
-        lookup = shortest;
-    if (lookup > longest)
-        lookup = longest;
-    *width = lookup;
-
-    int freeCodes = 1 << shortest;
-    for (unsigned k = shortest; k < longest; ++k, freeCodes <<= 1)
-        if ((freeCodes -= (int)lengthCount[k]) < 0)
-            return 2;
-    if ((freeCodes -= (int)lengthCount[longest]) < 0)
-        return 2;
-    unsigned fillers = (unsigned)freeCodes;
-    lengthCount[longest] += fillers;
-
-    unsigned sorted[FixedLiteralCodes];
-    unsigned next[MaxCodeLength + 2];
-    next[1] = 0;
-    for (unsigned k = 1; k <= MaxCodeLength; ++k)
-        next[k + 1] = next[k] + lengthCount[k];
-    for (unsigned i = 0; i < count; ++i)
-        if (lengths[i] != 0)
-            sorted[next[lengths[i]]++] = i;
-
-    CodeList list = {lengthCount, sorted, count - lengthCount[0], simpleCount, bases, extras,
-                     shortest, longest, lookup};
-    TableEntry* entries = (TableEntry*)malloc(PlaceCodes(list, nullptr) * sizeof(TableEntry));
-    if (entries == nullptr) {
-        fputs("\n*** inflate out of memory *** ", stderr);
-        return 3;
-    }
-    PlaceCodes(list, entries);
-    *table = entries;
-    return fillers != 0 && longest != 1 ? 1 : 0;
 }
 
 // Finds the entry for the next code, following links, without taking its own bits; null for

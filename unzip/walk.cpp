@@ -131,7 +131,7 @@ static void ReadEntryName(unsigned length)
 }
 
 // Every scan of a name steps with CharNextA and looks at the first byte of each character only:
-// under a double-byte code page the trail byte of a character may have the code of "\\" (0x5C),
+// under a double-byte code page the trail byte of a character may have the code of "\" (0x5C),
 // and it is no separator.
 static int IsSeparatorAt(const char* p)
 {

@@ -271,21 +271,6 @@ bool SetLastWriteTime(const std::string& path, const FILETIME& time)
     return ok != 0;
 }
 
-std::vector<std::string> ListFolder(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA record;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &record);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (strcmp(record.cFileName, ".") != 0 && strcmp(record.cFileName, "..") != 0)
-            names.push_back(record.cFileName);
-    } while (FindNextFileA(find, &record));
-    FindClose(find);
-    return names;
-}
-
 std::vector<std::string> FindUnpackFolders(void)
 {
     char temporary[MAX_PATH];

@@ -63,7 +63,6 @@ bool SetLastWriteTime(const std::string& path, const FILETIME& time);
 bool CopyFolder(const std::string& from, const std::string& to); // flat copy, times kept
 std::string FormatFileTime(const FILETIME& time);
 bool SameTime(const FILETIME& a, const FILETIME& b);
-std::vector<std::string> ListFolder(const std::string& folder);
 // The self-extractor's unpack folders ("tqsfx-*") in the temporary folder, as full paths.
 std::vector<std::string> FindUnpackFolders(void);
 

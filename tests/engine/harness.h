@@ -45,7 +45,6 @@ LRESULT RecordMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 std::string MakeScratchFolder();
 void RemoveScratchFolder(const std::string& folder);
 std::string JoinPath(const std::string& folder, const std::string& name);
-std::vector<std::string> ListFolder(const std::string& folder); // file names, sorted
 bool MakeFolder(const std::string& path);
 long long FileModificationTime(const std::string& path);   // seconds since 1970, UTC
 

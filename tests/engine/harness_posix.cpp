@@ -97,18 +97,4 @@ long long FileModificationTime(const std::string& path)
     struct stat status;
     return stat(path.c_str(), &status) == 0 ? (long long)status.st_mtime : -1;
 }
-
-std::vector<std::string> ListFolder(const std::string& folder)
-{
-    std::vector<std::string> names;
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr)
-        return names;
-    while (struct dirent* entry = readdir(dir))
-        if (entry->d_name[0] != '.')
-            names.push_back(entry->d_name);
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 #endif

@@ -102,20 +102,4 @@ long long FileModificationTime(const std::string& path)
         | data.ftLastWriteTime.dwLowDateTime;
     return (long long)(units / 10000000ULL) - 11644473600LL;
 }
-
-std::vector<std::string> ListFolder(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (found.cFileName[0] != '.')
-            names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 #endif

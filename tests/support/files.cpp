@@ -5,8 +5,11 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <sys/stat.h>
 #endif
+
+#include <algorithm>
 
 template <typename Buffer> static bool WriteBuffer(const std::string& path, const Buffer& bytes)
 {
@@ -63,6 +66,20 @@ bool FolderExists(const std::string& path)
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
+
+static std::vector<std::string> ListFolderUnsorted(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
 #else
 bool FileExists(const std::string& path)
 {
@@ -75,4 +92,26 @@ bool FolderExists(const std::string& path)
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
+
+static std::vector<std::string> ListFolderUnsorted(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr)
+        return names;
+    while (struct dirent* entry = readdir(dir))
+        names.push_back(entry->d_name);
+    closedir(dir);
+    return names;
+}
 #endif
+
+std::vector<std::string> ListFolder(const std::string& folder)
+{
+    std::vector<std::string> names = ListFolderUnsorted(folder);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& name) { return name == "." || name == ".."; }),
+                names.end());
+    std::sort(names.begin(), names.end());
+    return names;
+}

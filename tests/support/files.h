@@ -6,6 +6,7 @@
 #include "archive_writer.h"
 
 #include <string>
+#include <vector>
 
 // Whole files, created or replaced; a read fails when the file cannot be opened.
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
@@ -17,5 +18,6 @@ Bytes ReadWholeBytes(const std::string& path);        // empty when it cannot be
 
 bool FileExists(const std::string& path);             // a file or a folder
 bool FolderExists(const std::string& path);
+std::vector<std::string> ListFolder(const std::string& folder);   // names but "." and "..", sorted
 
 #endif

@@ -432,14 +432,14 @@ TEST_F(Tqunzip, SeveralProcessesDoWhatOneDoes)
 }
 
 // -j: the first failure, and an interrupt, stop every process; the file each was writing is
-// removed and the exit status is that of the failure. The large entry, 60 MB stored and
-// encrypted, takes half a second of decryption or more, time enough to be stopped; the work
+// removed and the exit status is that of the failure. The large entry, 120 MB stored and
+// encrypted, takes a second of decryption or more, time enough to be stopped; the work
 // shares put it in a process of its own.
 TEST_F(Tqunzip, FailureOrInterruptStopsEveryProcess)
 {
     Write("bad.txt", std::string(1000, 'x'));
     Write("late.txt", "late");
-    ASSERT_EQ(Shell("head -c 60000000 /dev/zero > big && zip -q -X -0 -P secret z.zip big"
+    ASSERT_EQ(Shell("head -c 120000000 /dev/zero > big && zip -q -X -0 -P secret z.zip big"
                     " && zip -q -X -0 z.zip bad.txt late.txt && rm big"),
         0);
     std::string archive = Read("z.zip");
@@ -448,10 +448,10 @@ TEST_F(Tqunzip, FailureOrInterruptStopsEveryProcess)
     archive[data + 500] = 'y';
     Write("z.zip", archive);
     ToolRun run = Run({"-q", "-j", "2", "-p", "secret", "-d", "out", "z.zip"});
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.status, 2) << run.err;
     EXPECT_EQ(run.err.find("tqunzip: z.zip: bad.txt: computed CRC-32 "), 0u) << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;   // one line: no other complaint
-    EXPECT_FALSE(Exists("out/big"));
+    EXPECT_FALSE(Exists("out/big")) << run.err;
 
     ASSERT_EQ(Shell("rm -rf out"), 0);
     archive[data + 500] = 'x';
@@ -479,7 +479,7 @@ TEST_F(Tqunzip, FailureOrInterruptStopsEveryProcess)
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 80);
+    EXPECT_EQ(WEXITSTATUS(status), 80) << error;
     EXPECT_EQ(error, "tqunzip: z.zip: interrupted; the files being written were removed\n");
     EXPECT_FALSE(Exists("out/big"));
 }

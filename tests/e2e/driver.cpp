@@ -271,24 +271,6 @@ bool SetLastWriteTime(const std::string& path, const FILETIME& time)
     return ok != 0;
 }
 
-std::vector<std::string> FindUnpackFolders(void)
-{
-    char temporary[MAX_PATH];
-    DWORD length = GetTempPathA(sizeof temporary, temporary);
-    std::vector<std::string> folders;
-    if (length == 0 || length >= sizeof temporary)
-        return folders;
-    WIN32_FIND_DATAA record;
-    HANDLE search = FindFirstFileA((std::string(temporary) + "tqsfx-*").c_str(), &record);
-    if (search == INVALID_HANDLE_VALUE)
-        return folders;
-    do
-        folders.push_back(std::string(temporary) + record.cFileName);
-    while (FindNextFileA(search, &record));
-    FindClose(search);
-    return folders;
-}
-
 bool CopyFolder(const std::string& from, const std::string& to)
 {
     CreateDirectoryA(to.c_str(), nullptr);

@@ -64,7 +64,6 @@ bool CopyFolder(const std::string& from, const std::string& to); // flat copy, t
 std::string FormatFileTime(const FILETIME& time);
 bool SameTime(const FILETIME& a, const FILETIME& b);
 // The self-extractor's unpack folders ("tqsfx-*") in the temporary folder, as full paths.
-std::vector<std::string> FindUnpackFolders(void);
 
 // The entries of a ZIP archive as its central directory lists them.
 struct ZipEntryInfo {

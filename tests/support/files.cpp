@@ -115,3 +115,23 @@ std::vector<std::string> ListFolder(const std::string& folder)
     std::sort(names.begin(), names.end());
     return names;
 }
+
+#ifdef _WIN32
+std::vector<std::string> FindUnpackFolders()
+{
+    char temporary[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof temporary, temporary);
+    std::vector<std::string> folders;
+    if (length == 0 || length >= sizeof temporary)
+        return folders;
+    WIN32_FIND_DATAA record;
+    HANDLE search = FindFirstFileA((std::string(temporary) + "tqsfx-*").c_str(), &record);
+    if (search == INVALID_HANDLE_VALUE)
+        return folders;
+    do
+        folders.push_back(std::string(temporary) + record.cFileName);
+    while (FindNextFileA(search, &record));
+    FindClose(search);
+    return folders;
+}
+#endif

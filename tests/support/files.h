@@ -20,4 +20,9 @@ bool FileExists(const std::string& path);             // a file or a folder
 bool FolderExists(const std::string& path);
 std::vector<std::string> ListFolder(const std::string& folder);   // names but "." and "..", sorted
 
+#ifdef _WIN32
+// The self-extractor's unpack folders ("tqsfx-*") in the temporary folder: none may outlive it.
+std::vector<std::string> FindUnpackFolders();
+#endif
+
 #endif

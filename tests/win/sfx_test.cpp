@@ -24,24 +24,6 @@ Bytes FileBytes(const char* path)
     return Bytes(bytes.begin(), bytes.end());
 }
 
-std::vector<std::string> UnpackFolders()
-{
-    char temporary[MAX_PATH];
-    DWORD length = GetTempPathA(sizeof temporary, temporary);
-    std::vector<std::string> folders;
-    WIN32_FIND_DATAA record;
-    HANDLE search = length != 0 && length < sizeof temporary
-                        ? FindFirstFileA((std::string(temporary) + "tqsfx-*").c_str(), &record)
-                        : INVALID_HANDLE_VALUE;
-    if (search == INVALID_HANDLE_VALUE)
-        return folders;
-    do
-        folders.push_back(std::string(temporary) + record.cFileName);
-    while (FindNextFileA(search, &record));
-    FindClose(search);
-    return folders;
-}
-
 // The self-extractor with an archive of a text file and setup.exe behind it.
 ZipArchive BundleWithSetup(const Bytes& setup)
 {
@@ -56,7 +38,7 @@ class SelfExtractor : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(UnpackFolders().empty());
+        ASSERT_TRUE(FindUnpackFolders().empty());
         CreateDirectoryA(Scratch.File("my downloads").c_str(), nullptr);
         Record = Scratch.File("record.txt");
         SetEnvironmentVariableA("TQ_STANDIN_RECORD", Record.c_str());
@@ -157,7 +139,7 @@ TEST_F(SelfExtractor, BundlesThatDoNotInstall)
         if (boxes.size() > 1) {
             EXPECT_TRUE(boxes[0].defaultCaption) << "the engine's own box";
         }
-        EXPECT_TRUE(UnpackFolders().empty());
+        EXPECT_TRUE(FindUnpackFolders().empty());
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(Record.c_str())) << "setup was started";
     }
 }
@@ -179,7 +161,7 @@ TEST_F(SelfExtractor, DiskFull)
     EXPECT_NE(std::string::npos, boxes[0].text.find("\\TQCORE.DLL.  Possible cause: disk full")) << boxes[0].text;
     EXPECT_EQ(SfxCaption, boxes[1].caption);
     EXPECT_NE(std::string::npos, boxes[1].text.find("could not be unpacked")) << boxes[1].text;
-    EXPECT_TRUE(UnpackFolders().empty());
+    EXPECT_TRUE(FindUnpackFolders().empty());
 }
 
 } // namespace

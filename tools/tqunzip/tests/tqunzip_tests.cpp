@@ -454,8 +454,9 @@ TEST_F(Tqunzip, FailureOrInterruptStopsEveryProcess)
     EXPECT_EQ(run.err.find("tqunzip: z.zip: bad.txt: computed CRC-32 "), 0u) << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;   // one line: no other complaint
     struct stat big;
-    if (stat((work + "/out/big").c_str(), &big) == 0)
+    if (stat((work + "/out/big").c_str(), &big) == 0) {
         EXPECT_EQ(big.st_size, 120000000) << "a partial file was left behind";
+    }
 
     ASSERT_EQ(Shell("rm -rf out"), 0);
     archive[data + 500] = 'x';

@@ -189,6 +189,16 @@ static int ReportProblems(const char* command, const std::string& what, const Pr
     return ExitFailure;
 }
 
+// --deflate: libdeflate (the default, left as it is when the option is absent) or zlib.
+static bool ChooseCompressor(const std::string& name, Compressor& chosen)
+{
+    if (name == "zlib")
+        chosen = Compressor::Zlib;
+    else if (!name.empty() && name != "libdeflate")
+        return false;
+    return true;
+}
+
 static int RunBuild(int argc, char** argv)
 {
     BuildOptions options;
@@ -214,9 +224,7 @@ static int RunBuild(int argc, char** argv)
         return UsageError("build", "--payload, --texts and --out are all needed");
     if (options.SetupPath.empty())
         return UsageError("build", "--setup is needed: no setup.exe is installed under tqpack's prefix");
-    if (deflate == "zlib")
-        options.UseCompressor = Compressor::Zlib;
-    else if (!deflate.empty() && deflate != "libdeflate")
+    if (!ChooseCompressor(deflate, options.UseCompressor))
         return UsageError("build", "--deflate takes libdeflate or zlib");
     // Setup has no way to learn another password: it decrypts with its built-in one.
     if (!password.empty() && password != DefaultPassword)
@@ -285,9 +293,7 @@ static int RunBundle(int argc, char** argv)
     if (options.StubPath.empty())
         return UsageError("bundle", "--stub is needed: no tqsfx.exe is installed under tqpack's prefix");
     options.DistFolder = positional[0];
-    if (deflate == "zlib")
-        options.UseCompressor = Compressor::Zlib;
-    else if (!deflate.empty() && deflate != "libdeflate")
+    if (!ChooseCompressor(deflate, options.UseCompressor))
         return UsageError("bundle", "--deflate takes libdeflate or zlib");
     options.ShowProgress = !quiet && isatty(STDERR_FILENO);
 

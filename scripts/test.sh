@@ -74,18 +74,11 @@ fi
 
 # CTest runs in the background so that a signal to this script ends the run at once.
 status=0
-env "$mark" ctest --preset native -j2 --output-junit "$run/native.xml" &
-wait $! || status=1
-# The 32-bit installations spend most of their time waiting on qemu, so they run beside the
-# win64 groups, each test on a display of its own; their report follows the win64 one.
-bash scripts/wine32.sh check || echo "test.sh: the e2e32 tests will be skipped."
-env "$mark" TQ_OWN_DISPLAY=1 ctest --preset win32 -j2 --output-junit "$run/win32.xml" \
-  >"$run/win32.log" 2>&1 &
-win32_ctest=$!
-env "$mark" ctest --preset win64 -j2 --output-junit "$run/win64.xml" &
-wait $! || status=1
-wait "$win32_ctest" || status=1
-cat "$run/win32.log"
+for preset in native win64 win32; do
+  [ "$preset" = win32 ] && { bash scripts/wine32.sh check || echo "test.sh: the e2e32 tests will be skipped."; }
+  env "$mark" ctest --preset "$preset" -j2 --output-junit "$run/$preset.xml" &
+  wait $! || status=1
+done
 
 # Every group that must run has run (passed or failed), so that a tool missing at configure
 # time cannot make a run green by dropping its tests.

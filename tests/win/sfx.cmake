@@ -3,6 +3,7 @@
 add_executable(sfx_test sfx_test.cpp $<TARGET_OBJECTS:tqsfxresources>)
 target_link_libraries(sfx_test PRIVATE tqsfxcore tqtestsupport GTest::gtest_main)
 target_compile_options(sfx_test PRIVATE ${TQ_WARNINGS})
+tq_use_test_pch(sfx_test)
 target_compile_definitions(sfx_test PRIVATE TQ_SFX_STUB="Z:$<TARGET_FILE:tqsfx>"
                                             TQ_STANDIN="Z:$<TARGET_FILE:tqstandin>")
 add_dependencies(sfx_test tqsfxresources tqsfx tqstandin)

@@ -8,6 +8,7 @@ tq_add_wine_test(text_files_test text_files_test.cpp ${steps_support})
 add_executable(short_write_test short_write_test.cpp ${steps_support} $<TARGET_OBJECTS:tqresources>)
 target_link_libraries(short_write_test PRIVATE tqtestsupport GTest::gtest_main)
 target_compile_options(short_write_test PRIVATE ${TQ_WARNINGS})
+tq_use_test_pch(short_write_test)
 add_dependencies(short_write_test tqresources)
 add_test(NAME win.short_write_test
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/file-size-limit.sh 64 ${PROJECT_SOURCE_DIR}/tests/wine-run.sh

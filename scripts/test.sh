@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Builds the three presets and runs every test: native tests directly, Windows tests under
-# 64-bit Wine on a virtual display of its own, static checks of both setup.exe builds, and whole
-# installations of the 32-bit release under 32-bit Wine where qemu-i386 can run it
-# (scripts/wine32.sh; skipped with the reason elsewhere).
+# Builds the three presets side by side and runs every test in one CTest run: native tests
+# directly, Windows tests under 64-bit Wine on a virtual display of its own, static checks of
+# both setup.exe builds, and whole installations of the 32-bit release under 32-bit Wine where
+# qemu-i386 can run it (scripts/wine32.sh; skipped with the reason elsewhere).
 # The run is red when a test fails and when a test group listed in tests/groups.txt did not run.
 # It leaves no process behind: the display, and every Wine process its tests started, end with it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh
 
+started=$(date +%s)
 run=$(mktemp -d)
 touch "$run/start"
 # Every process the tests start inherits this mark, which finds what they leave behind.
@@ -52,17 +53,33 @@ trap finish EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-for preset in native win64 win32; do
-  if ! cmake --preset "$preset" >"$run/configure-$preset.log" 2>&1; then
-    cat "$run/configure-$preset.log"
-    exit 1
-  fi
-  cmake --build --preset "$preset"
+# The trees are configured and built side by side, each line of output headed by its tree: what
+# one build cannot spread over the cores (its configure, its last links) leaves room for the
+# others. The Windows trees pack their sample distribution with the native tqpack and
+# tqsamplegen, which come first.
+configure() { # PRESET
+  cmake --preset "$1" >"$run/configure-$1.log" 2>&1 || { cat "$run/configure-$1.log"; return 1; }
+}
+configure native
+cmake --build --preset native --target tqpack tqsamplegen | sed -u 's/^/[native] /'
+builds=()
+(cmake --build --preset native 2>&1 | sed -u 's/^/[native] /') &
+builds+=($!)
+for preset in win64 win32; do
+  ( (configure "$preset" && cmake --build --preset "$preset") 2>&1 | sed -u "s/^/[$preset] /") &
+  builds+=($!)
 done
 # The fuzz targets' own clang tree, whose regression corpus the native tests replay.
 if command -v clang++ >/dev/null; then
-  bash scripts/fuzz.sh build
+  (bash scripts/fuzz.sh build 2>&1 | sed -u 's/^/[fuzz] /') &
+  builds+=($!)
 fi
+built_all=1
+for build in "${builds[@]}"; do
+  wait "$build" || built_all=0
+done
+[ "$built_all" = 1 ] || { echo "test.sh: a build failed (above)"; exit 1; }
+built=$(date +%s)
 
 # A display of our own for every GUI test, never the caller's.
 source tests/xvfb.sh
@@ -72,13 +89,20 @@ if ! start_display "$run"; then
   exit 1
 fi
 
-# CTest runs in the background so that a signal to this script ends the run at once.
-status=0
+# One CTest run over the three trees: the longest tests (the 32-bit installations under qemu,
+# the installation that sits through setup's real library wait) start first and the others fill
+# the gaps, on more slots than cores, as most Wine tests spend much of their time waiting. CTest
+# runs in the background so that a signal to this script ends the run at once.
+bash scripts/wine32.sh check || echo "test.sh: the e2e32 tests will be skipped."
+mkdir -p build/all
 for preset in native win64 win32; do
-  [ "$preset" = win32 ] && { bash scripts/wine32.sh check || echo "test.sh: the e2e32 tests will be skipped."; }
-  env "$mark" ctest --preset "$preset" -j2 --output-junit "$run/$preset.xml" &
-  wait $! || status=1
-done
+  echo "subdirs(\"$PWD/build/$preset\")"
+done >build/all/CTestTestfile.cmake
+status=0
+env "$mark" ctest --test-dir build/all -j"${TQ_TEST_JOBS:-4}" --output-on-failure --timeout 900 \
+  --output-junit "$run/all.xml" &
+wait $! || status=1
+echo "test.sh: builds $((built - started)) s, tests $(($(date +%s) - built)) s"
 
 # Every group that must run has run (passed or failed), so that a tool missing at configure
 # time cannot make a run green by dropping its tests.
@@ -88,11 +112,11 @@ while read -r preset pattern allowance _; do
   statuses='run|fail'
   [ "$allowance" = or-skipped ] && statuses='run|fail|notrun'
   found=0
-  if [ -f "$run/$preset.xml" ]; then
+  if [ -f "$run/all.xml" ]; then
     while read -r name; do
       # shellcheck disable=SC2053
       [[ $name == $pattern ]] && { found=1; break; }
-    done < <(grep -oE "<testcase name=\"[^\"]*\"[^>]*status=\"($statuses)\"" "$run/$preset.xml" |
+    done < <(grep -oE "<testcase name=\"[^\"]*\"[^>]*status=\"($statuses)\"" "$run/all.xml" |
              sed -E 's/<testcase name="([^"]*)".*/\1/')
   fi
   [ "$found" = 1 ] || missing+=("$preset $pattern")

@@ -12,3 +12,5 @@ add_test(NAME win.sfx_test COMMAND sfx_test --gtest_filter=-*DiskFull)
 add_test(NAME win.sfx_disk_full
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/file-size-limit.sh 256 ${PROJECT_SOURCE_DIR}/tests/wine-run.sh
           ${CMAKE_BINARY_DIR}/wineprefix $<TARGET_FILE:sfx_test> --gtest_filter=*DiskFull)
+# Both look into the shared prefix's temporary folder, where the other's unpack folders appear.
+set_tests_properties(win.sfx_test win.sfx_disk_full PROPERTIES RESOURCE_LOCK shared-temp-folder)

@@ -67,6 +67,15 @@ protected:
         return WaitForSetupWindow(Setup, kind, timeoutMs);
     }
 
+    // Position 0, then the range, then the progress of the work, and the full range at the end.
+    static void ExpectMeterRanToTheEnd(const MeterTrace& meter)
+    {
+        EXPECT_TRUE(meter.ZeroBeforeRange);
+        EXPECT_GT(meter.Range, 0u);
+        ASSERT_GE(meter.Positions.size(), 2u);
+        EXPECT_EQ(meter.Range, meter.Positions.back());
+    }
+
     // The next message box; fails the test when none comes.
     BoxInfo NextBox(DWORD timeoutMs = WindowTimeoutMs)
     {
@@ -254,12 +263,8 @@ TEST_F(Install, HappyPathWithTheProposedFolder)
     EXPECT_EQ("\"" + installFolder + "TESSEL32.EXE\" /installS /f:\"" + OriginPathGiven + "\"", launches[0].CommandLine);
     EXPECT_EQ(folder, launches[0].CurrentFolder);
 
-    // Position 0, then the range, then the progress of the work, and the full range at the end.
     MeterTrace meter = spy.Stop();
-    EXPECT_TRUE(meter.ZeroBeforeRange);
-    EXPECT_GT(meter.Range, 0u);
-    ASSERT_GE(meter.Positions.size(), 2u);
-    EXPECT_EQ(meter.Range, meter.Positions.back());
+    ExpectMeterRanToTheEnd(meter);
     PrintInstallReport(Config, installFolder, &meter);
 }
 
@@ -362,6 +367,9 @@ TEST_F(Install, FromTheBundleInTheDownloadsFolder)
     SetupProcess extractor = Setup;
     Setup = SetupProcess();
     ASSERT_TRUE(FindChildProcess(extractor, "setup.exe", &Setup, WindowTimeoutMs));
+    // The self-extractor's Meter has done its work; the trace ends with setup's.
+    MeterSpy spy;
+    ASSERT_TRUE(spy.Start(Config));
     std::vector<std::string> unpacked = FindUnpackFolders();
     ASSERT_EQ(1u, unpacked.size());
     std::vector<std::string> files = ListFolder(unpacked[0] + "\\");
@@ -369,6 +377,8 @@ TEST_F(Install, FromTheBundleInTheDownloadsFolder)
     HWND dialog = Wait(SetupWindow::InstallDialog);
     ASSERT_NE(nullptr, dialog);
     Sleep(300);
+    EXPECT_EQ("Tessel Setup", WindowText(dialog));
+    EXPECT_EQ("C:\\Program Files\\Tessel", ItemText(dialog, 101));
     SaveScreenshot(dialog, Config.Screenshots + "\\bundle-1-install-folder-dialog.bmp");
     PressButton(dialog, IDOK);
     HWND progress = Wait(SetupWindow::ProgressDialog);
@@ -391,7 +401,9 @@ TEST_F(Install, FromTheBundleInTheDownloadsFolder)
               launches[0].CommandLine);
     EXPECT_EQ("C:\\Program Files\\Tessel", launches[0].CurrentFolder);
     ExpectShellExtensionKeysGone();
-    PrintInstallReport(Config, "C:\\Program Files\\Tessel\\", nullptr);
+    MeterTrace meter = spy.Stop();
+    ExpectMeterRanToTheEnd(meter);
+    PrintInstallReport(Config, "C:\\Program Files\\Tessel\\", &meter);
 }
 
 // One flipped byte in setup.tq's data within the bundle: the engine's CRC message, then the

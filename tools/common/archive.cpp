@@ -26,6 +26,17 @@ static uint32_t Get32(const unsigned char* p)
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
+void ReadEntryFields(const unsigned char* flags, ArchiveEntry& entry)
+{
+    entry.Flags = Get16(flags);
+    entry.Method = Get16(flags + 2);
+    entry.DosTime = Get16(flags + 4);
+    entry.DosDate = Get16(flags + 6);
+    entry.Crc = Get32(flags + 8);
+    entry.CompressedSize = Get32(flags + 12);
+    entry.UncompressedSize = Get32(flags + 16);
+}
+
 static DirectoryStatus Fail(DirectoryStatus status, std::string& reason, const char* text)
 {
     reason = text;
@@ -105,13 +116,7 @@ DirectoryStatus ReadCentralDirectory(const std::string& path, std::vector<Archiv
             return Fail(DirectoryStatus::Damaged, reason, "damaged: central directory cut short");
         ArchiveEntry entry;
         entry.Name.assign((const char*)h + CentralHeaderSize, nameLength);
-        entry.Flags = Get16(h + 8);
-        entry.Method = Get16(h + 10);
-        entry.DosTime = Get16(h + 12);
-        entry.DosDate = Get16(h + 14);
-        entry.Crc = Get32(h + 16);
-        entry.CompressedSize = Get32(h + 20);
-        entry.UncompressedSize = Get32(h + 24);
+        ReadEntryFields(h + 8, entry);
         int64_t offset = (int64_t)Get32(h + 42) + shift;
         if (offset < 0)
             return Fail(

@@ -27,6 +27,10 @@ struct ArchiveEntry {
     uint64_t HeaderOffset = 0;   // where the local header stands in the file
 };
 
+// Fills Flags through UncompressedSize from a header's general-purpose flags onwards: the same
+// 22 bytes in a local header (APPNOTE 4.3.7) and a central header (4.3.12).
+void ReadEntryFields(const unsigned char* flags, ArchiveEntry& entry);
+
 // Outcomes of reading a central directory.
 enum class DirectoryStatus {
     Read,

@@ -51,13 +51,7 @@ static bool ReadLocalEntry(FILE* file, uint64_t offset, ArchiveEntry& entry, Pro
         problems.push_back("local header at offset " + std::to_string(offset) + " is cut short");
         return false;
     }
-    entry.Flags = Get16(fixed + 2);
-    entry.Method = Get16(fixed + 4);
-    entry.DosTime = Get16(fixed + 6);
-    entry.DosDate = Get16(fixed + 8);
-    entry.Crc = Get32(fixed + 10);
-    entry.CompressedSize = Get32(fixed + 14);
-    entry.UncompressedSize = Get32(fixed + 18);
+    ReadEntryFields(fixed + 2, entry);
     entry.HeaderOffset = offset;
     if (entry.Flags & FlagDataDescriptor) {
         // The engine takes CRC and sizes from the local header alone.

@@ -2,10 +2,7 @@
 # fuzzers and benchmarks.
 if(EXISTS ${PROJECT_SOURCE_DIR}/unzip/posix/windows.h)
   file(GLOB TQ_ENGINE_SOURCES CONFIGURE_DEPENDS unzip/*.cpp unzip/posix/*.cpp)
-  add_library(tqengine STATIC ${TQ_ENGINE_SOURCES}
-    ui/messages.cpp ui/dispatch.cpp setup/trace.cpp setup/state.cpp)
-  target_include_directories(tqengine PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/unzip/posix)
-  target_compile_options(tqengine PRIVATE ${TQ_WARNINGS})
+  set(TQ_ENGINE_SUPPORT ui/messages.cpp ui/dispatch.cpp setup/trace.cpp setup/state.cpp)
   # LoadStringA's table, generated from the resource script so the texts have one source.
   set(TQ_STRINGS_TABLE ${CMAKE_BINARY_DIR}/generated/strings_table.inc)
   add_custom_command(OUTPUT ${TQ_STRINGS_TABLE}
@@ -13,9 +10,17 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/unzip/posix/windows.h)
       -P ${PROJECT_SOURCE_DIR}/cmake/strings_table.cmake
     DEPENDS ${PROJECT_SOURCE_DIR}/res/strings.rc ${PROJECT_SOURCE_DIR}/cmake/strings_table.cmake
     COMMENT "Generating the native string table")
-  target_sources(tqengine PRIVATE ${TQ_STRINGS_TABLE})
-  target_include_directories(tqengine PRIVATE ${CMAKE_BINARY_DIR}/generated)
   set_source_files_properties(${TQ_ENGINE_SOURCES} PROPERTIES COMPILE_OPTIONS -fno-exceptions)
+  # tqengine is the engine the tools ship; tqengine_checked, for the tests, also asserts the
+  # decoder's invariants (TQ_CHECK_INVARIANTS), aborting where one breaks.
+  foreach(engine tqengine tqengine_checked)
+    add_library(${engine} STATIC ${TQ_ENGINE_SOURCES} ${TQ_ENGINE_SUPPORT} ${TQ_STRINGS_TABLE})
+    target_include_directories(${engine} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/unzip/posix)
+    target_include_directories(${engine} PRIVATE ${CMAKE_BINARY_DIR}/generated)
+    target_compile_options(${engine} PRIVATE ${TQ_WARNINGS})
+  endforeach()
+  set_target_properties(tqengine_checked PROPERTIES EXCLUDE_FROM_ALL ON)
+  target_compile_definitions(tqengine_checked PRIVATE TQ_CHECK_INVARIANTS)
 endif()
 
 foreach(part tools fuzz bench sample)

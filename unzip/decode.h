@@ -7,6 +7,15 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdlib.h>
+
+// Test and fuzz builds define TQ_CHECK_INVARIANTS: a broken invariant of the decoder aborts at
+// once, where it breaks, instead of damaging memory further on.
+#ifdef TQ_CHECK_INVARIANTS
+#define TQ_INVARIANT(condition) ((condition) ? (void)0 : abort())
+#else
+#define TQ_INVARIANT(condition) ((void)0)
+#endif
 
 constexpr unsigned WindowSize = 32768;       // Deflate sliding window, RFC 1951 3.2
 constexpr unsigned WindowAllocSize = 32776;  // allocated with 8 spare bytes behind the window

@@ -35,10 +35,13 @@ constexpr unsigned MaxOverrunBytes = 4;
 
 // The fast gear's bounds. A top-up loads 8 bytes and keeps at most 7; the gear tops up once
 // before its first iteration and at most twice in each. An iteration stores at most three
-// literals and a match of 258 bytes.
+// literals and a match of 258 bytes, and must leave the position inside the window: a step that
+// filled it to the end would need the write-out that only the careful way does, so one byte of
+// room is kept over. The fast gear never writes the window out.
 constexpr unsigned MaxMatchLength = 258;
+constexpr unsigned MaxFastStep = MaxMatchLength + 3;
 constexpr unsigned FastInputBytes = 24;
-constexpr unsigned FastWindowRoom = MaxMatchLength + 3;
+constexpr unsigned FastWindowRoom = MaxFastStep + 1;
 // After a top-up at least 56 bits are held: enough for a literal/length code with its extra
 // bits (15 + 5) and a distance code with its extra bits (15 + 13), or for four lookups of
 // literals of up to LiteralLookupBits, the last of which is not taken.
@@ -258,6 +261,7 @@ static unsigned CopyMatch(unsigned pos, unsigned source, unsigned length)
 {
     unsigned char* window = InflateWindow;
     while (length != 0) {
+        TQ_INVARIANT(pos < WindowSize && source < WindowSize);
         unsigned piece = WindowSize - (source > pos ? source : pos);
         if (piece > length)
             piece = length;
@@ -338,7 +342,7 @@ static inline unsigned TakeBaseFast(uint32_t entry, uint64_t& buffer, unsigned& 
 }
 
 // The fast gear of DecodeSymbols: runs while the input block holds FastInputBytes and the window
-// has FastWindowRoom. Each iteration stores up to three literals from one top-up and then, if
+// has FastWindowRoom, and leaves the position inside the window. Each iteration stores up to three literals from one top-up and then, if
 // the next code is not a literal too, a match; the entry of the code after a match is looked up
 // before the match is copied, so the copy hides the lookup.
 // Returns 0 at the end of the block, 1 for damaged data, -1 when a bound is reached.
@@ -413,10 +417,15 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
             unsigned source = at + WindowSize - distance;
             if (source >= at + 8 && source + length <= WindowSize)
                 CopyWords(out, window + source, length);
-            else
-                CopyMatch(at, source, length);
+            else {
+                // The bound keeps the copy short of the window's end: it writes nothing out.
+                unsigned end = CopyMatch(at, source, length);
+                TQ_INVARIANT(end == at + length);
+                (void)end;
+            }
         }
         out += length;
+        TQ_INVARIANT(out < window + WindowSize);
     } while (in <= inLast && out <= outLast);
     InputCount -= (unsigned)(in - InputNext);
     if (in != InputNext)
@@ -457,6 +466,7 @@ static int DecodeSymbols(const TableEntry* literals, const TableEntry* distances
             return 1;
         if (entry->Operation == Literal) {
             TakeBits(state, entry->Bits);
+            TQ_INVARIANT(pos < WindowSize);
             window[pos++] = (unsigned char)entry->Value;
             if (pos == WindowSize) {
                 WriteOutputBytes(WindowSize);
@@ -475,6 +485,7 @@ static int DecodeSymbols(const TableEntry* literals, const TableEntry* distances
         unsigned distance;
         if (entry == nullptr || !TakeBase(state, entry, &distance))
             return 1;
+        TQ_INVARIANT(pos < WindowSize);
         pos = CopyMatch(pos, (pos - distance) & WindowMask, length);
     }
     BitBuffer = state.Buffer;
@@ -507,6 +518,7 @@ static int CopyStoredBlock(void)
         return 1;
     TakeBits(state, StoredLengthBits);
     while (length != 0) {
+        TQ_INVARIANT(pos < WindowSize);
         if (state.Count == 0 && InputCount != 0) {
             unsigned piece = length;
             if (piece > InputCount)

@@ -359,6 +359,55 @@ TEST_F(InflateOutputTest, EveryKindOfMatchCopy)
     EXPECT_EQ(expected, Decode(w.Finish(), expected));
 }
 
+// The window's end approached at every phase. Each entry starts with one literal and a match
+// of 3 to 258 bytes, then repeats three literals and a 258-byte match (the most one step of the
+// fast gear stores) for two window rounds and a half, so that across the entries a step ends at
+// each of the last few hundred window positions, exactly at the end among them, and the next
+// symbols go the careful way. The matches copy a repeated byte, by words from behind, and, in
+// the second round, from ahead of the output over the window's end. One archive, one test run:
+// every entry's CRC is checked.
+TEST_F(InflateOutputTest, EveryPhaseOfTheWindowsEnd)
+{
+    ZipArchive archive;
+    uint32_t seed = 1;
+    for (unsigned distance : {1u, 300u, 32760u}) {
+        for (unsigned firstMatch = 3; firstMatch <= 258; ++firstMatch) {
+            BitWriter w;
+            FixedHeader(w);
+            Bytes expected;
+            auto literals = [&](const Bytes& bytes) {
+                for (uint8_t byte : bytes) {
+                    PutFixedLiteral(w, byte);
+                    expected.push_back(byte);
+                }
+            };
+            auto match = [&](unsigned length, unsigned wanted) {
+                unsigned reach = wanted < expected.size() ? wanted : (unsigned)expected.size();
+                PutFixedMatch(w, length, reach);
+                for (unsigned i = 0; i < length; ++i)
+                    expected.push_back(expected[expected.size() - reach]);
+            };
+            literals(RandomBytes(1, seed++));
+            match(firstMatch, 1);
+            while (expected.size() < 2 * 32768 + 600) {
+                literals(RandomBytes(3, seed++));
+                match(258, distance);
+            }
+            literals(RandomBytes(40, seed++));   // the fast gear's input bound lies behind
+            PutFixedLiteral(w, 256);
+            ZipEntry entry = Entry(std::to_string(distance) + "-" + std::to_string(firstMatch),
+                                   expected, 8);
+            entry.Compressed = w.Finish();
+            archive.Entries.push_back(entry);
+        }
+    }
+    WriteArchive(archive);
+    ExtractRequest request = NewRequest(true);
+    ExtractArchive(&request);
+    EXPECT_EQ(0, request.Result);
+    EXPECT_TRUE(Boxes().empty()) << (Boxes().empty() ? "" : Boxes()[0].Text);
+}
+
 // A distance reaching before the entry's first byte copies what the window holds: zeros in a
 // fresh request, no error.
 TEST_F(InflateOutputTest, DistanceBeforeTheFirstByteCopiesTheWindow)

@@ -40,7 +40,7 @@ struct Worker {
     bool Stopped = false;                   // stopped here after another process failed
 };
 
-static volatile sig_atomic_t Interrupted;   // SIGINT or SIGTERM reached this process
+static volatile sig_atomic_t Interrupted;   // one of StopSignals reached this process
 
 static void OnInterrupt(int)
 {
@@ -130,8 +130,8 @@ static bool StartWorker(const Options& options, const Plan& plan, std::vector<Pl
     if (pid == 0) {
         // Until the engine's run sets its own handlers, a stop simply ends the process: it has
         // written nothing yet.
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
+        for (int stop : StopSignals)
+            signal(stop, SIG_DFL);
         setpgid(0, 0);
         for (Worker& other : workers)
             for (int fd : other.Pipe)
@@ -277,11 +277,13 @@ int RunInParallel(const Options& options, const Plan& plan)
     for (const PlannedEntry& planned : plan.Run)
         total += planned.Entry.CompressedSize;
 
-    struct sigaction action, oldInterrupt, oldTerminate;
+    // A stop of any kind reaches the processes as TERM (Stop), which each answers like its own.
+    constexpr size_t StopCount = sizeof StopSignals / sizeof StopSignals[0];
+    struct sigaction action, oldActions[StopCount];
     memset(&action, 0, sizeof action);
     action.sa_handler = OnInterrupt;
-    sigaction(SIGINT, &action, &oldInterrupt);
-    sigaction(SIGTERM, &action, &oldTerminate);
+    for (size_t i = 0; i < StopCount; ++i)
+        sigaction(StopSignals[i], &action, &oldActions[i]);
 
     Merge merge;
     merge.ShowNames = !options.Quiet && !isatty(STDOUT_FILENO);
@@ -336,8 +338,8 @@ int RunInParallel(const Options& options, const Plan& plan)
         }
     }
     EndProgress(merge.Bar);
-    sigaction(SIGINT, &oldInterrupt, nullptr);
-    sigaction(SIGTERM, &oldTerminate, nullptr);
+    for (size_t i = 0; i < StopCount; ++i)
+        sigaction(StopSignals[i], &oldActions[i], nullptr);
 
     // A process stopped here after another failed is no failure of its own.
     for (const Worker& worker : workers)

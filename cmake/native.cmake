@@ -1,5 +1,7 @@
 # Native build: the portable engine over its small POSIX layer, the tools, native tests,
 # fuzzers and benchmarks.
+# Archives and outputs reach 4 GiB: file positions are 64-bit in 32-bit builds too.
+add_compile_definitions(_FILE_OFFSET_BITS=64)
 if(EXISTS ${PROJECT_SOURCE_DIR}/unzip/posix/windows.h)
   file(GLOB TQ_ENGINE_SOURCES CONFIGURE_DEPENDS unzip/*.cpp unzip/posix/*.cpp)
   set(TQ_ENGINE_SUPPORT ui/messages.cpp ui/dispatch.cpp setup/trace.cpp setup/state.cpp)
@@ -24,6 +26,9 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/unzip/posix/windows.h)
 endif()
 
 foreach(part tools fuzz bench sample)
+  if(TQ_ENGINE_ONLY)
+    break()
+  endif()
   if(EXISTS ${PROJECT_SOURCE_DIR}/${part}/CMakeLists.txt)
     add_subdirectory(${part})
   endif()

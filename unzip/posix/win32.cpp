@@ -31,6 +31,7 @@ constexpr int FormatLimit = 1025;                  // wsprintfA writes at most 1
 constexpr int64_t SecondsFrom1601To1970 = 11644473600LL;
 constexpr int64_t FileTimeUnitsPerSecond = 10000000; // FILETIME counts 100-ns units
 constexpr uint32_t LargestPosition = 0xFFFFFFFFu;    // file positions are 32-bit values
+static_assert(sizeof(off_t) > sizeof(uint32_t), "positions up to 4 GiB need a 64-bit off_t");
 
 constexpr UINT DoubleByteCodePage = 932;
 constexpr UINT DefaultCodePage = 1252;

@@ -12,10 +12,11 @@ packages=(
   unzip zip libarchive-tools p7zip-full
   groff-base
   qemu-user-static wine32:i386
+  g++-multilib zlib1g-dev:i386 libdeflate-dev:i386
 )
 
 # 32-bit Wine (for the 32-bit release's installations, through qemu-i386: scripts/wine32.sh)
-# comes from Debian's i386 architecture.
+# and the 32-bit zlib and libdeflate of the native32 tree come from Debian's i386 architecture.
 add_i386=0
 dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the three presets side by side and runs every test in one CTest run: native tests
-# directly, Windows tests under 64-bit Wine on a virtual display of its own, static checks of
-# both setup.exe builds, and whole installations of the 32-bit release under 32-bit Wine where
-# qemu-i386 can run it (scripts/wine32.sh; skipped with the reason elsewhere).
+# Builds the presets side by side and runs every test in one CTest run: native tests directly,
+# again under AddressSanitizer and UBSan (native-asan), the engine's tests as 32-bit code through
+# qemu-i386 (native32), Windows tests under 64-bit Wine on a virtual display of its own, static
+# checks of both setup.exe builds, and whole installations of the 32-bit release under 32-bit
+# Wine where qemu-i386 can run it (scripts/wine32.sh; skipped with the reason elsewhere).
 # The run is red when a test fails and when a test group listed in tests/groups.txt did not run.
 # It leaves no process behind: the display, and every Wine process its tests started, end with it.
 set -euo pipefail
@@ -57,6 +58,7 @@ trap 'exit 143' TERM
 # one build cannot spread over the cores (its configure, its last links) leaves room for the
 # others. The Windows trees pack their sample distribution with the native tqpack and
 # tqsamplegen, which come first.
+presets=(native native-asan native32 win64 win32)
 configure() { # PRESET
   cmake --preset "$1" >"$run/configure-$1.log" 2>&1 || { cat "$run/configure-$1.log"; return 1; }
 }
@@ -65,7 +67,7 @@ cmake --build --preset native --target tqpack tqsamplegen | sed -u 's/^/[native]
 builds=()
 (cmake --build --preset native 2>&1 | sed -u 's/^/[native] /') &
 builds+=($!)
-for preset in win64 win32; do
+for preset in native-asan native32 win64 win32; do
   ( (configure "$preset" && cmake --build --preset "$preset") 2>&1 | sed -u "s/^/[$preset] /") &
   builds+=($!)
 done
@@ -95,7 +97,7 @@ fi
 # runs in the background so that a signal to this script ends the run at once.
 bash scripts/wine32.sh check || echo "test.sh: the e2e32 tests will be skipped."
 mkdir -p build/all
-for preset in native win64 win32; do
+for preset in "${presets[@]}"; do
   echo "subdirs(\"$PWD/build/$preset\")"
 done >build/all/CTestTestfile.cmake
 status=0
@@ -125,7 +127,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo
   echo "test.sh: test groups that did not run:"
   printf '  %s\n' "${missing[@]}"
-  for preset in native win64 win32; do
+  for preset in "${presets[@]}"; do
     echo
     echo "test.sh: configure output of $preset:"
     cat "$run/configure-$preset.log"

@@ -12,6 +12,7 @@
 
 #include "sfx/sfx.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +67,16 @@ bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems
     if (imageEnd == 0) {
         problems.push_back("self-extractor " + stub + " is not a Windows program");
         return false;
+    }
+    // A signed self-extractor's signature would sit inside the download, where no signer
+    // leaves one and no check accepts one: it is left out, and the download is signed whole.
+    ProgramHeaders headers;
+    if (ReadProgramHeaders(archive.Prefix, headers) && headers.CertificateSize != 0 && imageEnd == archive.Prefix.size()
+        && headers.CertificateStart >= headers.SectionsEnd) {
+        archive.Prefix.resize(headers.SectionsEnd);
+        std::fill(archive.Prefix.begin() + static_cast<long>(headers.CertificateEntry),
+                  archive.Prefix.begin() + static_cast<long>(headers.CertificateEntry) + 8, 0);
+        imageEnd = headers.SectionsEnd;
     }
     if (imageEnd != archive.Prefix.size()) {
         problems.push_back("self-extractor " + stub + " carries " + std::to_string(archive.Prefix.size() - imageEnd)

@@ -119,7 +119,8 @@ static const char BundleUsage[] =
     "  -h, --help     show this help\n"
     "\n"
     "Signing options sign the finished FILE.exe (the self-extractor finds its\n"
-    "archive in front of the signature):\n"
+    "archive in front of the signature). A signed self-extractor's own signature\n"
+    "is left out of FILE.exe: only a signature of the whole download holds.\n"
     SIGNING_OPTIONS_HELP
     "\n"
     "The same input gives the same bytes (but for a signature's time).\n";

@@ -79,6 +79,12 @@ bool ReadProgramHeaders(const std::vector<unsigned char>& bytes, ProgramHeaders&
     if (headers.Sections <= 0 || headers.Sections > MaxSections
         || headers.SectionTable + headers.Sections * SectionHeaderSize > bytes.size())
         return false;
+    for (int i = 0; i < headers.Sections; i++) {
+        size_t section = headers.SectionTable + static_cast<size_t>(i) * SectionHeaderSize;
+        uint64_t end = static_cast<uint64_t>(Get32(bytes, section + 20)) + Get32(bytes, section + 16);
+        if (Get32(bytes, section + 16) != 0 && end > headers.SectionsEnd && end <= UINT32_MAX)
+            headers.SectionsEnd = static_cast<uint32_t>(end);
+    }
     size_t directories = optional + (headers.Wide ? Pe32PlusDirectoriesOffset : Pe32DirectoriesOffset);
     size_t directoryCount = Get32(bytes, directories - 4);
     auto directory = [&](size_t index, uint32_t& address, uint32_t& size) {

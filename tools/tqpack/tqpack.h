@@ -101,6 +101,7 @@ struct ProgramHeaders {
     bool Wide = false;               // PE32+
     int Sections = 0;
     size_t SectionTable = 0;         // file offset of the section headers
+    uint32_t SectionsEnd = 0;        // where the sections' raw data ends in the file
     size_t CertificateEntry = 0;     // file offset of the certificate table's directory entry
     uint32_t CertificateStart = 0;   // a file offset, unlike the other directories' addresses
     uint32_t CertificateSize = 0;

@@ -15,6 +15,7 @@
 #include "tqpack.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -59,9 +60,12 @@ static int RunProgram(const std::vector<std::string>& arguments, const std::stri
     close(toChild[0]);
     close(fromChild[1]);
     if (child > 0 && !input.empty()) {
-        // The input is a password or nothing, far below a pipe's capacity.
+        // The input is a password or nothing, far below a pipe's capacity. A program that ends
+        // without reading it must not end tqpack with SIGPIPE.
+        void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
         ssize_t written = write(toChild[1], input.data(), input.size());
         (void)written;
+        signal(SIGPIPE, previous);
     }
     close(toChild[1]);
     char buffer[4096];

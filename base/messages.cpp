@@ -1,10 +1,7 @@
 // Message texts from the string table. A text that begins with "!" continues with the text of the
 // next ID; LoadMessage joins such chains into one of three buffers used in turn, so a caller may
 // hold up to three texts at once.
-#include "ui/ui.h"
-
-#include "res/resource.h"
-#include "setup/setup.h"
+#include "base/base.h"
 
 #include <stdarg.h>
 #include <string.h>
@@ -70,23 +67,4 @@ int ShowMessage(HWND owner, UINT id, UINT type, ...)
     lstrcpynA(text, formatted, FormattedTextSize);
 
     return MessageBoxA(owner, text, SetupTitle, type);
-}
-
-int ReportCopyError(int code, const char* source, const char* destination)
-{
-    const char* argument;
-    switch (code) {
-    case IDS_SAME_AS_SOURCE:    // names no file
-    case IDS_CANNOT_OPEN:
-        argument = source;
-        break;
-    case IDS_CANNOT_OPEN_FOR_WRITING:
-    case IDS_ERROR_WRITING:
-        argument = destination;
-        break;
-    default:
-        return 1;
-    }
-    ShowMessage(ProgressDialog, code, MB_ICONERROR, argument);
-    return 0;
 }

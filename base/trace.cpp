@@ -1,6 +1,6 @@
 // Diagnostic trace. Steps mark themselves with fixed texts; the program installs no sink, so the
 // texts are discarded, while a test can install one and check the order of the steps.
-#include "setup/setup.h"
+#include "base/base.h"
 
 #include <stdarg.h>
 #include <stdio.h>

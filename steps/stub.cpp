@@ -5,7 +5,7 @@
 #include "steps/steps.h"
 
 #include "res/resource.h"
-#include "setup/setup.h"
+#include "steps/record.h"
 #include "util/path.h"
 
 #include <stdlib.h>

@@ -5,14 +5,13 @@
 #include "steps/steps.h"
 
 #include "res/resource.h"
-#include "setup/setup.h"
-#include "ui/ui.h"
+#include "steps/record.h"
+#include "unzip/unzip.h"
 #include "util/path.h"
 
 #include <string.h>
 
 constexpr UINT CopyBufferSize = 15360;   // bytes per read and write
-constexpr unsigned int MeterUnit = 10240; // bytes per Meter position
 
 // MS-DOS COMPRESS ("SZDD") header, 14 bytes, little-endian: two magic values, the compression
 // mode, the lost last character of the name, then the uncompressed size at offset 10.
@@ -87,7 +86,7 @@ static void ReportCopyProgress(void)
 {
     if (CopiedBytes < CopiedAtLastReport + MeterUnit)
         return;
-    SendDlgItemMessageA(ProgressDialog, IDC_METER, MTR_SETPOS, CopiedBytes / MeterUnit, 0);
+    SendDlgItemMessageA(ProgressDialog, IDC_METER, MTR_SETPOS, CopiedBytes / ProgressUnitBytes, 0);
     CopiedAtLastReport = CopiedBytes;
 }
 
@@ -164,6 +163,25 @@ int CopyFileContents(const char* sourcePath, const char* destinationPath)
     GlobalUnlock(memory);
     GlobalFree(memory);
     return result;
+}
+
+int ReportCopyError(int code, const char* source, const char* destination)
+{
+    const char* argument;
+    switch (code) {
+    case IDS_SAME_AS_SOURCE:    // names no file
+    case IDS_CANNOT_OPEN:
+        argument = source;
+        break;
+    case IDS_CANNOT_OPEN_FOR_WRITING:
+    case IDS_ERROR_WRITING:
+        argument = destination;
+        break;
+    default:
+        return 1;
+    }
+    ShowMessage(ProgressDialog, code, MB_ICONERROR, argument);
+    return 0;
 }
 
 int CopyTextFile(const char* sourcePath, int index)

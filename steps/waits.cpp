@@ -1,9 +1,9 @@
-// The waits for other programs declared in setup.h, in milliseconds. setup.exe is built with the
+// The waits for other programs declared in steps/record.h, in milliseconds. setup.exe is built with the
 // real times. The test programs link a build with TQ_SHORT_WAITS: the tests that run into a wait
 // check its steps and its outcome, not its length, and one whole installation under the real
 // setup.exe still sits through the full library wait. The File Manager's wait stays long enough
 // for another process to answer a posted message on a loaded machine.
-#include "setup/setup.h"
+#include "steps/record.h"
 
 #ifdef TQ_SHORT_WAITS
 const DWORD HelpFileWait = 50;

@@ -6,7 +6,7 @@
 #include "ui/ui.h"
 
 #include "res/resource.h"
-#include "setup/setup.h"
+#include "steps/record.h"
 #include "steps/steps.h"
 #include "util/path.h"
 

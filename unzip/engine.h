@@ -12,13 +12,8 @@
 constexpr unsigned IoBufferSize = 28692;    // InputBuffer and OutputBuffer; BlockSize of each is used
 constexpr unsigned ArchiveNameSize = 288;   // ArchivePath, possibly with ".ZIP" added
 constexpr unsigned EntryNameSize = 264;     // a stored name of up to 263 characters
-constexpr unsigned OutputPathSize = 260;    // an output path of up to 259 characters
+constexpr unsigned OutputPathSize = OutputPathLimit + 1;
 constexpr unsigned MessageTextSize = 1025;  // wsprintfA writes at most 1024 characters
-constexpr uint32_t ProgressStep = 10240;    // bytes per progress unit
-
-// Abort codes stored in ExtractRequest::Result.
-constexpr int AbortError = 2;
-constexpr int AbortCancelled = 99;
 
 // State of the run (walk.cpp).
 extern ExtractRequest* Request;

@@ -4,7 +4,7 @@
 // UTF-8 already, a byte-preserving conversion never changes a name's length, and the Windows
 // build does the real conversion. CharNextA steps over single bytes unless a test asks for the
 // double-byte code page 932. Time stamps follow the local time-zone rules of the C library.
-#include "unzip/posix/sink.h"
+#include "base/posix/sink.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,5 +1,5 @@
 // The part of the Win32 interface that the engine and the message helpers use, declared for
-// native builds. unzip/posix/win32.cpp supplies the calls over POSIX; nothing else is offered,
+// native builds. base/posix/win32.cpp supplies the calls over POSIX; nothing else is offered,
 // so a call that the Windows build would need but this file lacks fails to compile here.
 #ifndef TQ_UNZIP_POSIX_WINDOWS_H
 #define TQ_UNZIP_POSIX_WINDOWS_H
@@ -114,7 +114,7 @@ int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 int wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments);
 int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
 
-// Windows and messages: boxes and sent messages go to the sinks of unzip/posix/sink.h.
+// Windows and messages: boxes and sent messages go to the sinks of base/posix/sink.h.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 LRESULT SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL PeekMessageA(MSG* msg, HWND window, UINT first, UINT last, UINT remove);

@@ -3,7 +3,7 @@
 #ifndef _WIN32
 #include "harness.h"
 
-#include "unzip/posix/sink.h"
+#include "base/posix/sink.h"
 
 #include <dirent.h>
 #include <ftw.h>

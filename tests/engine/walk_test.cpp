@@ -9,7 +9,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include "unzip/posix/sink.h"
+#include "base/posix/sink.h"
 #endif
 
 class WalkTest : public EngineTest {};
@@ -196,7 +196,10 @@ TEST_F(WalkTest, RefusesNamesThatLeaveTheDestinationFolder)
                                    "sub/.../../evil.txt", "x/. ./evil.txt",
                                    // devices, which Windows opens in place of a file
                                    "CON", "nul.txt", "Prn .log", "aux", "COM1", "com9.x",
-                                   "LPT1.dat", "sub/lpt5", "nul/evil.txt", "x\\CON.tar.gz"};
+                                   "LPT1.dat", "sub/lpt5", "nul/evil.txt", "x\\CON.tar.gz",
+                                   "COM0", "lpt0.txt", "CLOCK$", "clock$ .txt", "sub/Clock$",
+                                   // COM and LPT with a superscript 1, 2 or 3 (Windows-1252)
+                                   "COM\xB9", "lpt\xB2.log", "Com\xB3.x"};
     for (const char* name : hostile) {
         SCOPED_TRACE(name);
         ClearRecords();
@@ -214,18 +217,18 @@ TEST_F(WalkTest, RefusesNamesThatLeaveTheDestinationFolder)
     // Without KeepPaths only the last component counts, so these are harmless, and so are
     // names that only look like devices...
     ZipArchive archive;
-    for (const char* name : {"../../safe.txt", "nul/safe2.txt", "CONSOLE.txt", "COM10", "xcon", "a.nul", "LPTX"})
+    for (const char* name : {"../../safe.txt", "nul/safe2.txt", "CONSOLE.txt", "COM10", "xcon", "a.nul", "LPTX", "CLOCK.txt", "COMA"})
         archive.Entries.push_back(Entry(name, TextBytes(20, 9)));
     WriteArchive(archive);
     ClearRecords();
     ExtractRequest request = NewRequest();
     ExtractArchive(&request);
     EXPECT_EQ(0, request.Result);
-    EXPECT_EQ((std::vector<std::string>{"COM10", "CONSOLE.txt", "LPTX", "a.nul", "safe.txt", "safe2.txt", "xcon"}),
+    EXPECT_EQ((std::vector<std::string>{"CLOCK.txt", "COM10", "COMA", "CONSOLE.txt", "LPTX", "a.nul", "safe.txt", "safe2.txt", "xcon"}),
               OutputNames());
     // ...but a component that is itself a way out, a drive or a device is refused.
     archive.Entries.resize(1);
-    for (const char* name : {"sub/..", "C:evil.txt", "CON", "x/nul.txt", "Lpt3.dat"}) {
+    for (const char* name : {"sub/..", "C:evil.txt", "CON", "x/nul.txt", "Lpt3.dat", "x/COM0", "clock$"}) {
         ClearRecords();
         archive.Entries[0].Name = name;
         WriteArchive(archive);

@@ -3,6 +3,8 @@
 // the file (APPNOTE 4.3.16) and walks the central directory headers (APPNOTE 4.3.12).
 #include "tools/common/archive.h"
 
+#include "unzip/unzip.h"
+
 #include <ctype.h>
 #include <errno.h>
 #include <string.h>
@@ -262,4 +264,22 @@ void EndProgress(ProgressBar& bar)
     bar.Drawn = false;
     bar.LastPercent = -1;
     bar.LastLabel.clear();
+}
+
+std::string OutputNameRefusal(const std::string& folder, const std::string& name)
+{
+    switch (CheckOutputName(folder.c_str(), name.c_str())) {
+    case OutputNameSafe:
+        return std::string();
+    case OutputNameFromRoot:
+        return "the name starts at a root";
+    case OutputNameHasColon:
+        return "the name holds a \":\", a drive or stream on Windows";
+    case OutputNameLeavesFolder:
+        return "the name leads out of the destination folder";
+    case OutputNameIsDevice:
+        return "the name is a device on Windows";
+    default:
+        return "the output path would exceed " + std::to_string(OutputPathLimit) + " characters";
+    }
 }

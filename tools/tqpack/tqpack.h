@@ -5,6 +5,7 @@
 #define TQ_TOOLS_TQPACK_H
 
 #include "tools/common/archive.h"
+#include "unzip/unzip.h"
 
 #include <cstdint>
 #include <string>
@@ -17,7 +18,6 @@ constexpr int ExitSuccess = 0;
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 64;
 
-constexpr const char DefaultPassword[] = "Rv4-Tg9 Lm2 Qz7-Kp5 Vx8 Hc3-Nb6 Js1 Df0-Ya7E";
 constexpr const char SetupProgramName[] = "setup.exe";
 constexpr const char PayloadArchiveName[] = "setup.tq";
 constexpr const char PayloadMainProgram[] = "tessel32.ex_"; // setup renames it to TESSEL32.EXE
@@ -26,7 +26,7 @@ extern const char* const TextFileNames[7];
 
 // Engine limits on a stored name and an output path (its EntryName and CreateName buffers).
 constexpr size_t MaxStoredName = 263;
-constexpr size_t MaxOutputPath = 259;
+constexpr size_t MaxOutputPath = OutputPathLimit;
 // The longest folder setup proposes by itself ("C:\Program Files (x86)\Tessel32\"): a payload
 // name must fit behind it within MaxOutputPath.
 constexpr const char LongestProposedFolder[] = "C:\\Program Files (x86)\\Tessel32\\";

@@ -143,14 +143,9 @@ std::string CheckPayloadName(const std::string& name)
         return "empty name";
     if (name.size() > MaxStoredName)
         return "name longer than " + std::to_string(MaxStoredName) + " characters";
-    if (std::strlen(LongestProposedFolder) + name.size() > MaxOutputPath)
-        return "in " + std::string(LongestProposedFolder) + " the output path would exceed "
-             + std::to_string(MaxOutputPath) + " characters";
     for (unsigned char c : name) {
         if (c == '/' || c == '\\')
             return "holds a path separator (setup writes every entry into the install folder itself)";
-        if (c == ':')
-            return "holds a \":\" (a drive or a stream name on Windows)";
         if (c < 0x20 || c >= 0x7F)
             // Setup converts names from the OEM to the ANSI code page; only ASCII reads the
             // same in every pair of code pages.
@@ -160,16 +155,8 @@ std::string CheckPayloadName(const std::string& name)
     }
     if (name.back() == '.' || name.back() == ' ')
         return "ends in a dot or a blank, which Windows drops";
-    // Device names, with or without an extension, open a device instead of a file.
-    std::string stem = name.substr(0, name.find('.'));
-    for (char& c : stem)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CLOCK$"};
-    for (const char* device : devices)
-        if (stem == device)
-            return "is a device name on Windows";
-    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0)
-        && stem[3] >= '0' && stem[3] <= '9')
-        return "is a device name on Windows";
-    return std::string();
+    // The engine's own rule: no drive or stream, no device, and room behind the longest folder
+    // that setup proposes.
+    std::string refusal = OutputNameRefusal(LongestProposedFolder, name);
+    return refusal.empty() ? refusal : "in " + std::string(LongestProposedFolder) + " " + refusal;
 }

@@ -6,6 +6,8 @@
 // engine's own rules, applies the overwrite policy and only then creates folders.
 #include "tools/tqunzip/tqunzip.h"
 
+#include "unzip/unzip.h"
+
 #include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
@@ -20,7 +22,6 @@
 
 constexpr uint32_t LocalHeaderSignature = 0x04034b50;
 constexpr size_t LocalHeaderSize = 30;        // signature included, APPNOTE 4.3.7
-constexpr size_t EngineOutputPathLimit = 259; // the engine's output path buffer holds 259 characters
 constexpr uint16_t FlagStrongEncryption = 1 << 6;
 constexpr size_t ShownClashes = 10;           // clashes named before "and N more"
 constexpr uint64_t DataDescriptorSize = 16;   // with its signature, APPNOTE 4.3.9
@@ -67,45 +68,6 @@ std::string EngineBaseName(const std::string& name)
 {
     size_t at = name.find_last_of("/\\");
     return at == std::string::npos || at == 0 ? name : name.substr(at + 1);
-}
-
-// The engine's containment rule for the part of an output path below the destination: no
-// root or server in front, no drive or stream (":"), no component of dots and blanks only that
-// Windows would read as the parent folder. Empty when the name passes, else why not.
-static std::string ContainmentRefusal(const std::string& name)
-{
-    if (!name.empty() && (name[0] == '/' || name[0] == '\\'))
-        return "the name starts at a root";
-    size_t start = 0;
-    for (size_t i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && name[i] == ':')
-            return "the name holds a \":\", a drive or stream on Windows";
-        if (i == name.size() || name[i] == '/' || name[i] == '\\') {
-            int dots = 0;
-            bool onlyDots = true;
-            for (size_t k = start; k < i; ++k) {
-                if (name[k] == '.')
-                    ++dots;
-                else if (name[k] != ' ')
-                    onlyDots = false;
-            }
-            if (onlyDots && dots >= 2)
-                return "the name leads out of the destination folder";
-            start = i + 1;
-        }
-    }
-    return std::string();
-}
-
-std::string OutputRefusal(const std::string& folder, const std::string& below)
-{
-    std::string refusal = ContainmentRefusal(below);
-    if (!refusal.empty())
-        return refusal;
-    size_t separator = !folder.empty() && folder.back() != '/';
-    if (folder.size() + separator + below.size() > EngineOutputPathLimit)
-        return "the output path would be longer than " + std::to_string(EngineOutputPathLimit) + " characters";
-    return std::string();
 }
 
 static std::string Slashed(std::string path)
@@ -416,7 +378,7 @@ int MakePlan(const Options& options, Plan& plan)
             std::string below = options.KeepPaths
                 ? entry.Name.substr(entry.Name[0] == '/' || entry.Name[0] == '\\')
                 : EngineBaseName(entry.Name);
-            std::string refusal = OutputRefusal(options.Destination, below);
+            std::string refusal = OutputNameRefusal(options.Destination, below);
             if (!refusal.empty()) {
                 Report(options.Archive, entry.Name, "refused: " + refusal);
                 plan.Status = WorseStatus(plan.Status, ExitDamaged);
@@ -455,7 +417,7 @@ int MakePlan(const Options& options, Plan& plan)
         }
         for (const std::string& folder : folders) {
             std::string below = Slashed(folder.substr(folder[0] == '/' || folder[0] == '\\'));
-            if (ContainmentRefusal(below).empty())
+            if (CheckOutputName(nullptr, below.c_str()) == OutputNameSafe)
                 made.push_back(JoinPath(options.Destination, below.substr(0, below.size() - 1)));
         }
     }

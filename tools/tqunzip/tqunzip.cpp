@@ -8,8 +8,8 @@
 #include "tools/tqunzip/tqunzip.h"
 
 #include "res/resource.h"
-#include "ui/ui.h"
-#include "unzip/posix/sink.h"
+#include "base/base.h"
+#include "base/posix/sink.h"
 #include "unzip/unzip.h"
 
 #include <dirent.h>
@@ -21,7 +21,6 @@
 #include <string.h>
 #include <unistd.h>
 
-constexpr unsigned ProgressUnit = 10240;      // bytes per WM_SETUP_PROGRESS unit
 constexpr unsigned ProgressWrap = 65536;      // wParam carries the low 16 bits of the count
 constexpr char PasswordText[] = "INCORRECT PASSWORD";   // the engine's one text without a number
 
@@ -196,8 +195,8 @@ static void OnFileName(const char* baseName)
         printf("  %s: %s\n", RunOptions->Mode == RunMode::Test ? "testing" : "extracting", shown.c_str());
         fflush(stdout);
     }
-    ShowProgress(Bar, (Wraps * ProgressWrap + LastUnits) * ProgressUnit, shown);
-    SendProgress((Wraps * ProgressWrap + LastUnits) * ProgressUnit, shown);
+    ShowProgress(Bar, (Wraps * ProgressWrap + LastUnits) * ProgressUnitBytes, shown);
+    SendProgress((Wraps * ProgressWrap + LastUnits) * ProgressUnitBytes, shown);
 }
 
 // The engine's window messages to its owner. A nonzero answer to WM_SETUP_PROGRESS cancels the
@@ -212,8 +211,8 @@ static LRESULT OnEngineWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM lPara
         if (units < LastUnits)
             ++Wraps;
         LastUnits = units;
-        ShowProgress(Bar, (Wraps * ProgressWrap + units) * ProgressUnit, Bar.LastLabel);
-        SendProgress((Wraps * ProgressWrap + units) * ProgressUnit, "");
+        ShowProgress(Bar, (Wraps * ProgressWrap + units) * ProgressUnitBytes, Bar.LastLabel);
+        SendProgress((Wraps * ProgressWrap + units) * ProgressUnitBytes, "");
         answer = Interrupted;
     }
     errno = 0;   // an error box that follows names the system's reason of its own failure only
@@ -290,7 +289,7 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
         // The engine builds output paths here that a test of the whole archive never builds.
         std::vector<PlannedEntry> testable;
         for (const PlannedEntry& planned : plan.Run) {
-            std::string refusal = OutputRefusal(ScratchFolder, EngineBaseName(planned.Entry.Name));
+            std::string refusal = OutputNameRefusal(ScratchFolder, EngineBaseName(planned.Entry.Name));
             if (refusal.empty()) {
                 testable.push_back(planned);
             } else {
@@ -339,7 +338,7 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
         Report(options.Archive, "", "the extraction engine is busy");
         return WorseStatus(RunStatus, ExitDamaged);
     }
-    if (request.Result == 99) {
+    if (request.Result == AbortCancelled) {
         if (!worker)
             Report(options.Archive, "", "interrupted; the file being written was removed");
         return WorseStatus(RunStatus, ExitInterrupted);

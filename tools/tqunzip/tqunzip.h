@@ -82,10 +82,6 @@ int MakePlan(const Options& options, Plan& plan);
 // The engine's BaseName: the text after the last separator that stands after the first character.
 std::string EngineBaseName(const std::string& name);
 
-// Why the engine would refuse to create below (a stored name, or its last part) in folder, by
-// its containment rule and its path length; empty when it would not.
-std::string OutputRefusal(const std::string& folder, const std::string& below);
-
 // Runs the engine over the plan; returns the exit status. A process of tqunzip -j runs its
 // share with progressFile, where its progress goes as lines "BYTES NAME" for its parent to sum
 // (no bar of its own, no closing summary); -1 otherwise.

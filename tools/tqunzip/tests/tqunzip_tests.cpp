@@ -248,6 +248,7 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
                     "    z.writestr('../evil.txt','evil')\n"
                     "    z.writestr('ok.txt','ok')\n"
                     "    z.writestr('dir/a:b.txt','colon')\n"
+                    "    z.writestr('sub/Con.txt','device')\n"
                     "with zipfile.ZipFile('twins.zip','w') as z:\n"
                     "    z.writestr('a.txt','lower')\n"
                     "    z.writestr('A.TXT','upper')\n"
@@ -337,8 +338,13 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
         // The engine's containment rule: the entry is refused, the others are extracted.
         {"", {"-k", "evil.zip"}, 2,
             "tqunzip: evil.zip: ../evil.txt: refused: the name leads out of the destination folder\n"
-            "tqunzip: evil.zip: dir/a:b.txt: refused: the name holds a \":\", a drive or stream on Windows\n",
-            "test $(cat ok.txt) = ok && test ! -e ../evil.txt && test ! -e dir"},
+            "tqunzip: evil.zip: dir/a:b.txt: refused: the name holds a \":\", a drive or stream on Windows\n"
+            "tqunzip: evil.zip: sub/Con.txt: refused: the name is a device on Windows\n",
+            "test $(cat ok.txt) = ok && test ! -e ../evil.txt && test ! -e dir && test ! -e sub"},
+        // A device name is skipped up front without -k too; the run goes on with the others.
+        {"", {"evil.zip", "ok.txt", "sub/*"}, 2,
+            "tqunzip: evil.zip: sub/Con.txt: refused: the name is a device on Windows\n",
+            "test $(cat ok.txt) = ok && test ! -e Con.txt"},
         // A test of chosen entries builds output paths, which a test of the whole archive does not.
         {"", {"-t", "evil.zip", "dir/*", "ok.txt"}, 1,
             "tqunzip: evil.zip: dir/a:b.txt: not tested alone: the name holds a \":\", a drive or stream on "

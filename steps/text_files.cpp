@@ -84,7 +84,7 @@ void StampWithPayloadTime(HFILE file)
 // Moves the Meter once the bytes copied since its last move, over all files, reach one unit.
 static void ReportCopyProgress(void)
 {
-    if (CopiedBytes < CopiedAtLastReport + MeterUnit)
+    if (CopiedBytes < CopiedAtLastReport + ProgressUnitBytes)
         return;
     SendDlgItemMessageA(ProgressDialog, IDC_METER, MTR_SETPOS, CopiedBytes / ProgressUnitBytes, 0);
     CopiedAtLastReport = CopiedBytes;

@@ -5,6 +5,7 @@
 #include "checks_support.h"
 
 #include "setup/setup.h"
+#include "util/path.h"
 
 #include <gtest/gtest.h>
 #include <string.h>

@@ -5,6 +5,7 @@
 #include "res/resource.h"
 #include "setup/setup.h"
 #include "tests/support/win_test.h"
+#include "steps/steps.h"
 #include "ui/ui.h"
 
 #include <gtest/gtest.h>

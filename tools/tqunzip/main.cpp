@@ -1,4 +1,8 @@
-// tqunzip's command line: unzip's letters where unzip has them (-d -l -t -o -n -q -v -p), the
+// tqunzip: extracts, tests or lists a ZIP archive with the setup program's own extraction engine.
+// main reads the command line, has the plan made (plan.cpp) and runs it in this process
+// (run.cpp) or in several (parallel.cpp).
+//
+// The command line: unzip's letters where unzip has them (-d -l -t -o -n -q -v -p), the
 // engine's own switches (-k -s -i --offset), -j for several processes, GNU --help and
 // --version. A usage error is one line naming the problem and a pointer to --help, exit
 // status 64.
@@ -157,4 +161,23 @@ int ParseCommandLine(int argc, char** argv, Options& options)
     for (int i = optind + 1; i < argc; ++i)
         options.Names.push_back(argv[i]);
     return -1;
+}
+
+int main(int argc, char** argv)
+{
+    Options options;
+    int status = ParseCommandLine(argc, argv, options);
+    if (status != -1)
+        return status;
+    if (options.Mode == RunMode::List)
+        return ListEntries(options);
+    Plan plan;
+    status = MakePlan(options, plan);
+    if (status != -1)
+        return status;
+    if (plan.Run.empty())
+        return plan.Status;
+    if (options.Jobs > 1 && plan.Run.size() > 1)
+        return RunInParallel(options, plan);
+    return RunEngine(options, plan, -1);
 }

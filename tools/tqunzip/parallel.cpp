@@ -347,12 +347,7 @@ int RunInParallel(const Options& options, const Plan& plan)
         Report(options.Archive, "", "interrupted; the files being written were removed");
         return WorseStatus(status, ExitInterrupted);
     }
-    if (status == ExitOk && options.Mode == RunMode::Test && !options.Quiet) {
-        if (plan.WholeArchive)
-            printf("No errors detected in %s\n", options.Archive.c_str());
-        else
-            printf("No errors detected in %zu %s of %s\n", plan.Run.size(),
-                   plan.Run.size() == 1 ? "entry" : "entries", options.Archive.c_str());
-    }
+    if (status == ExitOk && options.Mode == RunMode::Test && !options.Quiet)
+        ReportNoErrors(options.Archive, plan.Run.size(), plan.WholeArchive);
     return status;
 }

@@ -37,22 +37,6 @@ static uint32_t Get32(const unsigned char* p)
     return (uint32_t)Get16(p) | (uint32_t)Get16(p + 2) << 16;
 }
 
-// Ranks exit statuses so that the worst outcome of a run is the one reported.
-static int Rank(int status)
-{
-    static const int order[] = {ExitOk, ExitWarning, ExitNoMatch, ExitDamaged, ExitUnsupported,
-                                ExitBadPassword, ExitSevere, ExitNotFound, ExitDiskFull, ExitInterrupted};
-    for (int i = 0; i < (int)(sizeof order / sizeof order[0]); ++i)
-        if (order[i] == status)
-            return i;
-    return 0;
-}
-
-int WorseStatus(int a, int b)
-{
-    return Rank(b) > Rank(a) ? b : a;
-}
-
 static bool Exists(const std::string& path)
 {
     struct stat info;

@@ -1,4 +1,4 @@
-// tqunzip: extracts, tests or lists a ZIP archive with the setup program's own extraction engine.
+// tqunzip's run of the extraction engine, the one file that talks to the engine's sinks.
 // The plan (plan.cpp) has chosen the entries and prepared the destination; this file hands the
 // engine one request, follows its file-name and progress messages (names on standard output when
 // it is not a terminal, a progress bar on a terminal), and turns each engine error box into
@@ -38,19 +38,6 @@ static int ProgressFile = -1;        // a process of tqunzip -j: its parent's pr
 static uint64_t ProgressSent;        // bytes last sent there
 static uint64_t ProgressStride;      // bytes between sends: 1/256 of the process's share
 static volatile sig_atomic_t Interrupted;   // set by the first SIGINT or SIGTERM
-
-void Report(const std::string& archive, const std::string& entry, const std::string& reason)
-{
-    EndProgress(Bar);
-    fflush(stdout);
-    std::string text = "tqunzip: ";
-    if (!archive.empty())
-        text += archive + ": ";
-    if (!entry.empty())
-        text += entry + ": ";
-    fprintf(stderr, "%s%s\n", text.c_str(), reason.c_str());
-    fflush(stderr);
-}
 
 // The entry an engine message is about: the one begun last for messages about its data, the
 // next one for messages that come before its output exists.
@@ -274,6 +261,7 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
     // A process of tqunzip -j writes into pipes; its parent decides what reaches the user.
     ShowNames = !options.Quiet && (worker || !isatty(STDOUT_FILENO));
     StartProgress(Bar, stderr, total, !worker && !options.Quiet && isatty(STDERR_FILENO));
+    ClearBeforeReports(&Bar);
 
     bool test = options.Mode == RunMode::Test;
     bool testAll = test && plan.WholeArchive;
@@ -357,31 +345,7 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
             "not reached: the records end before this entry" + hint);
         return WorseStatus(RunStatus, ExitSevere);
     }
-    if (request.Result == 0 && test && !options.Quiet && !worker) {
-        if (testAll)
-            printf("No errors detected in %s\n", options.Archive.c_str());
-        else
-            printf("No errors detected in %zu %s of %s\n", plan.Run.size(),
-                plan.Run.size() == 1 ? "entry" : "entries", options.Archive.c_str());
-    }
+    if (request.Result == 0 && test && !options.Quiet && !worker)
+        ReportNoErrors(options.Archive, plan.Run.size(), testAll);
     return RunStatus;
-}
-
-int main(int argc, char** argv)
-{
-    Options options;
-    int status = ParseCommandLine(argc, argv, options);
-    if (status != -1)
-        return status;
-    if (options.Mode == RunMode::List)
-        return ListEntries(options);
-    Plan plan;
-    status = MakePlan(options, plan);
-    if (status != -1)
-        return status;
-    if (plan.Run.empty())
-        return plan.Status;
-    if (options.Jobs > 1 && plan.Run.size() > 1)
-        return RunInParallel(options, plan);
-    return RunEngine(options, plan, -1);
 }

@@ -49,17 +49,24 @@ struct Options {
 };
 constexpr int MaxJobs = 64;
 
+
+// ---- status.cpp: outcomes, the leaf every other file reports through ----
 // The worse of two exit statuses: the one a run that met both reports.
 int WorseStatus(int a, int b);
+// Reports a problem as "tqunzip: ARCHIVE: ENTRY: reason" (archive or entry left out when empty)
+// on standard error, clearing the progress line of the bar given to ClearBeforeReports first.
+void Report(const std::string& archive, const std::string& entry, const std::string& reason);
+void ClearBeforeReports(ProgressBar* bar);
+// The closing line of a test run that found no error, of the whole archive or of some entries.
+void ReportNoErrors(const std::string& archive, size_t entries, bool wholeArchive);
 
+// ---- main.cpp ----
 // Fills options from the command line. Returns -1 when the run goes on, otherwise the exit
 // status: 0 after --help or --version, ExitUsage after a usage error (already reported).
 int ParseCommandLine(int argc, char** argv, Options& options);
 
-// Reports a problem as "tqunzip: ARCHIVE: ENTRY: reason" (archive or entry left out when empty)
-// on standard error, clearing the progress line first.
-void Report(const std::string& archive, const std::string& entry, const std::string& reason);
 
+// ---- plan.cpp ----
 // One entry the engine is to decode, in the order the engine meets them (local header order).
 struct PlannedEntry {
     ArchiveEntry Entry;      // as the central directory describes it, Name from the local header
@@ -82,15 +89,17 @@ int MakePlan(const Options& options, Plan& plan);
 // The engine's BaseName: the text after the last separator that stands after the first character.
 std::string EngineBaseName(const std::string& name);
 
+// ---- run.cpp: the only file that talks to the engine ----
 // Runs the engine over the plan; returns the exit status. A process of tqunzip -j runs its
 // share with progressFile, where its progress goes as lines "BYTES NAME" for its parent to sum
 // (no bar of its own, no closing summary); -1 otherwise.
 int RunEngine(const Options& options, Plan& plan, int progressFile);
 
+// ---- parallel.cpp: uses run.cpp in each process ----
 // tqunzip -j: options.Jobs processes share the plan's entries (parallel.cpp).
 int RunInParallel(const Options& options, const Plan& plan);
 
-// tqunzip -l.
+// tqunzip -l (plan.cpp).
 int ListEntries(const Options& options);
 
 #endif

@@ -5,6 +5,7 @@
 #define TQ_TOOLS_TQPACK_H
 
 #include "tools/common/archive.h"
+#include "tools/common/cli.h"
 #include "unzip/unzip.h"
 
 #include <cstdint>
@@ -13,10 +14,8 @@
 
 typedef std::vector<std::string> Problems;
 
-// Exit codes: 0 success, 1 failure (the problems are listed), 64 usage error (sysexits EX_USAGE).
-constexpr int ExitSuccess = 0;
+// Exit codes: ExitSuccess, 1 failure (the problems are listed), ExitUsage (tools/common/cli.h).
 constexpr int ExitFailure = 1;
-constexpr int ExitUsage = 64;
 
 constexpr const char SetupProgramName[] = "setup.exe";
 constexpr const char PayloadArchiveName[] = "setup.tq";

@@ -58,8 +58,7 @@ static const char HelpText[] =
 
 static int UsageError(const std::string& problem)
 {
-    fprintf(stderr, "tqunzip: %s\nTry 'tqunzip --help' for more information.\n", problem.c_str());
-    return ExitUsage;
+    return UsageError("tqunzip", problem);
 }
 
 static bool ParseJobs(const char* text, int& jobs)
@@ -133,10 +132,9 @@ int ParseCommandLine(int argc, char** argv, Options& options)
             break;
         case 'h':
             fputs(HelpText, stdout);
-            return ExitOk;
+            return ExitSuccess;
         case OptionVersion:
-            printf("tqunzip (Tessel tools) %s\n", TQ_TOOLS_VERSION);
-            return ExitOk;
+            return PrintVersion("tqunzip");
         case ':':
             return UsageError(std::string("option ") + argv[optind - 1] + " needs a value");
         default:

@@ -181,7 +181,7 @@ int ListEntries(const Options& options)
     int failed = OpenDirectory(options, path, entries);
     if (failed != -1)
         return failed;
-    int status = ExitOk;
+    int status = ExitSuccess;
     std::vector<bool> chosen = ChooseEntries(options, entries, status);
     std::vector<ArchiveEntry> listed;
     for (size_t i = 0; i < entries.size(); ++i)

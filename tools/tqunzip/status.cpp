@@ -10,7 +10,7 @@ static ProgressBar* ShownBar;   // the bar a report clears first; none at start
 // Ranks exit statuses so that the worst outcome of a run is the one reported.
 static int Rank(int status)
 {
-    static const int order[] = {ExitOk, ExitWarning, ExitNoMatch, ExitDamaged, ExitUnsupported,
+    static const int order[] = {ExitSuccess, ExitWarning, ExitNoMatch, ExitDamaged, ExitUnsupported,
                                 ExitBadPassword, ExitSevere, ExitNotFound, ExitDiskFull, ExitInterrupted};
     for (int i = 0; i < (int)(sizeof order / sizeof order[0]); ++i)
         if (order[i] == status)

@@ -6,12 +6,13 @@
 #define TQ_TOOLS_TQUNZIP_H
 
 #include "tools/common/archive.h"
+#include "tools/common/cli.h"
 
 #include <string>
 #include <vector>
 
-// Exit statuses, after unzip's documented meanings where one fits.
-constexpr int ExitOk = 0;
+// Exit statuses besides ExitSuccess and ExitUsage (tools/common/cli.h), after unzip's documented
+// meanings where one fits.
 constexpr int ExitWarning = 1;        // entries skipped, no entries, or stopped before overwriting
 constexpr int ExitDamaged = 2;        // a damaged or refused entry
 constexpr int ExitSevere = 3;         // the archive's structure is damaged
@@ -21,7 +22,6 @@ constexpr int ExitDiskFull = 50;      // an output file could not be created or 
 constexpr int ExitInterrupted = 80;
 constexpr int ExitUnsupported = 81;   // compression method, encryption or streamed entry
 constexpr int ExitBadPassword = 82;
-constexpr int ExitUsage = 64;         // bad command line (EX_USAGE of sysexits.h)
 
 enum class RunMode { Extract, Test, List };
 enum class OverwritePolicy {
@@ -78,7 +78,7 @@ struct Plan {
     std::vector<ArchiveEntry> Entries;    // every entry, central directory order
     std::vector<PlannedEntry> Run;        // what the engine decodes, in file order
     bool WholeArchive = false;            // Run is every entry the engine decodes without a name list
-    int Status = ExitOk;                  // worst outcome found while planning
+    int Status = ExitSuccess;                  // worst outcome found while planning
 };
 
 // Finds the archive (as given, then with .zip and .ZIP), reads its directory, selects the

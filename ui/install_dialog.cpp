@@ -46,13 +46,7 @@ static GetPathFromIDListProc GetPathFromIDList;
 static int BindFolderBrowser(void)
 {
     if (Shell32Library == nullptr) {
-        char path[PathBufferSize];
-        UINT length = GetSystemDirectoryA(path, sizeof path);
-        if (length == 0 || length + sizeof "\\Shell32.dll" > sizeof path)
-            return 0;
-        AppendBackslash(path);
-        lstrcatA(path, "Shell32.dll");
-        Shell32Library = LoadLibraryA(path);
+        Shell32Library = LoadSystemLibrary("Shell32.dll");
         if (Shell32Library == nullptr)
             return 0;
     }

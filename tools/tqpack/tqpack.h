@@ -42,7 +42,6 @@ bool IsDirectory(const std::string& path);
 bool MakeDirectory(const std::string& path);
 // Names in a folder (not "." or ".."), sorted by byte value; folders get a trailing "/".
 bool ListDirectory(const std::string& path, std::vector<std::string>& names);
-std::string JoinPath(const std::string& folder, const std::string& name);
 // Canonical absolute form of an existing folder; empty when it cannot be resolved.
 std::string CanonicalFolder(const std::string& path);
 

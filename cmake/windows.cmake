@@ -4,12 +4,12 @@ set(TQ_WIN64 OFF)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(TQ_WIN64 ON)
   # The emulator is the Wine wrapper with the shared prefix of this build tree.
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/harness/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
 else()
   # 32-bit Wine runs here only through qemu-i386, which scripts/wine32.sh sets up; where it
   # cannot, the script exits with CTest's skip code and says why.
   set(CMAKE_CROSSCOMPILING_EMULATOR bash ${PROJECT_SOURCE_DIR}/scripts/wine32.sh run
-      ${PROJECT_SOURCE_DIR}/tests/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
+      ${PROJECT_SOURCE_DIR}/tests/harness/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
 endif()
 
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0400 WINVER=0x0400 _WIN32_IE=0x0400)
@@ -34,9 +34,9 @@ add_subdirectory(res)
 
 # The program's code as one library, so that the tests call the very code that setup.exe runs.
 file(GLOB TQ_CORE_SOURCES CONFIGURE_DEPENDS
-  setup/*.cpp ui/*.cpp steps/*.cpp util/*.cpp unzip/*.cpp)
+  setup/*.cpp ui/*.cpp steps/*.cpp unzip/*.cpp util/*.cpp base/*.cpp)
 # The wait times are not part of it: setup.exe links the real ones, the tests shortened ones.
-list(REMOVE_ITEM TQ_CORE_SOURCES ${PROJECT_SOURCE_DIR}/setup/main.cpp ${PROJECT_SOURCE_DIR}/setup/waits.cpp)
+list(REMOVE_ITEM TQ_CORE_SOURCES ${PROJECT_SOURCE_DIR}/setup/main.cpp ${PROJECT_SOURCE_DIR}/steps/waits.cpp)
 add_library(tqcore STATIC ${TQ_CORE_SOURCES})
 target_include_directories(tqcore PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(tqcore PRIVATE ${TQ_WARNINGS})
@@ -44,7 +44,7 @@ target_link_libraries(tqcore PUBLIC comctl32 advapi32 gdi32 user32 kernel32)
 file(GLOB TQ_ENGINE_SOURCES CONFIGURE_DEPENDS unzip/*.cpp)
 set_source_files_properties(${TQ_ENGINE_SOURCES} PROPERTIES COMPILE_OPTIONS -fno-exceptions)
 
-add_executable(setup WIN32 setup/main.cpp setup/waits.cpp $<TARGET_OBJECTS:tqresources>)
+add_executable(setup WIN32 setup/main.cpp steps/waits.cpp $<TARGET_OBJECTS:tqresources>)
 target_compile_options(setup PRIVATE ${TQ_WARNINGS})
 target_link_libraries(setup PRIVATE tqcore)
 add_dependencies(setup tqresources)

@@ -97,7 +97,7 @@ if [ "$auto" = 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   mode=interactive
 else
   mode=auto
-  source tests/xvfb.sh
+  source tests/harness/xvfb.sh
   if ! start_display "$demo"; then
     echo "demo: Xvfb did not start:"
     cat "$demo/xvfb.log"

@@ -2,7 +2,7 @@
 // temporary folder; and its removal with everything in it. A folder that exists already is
 // never used, since it may hold files that someone planted beside setup.exe: CreateDirectoryA
 // fails for it, and the next attempt takes another name.
-#include "setup/setup.h"
+#include "base/base.h"
 #include "sfx/sfx.h"
 #include "ui/ui.h"
 #include "util/path.h"

@@ -5,7 +5,7 @@
 #include "unzip/engine.h"
 
 #include "res/resource.h"
-#include "ui/ui.h"
+#include "base/base.h"
 
 #include <string.h>
 
@@ -49,9 +49,9 @@ bool SystemSavesVectorState(void)
 static void ReportProgress(int force, uint32_t count)
 {
     BytesRead += count;
-    if (!force && BytesRead < LastReported + ProgressStep)
+    if (!force && BytesRead < LastReported + ProgressUnitBytes)
         return;
-    WPARAM units = (WPARAM)((BytesRead / ProgressStep) & 0xFFFF);
+    WPARAM units = (WPARAM)((BytesRead / ProgressUnitBytes) & 0xFFFF);
     if (SendMessageA(Request->OwnerWindow, WM_SETUP_PROGRESS, units, 0) != 0)
         AbortRun(AbortCancelled);
     if (DispatchPendingMessages())

@@ -36,7 +36,7 @@ struct Worker {
     std::string Partial[StreamCount];       // what came after the last line break
     uint64_t Share = 0;                     // bytes of entry data in its share
     uint64_t Done = 0;                      // bytes read, as its last progress line said
-    int Status = ExitOk;
+    int Status = ExitSuccess;
     bool Stopped = false;                   // stopped here after another process failed
 };
 
@@ -257,11 +257,11 @@ static void Finish(const Options& options, Merge& merge, std::vector<Worker>& wo
                                         + strsignal(WTERMSIG(wait)));
         worker.Status = ExitDamaged;
     }
-    if (worker.Status == ExitOk) {
+    if (worker.Status == ExitSuccess) {
         worker.Done = worker.Share;
         ShowSum(merge, workers);
     }
-    if (worker.Status == ExitOk || worker.Stopped || Interrupted)
+    if (worker.Status == ExitSuccess || worker.Stopped || Interrupted)
         return;
     for (Worker& other : workers)
         if (other.Pid > 0 && !other.Stopped) {
@@ -349,12 +349,7 @@ int RunInParallel(const Options& options, const Plan& plan)
         Report(options.Archive, "", "interrupted; the files being written were removed");
         return WorseStatus(status, ExitInterrupted);
     }
-    if (status == ExitOk && options.Mode == RunMode::Test && !options.Quiet) {
-        if (plan.WholeArchive)
-            printf("No errors detected in %s\n", options.Archive.c_str());
-        else
-            printf("No errors detected in %zu %s of %s\n", plan.Run.size(),
-                   plan.Run.size() == 1 ? "entry" : "entries", options.Archive.c_str());
-    }
+    if (status == ExitSuccess && options.Mode == RunMode::Test && !options.Quiet)
+        ReportNoErrors(options.Archive, plan.Run.size(), plan.WholeArchive);
     return status;
 }

@@ -7,7 +7,7 @@
 #include <string.h>
 
 #ifndef _WIN32
-#include "unzip/posix/sink.h"
+#include "base/posix/sink.h"
 #endif
 
 

@@ -28,11 +28,42 @@ int FindAppendedArchive(const char* programPath, AppendedArchive* archive); // 1
 DWORD GetImageEnd(const char* programPath);
 
 // The unpack folder (sfx/unpack_folder.cpp). CreateUnpackFolder makes a new folder with an
-// unpredictable name under the temporary folder and writes its path, ending in "\", into
-// folder (PathBufferSize bytes); on failure folder holds the temporary folder's path, maybe
-// empty. DeleteFolderTree removes a folder (path ending in "\") with everything below it.
-int CreateUnpackFolder(char* folder);    // 1 created, 0 not
-int DeleteFolderTree(const char* folder); // 1 gone, 0 something stayed
+// unpredictable name under the temporary folder, with the access of sfx/folder_access.cpp, and
+// writes its path, ending in "\", into folder (PathBufferSize bytes); on failure folder holds the
+// temporary folder's path, maybe empty. The folder is open in *hold from its creation on, without
+// delete sharing, so that nobody can rename or delete it (and put something else in its place)
+// until DeleteFolderTree closes the handle; *hold is INVALID_HANDLE_VALUE where the system cannot
+// hold a folder. DeleteFolderTree removes a folder (path ending in "\") with everything below
+// it; a link or junction, the folder itself or any entry below it, is removed as a link and
+// what it points to stays untouched.
+int CreateUnpackFolder(char* folder, HANDLE* hold);    // 1 created, 0 not
+int DeleteFolderTree(const char* folder, HANDLE hold); // 1 gone, 0 something stayed
+
+// The unpack folder's access (sfx/folder_access.cpp). A SID of the NT authority with up to two
+// sub-authorities, laid out as the SID structure.
+struct UnpackSid {
+    BYTE Revision;
+    BYTE SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY Authority;
+    DWORD SubAuthority[2];
+};
+constexpr int UnpackListSize = 256;      // the access list: 8 + 3 entries of at most 8 + 68 bytes
+constexpr int UnpackTokenUserSize = 128; // TOKEN_USER with a SID of at most 68 bytes
+// The security attributes of a new unpack folder, with everything they point to.
+struct UnpackFolderAccess {
+    SECURITY_ATTRIBUTES Attributes;
+    SECURITY_DESCRIPTOR Descriptor;
+    DWORD List[UnpackListSize / 4];           // an ACL, DWORD-aligned
+    DWORD User[UnpackTokenUserSize / 4];      // TOKEN_USER of the token, when not elevated
+};
+// 1 and the process's token (TOKEN_QUERY), or 0 where the security functions are missing.
+int OpenOwnToken(HANDLE* token);
+// 1 when the token is elevated; 0 when not, and on Windows that does not elevate.
+int IsTokenElevated(HANDLE token);
+// Fills access for a folder made by a process with this token: SYSTEM and Administrators, and
+// the token's user unless elevated; owned by Administrators when elevated. 0 where the
+// security functions are missing (the folder then keeps the inherited access).
+int BuildUnpackFolderAccess(HANDLE token, int elevated, UnpackFolderAccess* access);
 
 // The unpack window, template IDD_UNPACK (sfx/unpack_window.cpp).
 INT_PTR CALLBACK UnpackDlgProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);

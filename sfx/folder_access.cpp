@@ -8,8 +8,7 @@
 // rewrite the access list. The entries are inherited by everything created below the folder.
 // The security functions are looked up at run time: some are newer than the oldest Windows the
 // self-extractor starts on, and where one is missing the folder keeps the inherited access.
-#include "setup/setup.h"
-#include "sfx/sfx.h"
+#include "sfx/folder_access.h"
 #include "util/path.h"
 
 #include <string.h>
@@ -75,6 +74,14 @@ static const SecurityFunctions* BindSecurityFunctions(void)
     complete = 1;
     return &Security;
 }
+
+// A SID of the NT authority with up to two sub-authorities, laid out as the SID structure.
+struct UnpackSid {
+    BYTE Revision;
+    BYTE SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY Authority;
+    DWORD SubAuthority[2];
+};
 
 // S-1-5-18 and S-1-5-32-544 (the well-known SIDs; the layout is the SID structure's).
 static const UnpackSid SystemSid = {SID_REVISION, 1, {SECURITY_NT_AUTHORITY}, {SECURITY_LOCAL_SYSTEM_RID, 0}};

@@ -39,32 +39,6 @@ DWORD GetImageEnd(const char* programPath);
 int CreateUnpackFolder(char* folder, HANDLE* hold);    // 1 created, 0 not
 int DeleteFolderTree(const char* folder, HANDLE hold); // 1 gone, 0 something stayed
 
-// The unpack folder's access (sfx/folder_access.cpp). A SID of the NT authority with up to two
-// sub-authorities, laid out as the SID structure.
-struct UnpackSid {
-    BYTE Revision;
-    BYTE SubAuthorityCount;
-    SID_IDENTIFIER_AUTHORITY Authority;
-    DWORD SubAuthority[2];
-};
-constexpr int UnpackListSize = 256;      // the access list: 8 + 3 entries of at most 8 + 68 bytes
-constexpr int UnpackTokenUserSize = 128; // TOKEN_USER with a SID of at most 68 bytes
-// The security attributes of a new unpack folder, with everything they point to.
-struct UnpackFolderAccess {
-    SECURITY_ATTRIBUTES Attributes;
-    SECURITY_DESCRIPTOR Descriptor;
-    DWORD List[UnpackListSize / 4];           // an ACL, DWORD-aligned
-    DWORD User[UnpackTokenUserSize / 4];      // TOKEN_USER of the token, when not elevated
-};
-// 1 and the process's token (TOKEN_QUERY), or 0 where the security functions are missing.
-int OpenOwnToken(HANDLE* token);
-// 1 when the token is elevated; 0 when not, and on Windows that does not elevate.
-int IsTokenElevated(HANDLE token);
-// Fills access for a folder made by a process with this token: SYSTEM and Administrators, and
-// the token's user unless elevated; owned by Administrators when elevated. 0 where the
-// security functions are missing (the folder then keeps the inherited access).
-int BuildUnpackFolderAccess(HANDLE token, int elevated, UnpackFolderAccess* access);
-
 // The unpack window, template IDD_UNPACK (sfx/unpack_window.cpp).
 INT_PTR CALLBACK UnpackDlgProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
 

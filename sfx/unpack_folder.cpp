@@ -6,6 +6,7 @@
 // removal never follows a link or junction: what one points to lies outside the folder.
 #include "setup/setup.h"
 #include "sfx/sfx.h"
+#include "sfx/folder_access.h"
 #include "ui/ui.h"
 #include "util/path.h"
 

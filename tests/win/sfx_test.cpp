@@ -6,6 +6,7 @@
 // access list, built for either kind of token and read back from the folder while setup runs;
 // and links met at clean-up, which go themselves while what they point to stays.
 #include "sfx/sfx.h"
+#include "sfx/folder_access.h"
 
 #include "archive_writer.h"
 #include "tests/support/win_test.h"

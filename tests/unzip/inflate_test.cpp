@@ -2,6 +2,7 @@
 // as a control) must come out exactly; invalid streams, one per line, give their result code.
 #include "harness.h"
 
+#include <algorithm>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
@@ -248,6 +249,34 @@ TEST(Inflate, EdgeStreamsThatAreValid)
     }
 }
 
+// A final fixed block written symbol by symbol, with the bytes it must decode to.
+struct FixedScript {
+    BitWriter Writer;
+    Bytes Expected;
+    FixedScript() { FixedHeader(Writer); }
+    void Literals(const Bytes& bytes)
+    {
+        for (uint8_t byte : bytes) {
+            PutFixedLiteral(Writer, byte);
+            Expected.push_back(byte);
+        }
+    }
+    void Match(unsigned length, unsigned distance)
+    {
+        PutFixedMatch(Writer, length, distance);
+        size_t at = Expected.size();
+        Expected.resize(at + length);
+        uint8_t* bytes = Expected.data();   // byte by byte: the copy may overlap itself
+        for (unsigned i = 0; i < length; ++i)
+            bytes[at + i] = bytes[at + i - distance];
+    }
+    Bytes Finish()   // the end of the block
+    {
+        PutFixedLiteral(Writer, 256);
+        return Writer.Finish();
+    }
+};
+
 class InflateOutputTest : public EngineTest {
 protected:
     // Runs one deflated entry made of the stream and returns what was written; the CRC in the
@@ -328,40 +357,27 @@ TEST_F(InflateOutputTest, MatchesRepeatAndWrapAroundTheWindow)
 // enough for words, closer than a word, and running over the window's end.
 TEST_F(InflateOutputTest, EveryKindOfMatchCopy)
 {
-    BitWriter w;
-    FixedHeader(w);
-    Bytes expected;
-    auto literals = [&](const Bytes& bytes) {
-        for (uint8_t byte : bytes) {
-            PutFixedLiteral(w, byte);
-            expected.push_back(byte);
-        }
-    };
-    auto match = [&](unsigned length, unsigned distance) {
-        PutFixedMatch(w, length, distance);
-        for (unsigned i = 0; i < length; ++i)
-            expected.push_back(expected[expected.size() - distance]);
-    };
-    literals(RandomBytes(40000, 7));
+    FixedScript script;
+    script.Literals(RandomBytes(40000, 7));
     for (unsigned distance = 1; distance <= 20; ++distance)
         for (unsigned length : {3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 64, 258})
-            match(length, distance);
+            script.Match(length, distance);
     // Up to 100 bytes into the window's third round, so that distances above 100 reach ahead.
-    literals(RandomBytes(2 * 32768 + 100 - expected.size(), 8));
-    match(100, 150);     // from 50 bytes before the window's end, over it
-    match(258, 32768);   // the byte about to be replaced, and on
-    match(200, 32700);
-    match(50, 32758);    // 10 bytes ahead
-    match(43, 32764);    // 4 and 6 bytes ahead: closer than a word, so that the last word
-    match(41, 32762);    // would read bytes already replaced
-    literals(RandomBytes(300, 9));
-    PutFixedLiteral(w, 256);
-    EXPECT_EQ(expected, Decode(w.Finish(), expected));
+    script.Literals(RandomBytes(2 * 32768 + 100 - script.Expected.size(), 8));
+    script.Match(100, 150);     // from 50 bytes before the window's end, over it
+    script.Match(258, 32768);   // the byte about to be replaced, and on
+    script.Match(200, 32700);
+    script.Match(50, 32758);    // 10 bytes ahead
+    script.Match(43, 32764);    // 4 and 6 bytes ahead: closer than a word, so that the last word
+    script.Match(41, 32762);    // would read bytes already replaced
+    script.Literals(RandomBytes(300, 9));
+    Bytes stream = script.Finish();
+    EXPECT_EQ(script.Expected, Decode(stream, script.Expected));
 }
 
 // The window's end approached at every phase. Each entry starts with one literal and a match
 // of 3 to 258 bytes, then repeats three literals and a 258-byte match (the most one step of the
-// fast gear stores) for two window rounds and a half, so that across the entries a step ends at
+// fast gear stores) past the window's end, so that across the entries a step ends at
 // each of the last few hundred window positions, exactly at the end among them, and the next
 // symbols go the careful way. The matches copy a repeated byte, by words from behind, and, in
 // the second round, from ahead of the output over the window's end. One archive, one test run:
@@ -372,32 +388,21 @@ TEST_F(InflateOutputTest, EveryPhaseOfTheWindowsEnd)
     uint32_t seed = 1;
     for (unsigned distance : {1u, 300u, 32760u}) {
         for (unsigned firstMatch = 3; firstMatch <= 258; ++firstMatch) {
-            BitWriter w;
-            FixedHeader(w);
-            Bytes expected;
-            auto literals = [&](const Bytes& bytes) {
-                for (uint8_t byte : bytes) {
-                    PutFixedLiteral(w, byte);
-                    expected.push_back(byte);
-                }
-            };
-            auto match = [&](unsigned length, unsigned wanted) {
-                unsigned reach = wanted < expected.size() ? wanted : (unsigned)expected.size();
-                PutFixedMatch(w, length, reach);
-                for (unsigned i = 0; i < length; ++i)
-                    expected.push_back(expected[expected.size() - reach]);
-            };
-            literals(RandomBytes(1, seed++));
-            match(firstMatch, 1);
-            while (expected.size() < 2 * 32768 + 600) {
-                literals(RandomBytes(3, seed++));
-                match(258, distance);
+            FixedScript script;
+            script.Literals(RandomBytes(1, seed++));
+            script.Match(firstMatch, 1);
+            // Sources ahead of the output need a second window round.
+            size_t end = (distance > 32768 - 300 ? 2 : 1) * 32768 + 600;
+            while (script.Expected.size() < end) {
+                script.Literals(RandomBytes(3, seed++));
+                // Before the window holds the distance, the match reaches back to the start.
+                script.Match(258, std::min<unsigned>(distance, (unsigned)script.Expected.size()));
             }
-            literals(RandomBytes(40, seed++));   // the fast gear's input bound lies behind
-            PutFixedLiteral(w, 256);
+            script.Literals(RandomBytes(40, seed++));   // the fast gear's input bound lies behind
             ZipEntry entry = Entry(std::to_string(distance) + "-" + std::to_string(firstMatch),
-                                   expected, 8);
-            entry.Compressed = w.Finish();
+                                   Bytes(), 8);
+            entry.Compressed = script.Finish();
+            entry.Data = script.Expected;
             archive.Entries.push_back(entry);
         }
     }

@@ -290,9 +290,10 @@ static void TakeLine(const Options& options, Merge& merge, std::vector<Worker>& 
     char kind = 0;
     unsigned long long order = 0;
     int status = 0, used = 0;
-    if (sscanf(line.c_str(), "%c %llu %d %n", &kind, &order, &status, &used) < 3 || used == 0)
+    if (sscanf(line.c_str(), "%c %llu %d%n", &kind, &order, &status, &used) < 3 || used == 0
+        || (size_t)used >= line.size())
         return;
-    std::string text = line.substr((size_t)used);
+    std::string text = line.substr((size_t)used + 1);   // behind the blank after STATUS
     if (kind == RecordProgress) {
         worker.Done = strtoull(text.c_str(), nullptr, 10);
         ShowSum(merge, workers);

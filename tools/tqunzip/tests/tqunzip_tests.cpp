@@ -277,6 +277,33 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
     // meets the first's entries.
     ASSERT_EQ(Shell("cat front.zip back.zip >hidden.zip && rm front.zip back.zip"),
         0);
+    auto make = [&](const char* name, std::vector<ZipEntry> entries) {
+        ZipArchive archive;
+        archive.Entries = entries;
+        Write(name, ToText(archive.Build()));
+    };
+    // Names that the system resolves to one file, a file where another entry needs a folder,
+    // a device name at the top, a "\\" separator beside a refused name, a leading "/".
+    make("dots.zip", {Entry("d/x", ToBytes("one")), Entry("d/./x", ToBytes("two")), Entry("d//x", ToBytes("three"))});
+    make("dup.zip", {Entry("a", ToBytes("file")), Entry("a/b/", {})});
+    make("con.zip", {Entry("a.txt", ToBytes("a")), Entry("con.txt", ToBytes("c")), Entry("z.txt", ToBytes("z"))});
+    make("bs.zip", {Entry("../up.txt", ToBytes("u")), Entry("a\\b.txt", ToBytes("ab")), Entry("z.txt", ToBytes("z"))});
+    make("root.zip", {Entry("/abs.txt", ToBytes("abs"))});
+    // Work enough for several processes: two entries of 8 MB on one file under -j, and a test
+    // of an archive with a damaged entry behind one whose name is too long to be tested alone.
+    make("big2.zip", {Entry("a/x", Bytes(8000000, 'A'), 8), Entry("b/x", Bytes(8000000, 'B'), 8)});
+    ZipEntry damaged = Entry("dmg.txt", Bytes(1000, 'x'));
+    damaged.CrcOverride = Crc32(std::string(1000, 'y'));
+    damaged.UseCrcOverride = true;
+    make("damaged.zip", {Entry("zeros", Bytes(9000000, 0), 8), Entry(std::string(240, 'n'), ToBytes("long")),
+                         damaged, Entry("late.txt", ToBytes("late"))});
+    // Code-page names whose trail byte is "\\" (0x5C), which the engine's list turns into "/".
+    make("sjis.zip", {Entry("\x95\x5C.txt", ToBytes("hyo")), Entry("\x83\x5C\x83\x74\x83\x67", ToBytes("soft")),
+                      Entry("zeros", Bytes(9000000, 0), 8)});
+    const std::string archives = "clash.zip evil.zip twins.zip many.zip hidden.zip dots.zip dup.zip con.zip bs.zip "
+                                 "root.zip big2.zip damaged.zip sjis.zip";
+    const std::string crcError = "tqunzip: damaged.zip: dmg.txt: computed CRC-32 " + Hex8(Crc32(std::string(1000, 'x')))
+        + ", stored " + Hex8(Crc32(std::string(1000, 'y'))) + ": the data is damaged (message 1033)\n";
     const std::string stop = "tqunzip: nothing extracted: -o overwrites, -n keeps existing files";
     struct Case {
         const char* present;   // shell commands that make the files present before the run
@@ -371,12 +398,53 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
             "Windows; a test of the whole archive takes it\n",
             "true"},
         {"", {"-t", "evil.zip"}, 0, "", "true"},
+        // d/x, d/./x and d//x are one file.
+        {"", {"dots.zip"}, 1,
+            "tqunzip: dots.zip: d/./x: lands on d/./x like d/x\ntqunzip: dots.zip: d//x: lands on d//x like d/x\n"
+                + stop + "\n",
+            "test ! -e d"},
+        {"", {"-o", "dots.zip"}, 1,
+            "tqunzip: dots.zip: d/./x: replaces d/x at d/./x\ntqunzip: dots.zip: d//x: replaces d/x at d//x\n",
+            "test $(cat d/x) = three"},
+        {"", {"-n", "dots.zip"}, 0, "", "test $(cat d/x) = one"},
+        // A file entry where a folder entry needs a folder is found before anything is written.
+        {"", {"-d", "o", "dup.zip"}, 1, "tqunzip: dup.zip: a: o/a would be a folder for a/b/\n" + stop + "\n",
+            "test ! -e o"},
+        {"", {"-n", "-d", "o", "dup.zip"}, 1, "tqunzip: dup.zip: a: skipped: o/a would be a folder for a/b/\n",
+            "test -d o/a/b"},
+        {"", {"-t", "dup.zip"}, 0, "", "true"},
+        // A device name is refused up front; the entries behind it are extracted.
+        {"", {"-d", "q", "con.zip"}, 2, "tqunzip: con.zip: con.txt: refused: the name is a device on Windows\n",
+            "test $(cat q/a.txt)$(cat q/z.txt) = az && test ! -e q/con.txt"},
+        // "\\" is a separator; the refused entry leaves the others where they belong.
+        {"", {"-d", "q", "bs.zip"}, 2,
+            "tqunzip: bs.zip: ../up.txt: refused: the name leads out of the destination folder\n",
+            "test $(cat q/a/b.txt)$(cat q/z.txt) = abz && test ! -e up.txt"},
+        // A leading "/" is dropped: the file stays inside the destination.
+        {"", {"-d", "q", "root.zip"}, 0, "", "test $(cat q/abs.txt) = abs"},
+        // Several processes: entries on one output file go to one process, in archive order.
+        {"", {"--jobs=2", "-j", "-o", "big2.zip"}, 1, "tqunzip: big2.zip: b/x: replaces a/x at x\n",
+            "test $(wc -c <x) = 8000000 && test -z \"$(tr -d B <x)\""},
+        // A test in several processes gives one process's verdict: the damage, not a warning.
+        {"", {"--jobs=2", "-t", "damaged.zip"}, 2, crcError, "true"},
+        {"", {"damaged.zip"}, 2, crcError, "test -f zeros && test -f dmg.txt && test ! -e late.txt"},
+        {"", {"-t", "damaged.zip"}, 2, crcError, "true"},
+        {"", {"--jobs=2", "damaged.zip"}, 2, crcError, "test -f zeros && test -f dmg.txt && test ! -e late.txt"},
+        {"", {"--jobs=2", "-t", "sjis.zip"}, 0, "", "true"},
+        {"", {"--jobs=2", "sjis.zip"}, 0, "", "test $(cat \"$(printf '\\225')\"/.txt) = hyo"},
+        // -x leaves entries out; [...] classes; -qq keeps warnings back too.
+        {"", {"clash.zip", "-x", "b/*", "docs/"}, 0, "", "test -f a/x.txt && test ! -e b && test ! -e docs"},
+        {"", {"clash.zip", "[a-b]/x.txt", "-x", "[!a]*"}, 0, "", "test -f a/x.txt && test ! -e b"},
+        {"", {"-C", "clash.zip", "[A]/X.txt"}, 0, "", "test -f a/x.txt && test ! -e b"},
+        {"", {"clash.zip", "[A]/x.txt"}, 11, "tqunzip: clash.zip: [A]/x.txt: no entry matches this name\n",
+            "test ! -e a"},
+        {"", {"-q", "-j", "-o", "clash.zip"}, 1, "", "test $(cat x.txt) = two"},
     };
     for (Case& c : cases) {
         std::string label = c.present;
         for (const std::string& a : c.args)
             label += " " + a;
-        ASSERT_EQ(Shell("mkdir run && mv clash.zip evil.zip twins.zip many.zip hidden.zip run/"), 0);
+        ASSERT_EQ(Shell("mkdir run && mv " + archives + " run/"), 0);
         work += "/run";
         ASSERT_EQ(Shell(*c.present ? c.present : "true"), 0) << label;
         c.args.insert(c.args.begin(), "-q");
@@ -384,7 +452,7 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
         EXPECT_EQ(run.status, c.status) << label;
         EXPECT_EQ(run.err, c.err) << label;
         EXPECT_EQ(Shell(c.check), 0) << label;
-        ASSERT_EQ(Shell("mv clash.zip evil.zip twins.zip many.zip hidden.zip .. && cd .. && rm -rf run outside"), 0);
+        ASSERT_EQ(Shell("mv " + archives + " .. && cd .. && rm -rf run outside"), 0);
         work.resize(work.size() - 4);
     }
 }

@@ -303,6 +303,14 @@ static void CopyToOutput(const std::string& path)
     fflush(stdout);
 }
 
+std::string TestAloneRefusal(const std::string& name)
+{
+    std::string base = EngineBaseName(name);
+    if (base == "." || base.empty())
+        return "its file name is a folder's";
+    return OutputNameRefusal(ScratchPattern(), base);
+}
+
 int PrintEntries(const Options& options, Plan& plan)
 {
     // One request per entry: the engine writes each into a scratch folder of its own, which
@@ -365,7 +373,7 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
         // The engine builds output paths here that a test of the whole archive never builds.
         std::vector<PlannedEntry> testable;
         for (const PlannedEntry& planned : plan.Run) {
-            std::string refusal = OutputNameRefusal(ScratchFolder, EngineBaseName(planned.Entry.Name));
+            std::string refusal = TestAloneRefusal(planned.Entry.Name);
             if (refusal.empty()) {
                 testable.push_back(planned);
             } else {

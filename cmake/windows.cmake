@@ -4,12 +4,12 @@ set(TQ_WIN64 OFF)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(TQ_WIN64 ON)
   # The emulator is the Wine wrapper with the shared prefix of this build tree.
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/harness/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
 else()
   # 32-bit Wine runs here only through qemu-i386, which scripts/wine32.sh sets up; where it
   # cannot, the script exits with CTest's skip code and says why.
   set(CMAKE_CROSSCOMPILING_EMULATOR bash ${PROJECT_SOURCE_DIR}/scripts/wine32.sh run
-      ${PROJECT_SOURCE_DIR}/tests/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
+      ${PROJECT_SOURCE_DIR}/tests/harness/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
 endif()
 
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0400 WINVER=0x0400 _WIN32_IE=0x0400)

@@ -3,6 +3,7 @@
 // into the install folder with progress on the Meter, stamps the copies with the payload's time
 // and stops after the current buffer once the user has confirmed a cancel.
 #include "steps/steps.h"
+#include "util/bytes.h"
 
 #include "res/resource.h"
 #include "steps/record.h"
@@ -50,11 +51,6 @@ static int JoinPath(char* buffer, const char* folder, const char* name)
     return 1;
 }
 
-static DWORD ReadLittleEndian32(const unsigned char* bytes)
-{
-    return (DWORD)bytes[0] | (DWORD)bytes[1] << 8 | (DWORD)bytes[2] << 16 | (DWORD)bytes[3] << 24;
-}
-
 int MatchesSetupTimestamp(void)
 {
     return FindRecord.ftLastWriteTime.dwLowDateTime == SetupTimestamp.dwLowDateTime
@@ -71,9 +67,9 @@ unsigned int SizeIfCompressed(const char* path, unsigned int size)
     _lclose(file);
     if (bytesRead != (UINT)CompressedHeaderSize)
         return size;
-    if (ReadLittleEndian32(header) != CompressedMagic || ReadLittleEndian32(header + 4) != CompressedSecondMagic)
+    if (ReadLittle32(header) != CompressedMagic || ReadLittle32(header + 4) != CompressedSecondMagic)
         return size;
-    return ReadLittleEndian32(header + CompressedSizeOffset);
+    return ReadLittle32(header + CompressedSizeOffset);
 }
 
 void StampWithPayloadTime(HFILE file)

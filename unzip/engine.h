@@ -8,6 +8,7 @@
 
 #include "unzip/decode.h"
 #include "unzip/unzip.h"
+#include "util/bytes.h"
 
 constexpr unsigned IoBufferSize = 28692;    // InputBuffer and OutputBuffer; BlockSize of each is used
 constexpr unsigned ArchiveNameSize = 288;   // ArchivePath, possibly with ".ZIP" added
@@ -39,15 +40,5 @@ extern uint32_t BytesRead;                // compressed entry bytes read in this
 extern uint32_t LastReported;             // BytesRead at the last progress report
 void ExtractEntry(void);
 void UpdateCrc(const unsigned char* bytes, unsigned count);
-
-inline unsigned ReadLittle16(const unsigned char* p)
-{
-    return p[0] | (unsigned)p[1] << 8;
-}
-
-inline uint32_t ReadLittle32(const unsigned char* p)
-{
-    return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
 
 #endif

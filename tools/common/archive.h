@@ -63,6 +63,9 @@ std::string FormatDosDateTime(uint16_t date, uint16_t time);
 // extraction engine selects names.
 bool NameMatches(const std::string& stored, const std::string& pattern, bool ignoreCase);
 
+// folder "/" name, without a second "/" where folder ends in one; name alone for an empty folder.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
 // Why the extraction engine would refuse to write name (the part of an output path below folder)
 // by its one rule for output names (CheckOutputName, unzip/unzip.h); empty when it would not.
 std::string OutputNameRefusal(const std::string& folder, const std::string& name);

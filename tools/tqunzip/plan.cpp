@@ -5,6 +5,7 @@
 // cannot extract faithfully (other methods, streamed entries), works out each output path by the
 // engine's own rules, applies the overwrite policy and only then creates folders.
 #include "tools/tqunzip/tqunzip.h"
+#include "util/bytes.h"
 
 #include "unzip/unzip.h"
 
@@ -26,16 +27,6 @@ constexpr uint16_t FlagStrongEncryption = 1 << 6;
 constexpr size_t ShownClashes = 10;           // clashes named before "and N more"
 constexpr uint64_t DataDescriptorSize = 16;   // with its signature, APPNOTE 4.3.9
 constexpr uint64_t DescriptorSignature = 4;
-
-static uint16_t Get16(const unsigned char* p)
-{
-    return (uint16_t)(p[0] | p[1] << 8);
-}
-
-static uint32_t Get32(const unsigned char* p)
-{
-    return (uint32_t)Get16(p) | (uint32_t)Get16(p + 2) << 16;
-}
 
 static bool Exists(const std::string& path)
 {
@@ -60,13 +51,6 @@ static std::string Slashed(std::string path)
         if (c == '\\')
             c = '/';
     return path;
-}
-
-static std::string JoinPath(const std::string& folder, const std::string& name)
-{
-    if (folder.empty())
-        return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
 // Creates path and every missing folder above it (mkdir -p). False with errno set on failure.
@@ -107,16 +91,16 @@ static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntr
 {
     unsigned char fixed[LocalHeaderSize];
     if (fseeko(file, (off_t)central.HeaderOffset, SEEK_SET) != 0
-        || fread(fixed, 1, sizeof fixed, file) != sizeof fixed || Get32(fixed) != LocalHeaderSignature)
+        || fread(fixed, 1, sizeof fixed, file) != sizeof fixed || ReadLittle32(fixed) != LocalHeaderSignature)
         return false;
     local = central;
-    local.Flags = Get16(fixed + 6);
-    local.Method = Get16(fixed + 8);
-    local.Crc = Get32(fixed + 14);
-    local.CompressedSize = Get32(fixed + 18);
-    local.UncompressedSize = Get32(fixed + 22);
-    local.Name.assign(Get16(fixed + 26), '\0');
-    next = central.HeaderOffset + LocalHeaderSize + local.Name.size() + Get16(fixed + 28) + local.CompressedSize
+    local.Flags = ReadLittle16(fixed + 6);
+    local.Method = ReadLittle16(fixed + 8);
+    local.Crc = ReadLittle32(fixed + 14);
+    local.CompressedSize = ReadLittle32(fixed + 18);
+    local.UncompressedSize = ReadLittle32(fixed + 22);
+    local.Name.assign(ReadLittle16(fixed + 26), '\0');
+    next = central.HeaderOffset + LocalHeaderSize + local.Name.size() + ReadLittle16(fixed + 28) + local.CompressedSize
         + ((local.Flags & FlagDataDescriptor) ? DataDescriptorSize : 0);
     return local.Name.empty() || fread(&local.Name[0], 1, local.Name.size(), file) == local.Name.size();
 }

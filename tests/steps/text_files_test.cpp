@@ -398,3 +398,40 @@ TEST_F(TextFilesWithProgressDialog, ACancelConfirmedBeforeTheFirstFileStopsAfter
     EXPECT_FALSE(FileExists(install + "TESSEL.TXT"));
     EXPECT_EQ(1, SendDlgItemMessageA(dialog, IDC_METER, MTR_GETPOS, 0, 0));
 }
+
+// The message of a copy failure names the file it concerns and is owned by the progress dialog.
+class CopyErrors : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ModuleInstance = GetModuleHandleA(nullptr);
+        ASSERT_GT(LoadStringA(ModuleInstance, IDS_SETUP_TITLE, SetupTitle, sizeof SetupTitle), 0);
+    }
+    MessageBoxRecorder boxes;
+};
+
+TEST_F(CopyErrors, ReportCopyErrorNamesTheRightFile)
+{
+    HWND dialog = CreateWindowExA(0, "STATIC", "progress", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, dialog);
+    ProgressDialog = dialog;
+    EXPECT_EQ(0, ReportCopyError(IDS_CANNOT_OPEN, "A:\\src.txt", "C:\\dst.txt"));
+    EXPECT_EQ(0, ReportCopyError(IDS_CANNOT_OPEN_FOR_WRITING, "A:\\src.txt", "C:\\dst.txt"));
+    EXPECT_EQ(0, ReportCopyError(IDS_ERROR_WRITING, "A:\\src.txt", "C:\\dst.txt"));
+    EXPECT_EQ(0, ReportCopyError(IDS_SAME_AS_SOURCE, "A:\\src.txt", "A:\\SRC.TXT"));
+    for (int code : { 0, 1015, 1020, -1 })
+        EXPECT_EQ(1, ReportCopyError(code, "A:\\src.txt", "C:\\dst.txt")) << code;
+    ProgressDialog = nullptr;
+    DestroyWindow(dialog);
+
+    ASSERT_EQ(4u, boxes.Boxes().size());
+    EXPECT_EQ("Cannot open A:\\src.txt", boxes.Boxes()[0].text);
+    EXPECT_EQ("Cannot open C:\\dst.txt for writing", boxes.Boxes()[1].text);
+    EXPECT_EQ("Error writing to C:\\dst.txt", boxes.Boxes()[2].text);
+    EXPECT_EQ(0u, boxes.Boxes()[3].text.find("\"Install To\" folder must be different"));
+    for (const RecordedBox& box : boxes.Boxes()) {
+        EXPECT_EQ(dialog, box.owner);
+        EXPECT_EQ((UINT)MB_ICONERROR, box.type);
+        EXPECT_EQ("Tessel Setup", box.caption);
+    }
+}

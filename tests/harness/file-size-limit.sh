@@ -2,7 +2,7 @@
 # Runs a Windows test program through the Wine runner with every file that the program writes
 # limited to KIB KiB, so that a write past the limit comes back short and the next one fails
 # ("file too large"), as on a full disk, without mounting a small file system:
-#   tests/win/file-size-limit.sh KIB RUNNER PREFIX PROGRAM [ARGUMENTS...]
+#   tests/harness/file-size-limit.sh KIB RUNNER PREFIX PROGRAM [ARGUMENTS...]
 # The limit must not reach the Wine server, which saves the shared prefix's registry: a first run
 # without the limit boots the prefix and leaves its persistent server running, so the limited run
 # only connects to it. SIGXFSZ is ignored, so a write past the limit fails instead of killing the

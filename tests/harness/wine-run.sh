@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine for CTest, with the loader WINELOADER names (by default the
 # 64-bit one):
-#   tests/wine-run.sh PREFIX PROGRAM [ARGUMENTS...]
+#   tests/harness/wine-run.sh PREFIX PROGRAM [ARGUMENTS...]
 # Wine prefixes are made from one booted template per machine and Wine version, kept read-only
 # in the user's cache folder (TQ_WINE_CACHE overrides it): booting takes half a minute and writes
 # about a gigabyte, a copy that shares the template's files through hard links takes a fraction

@@ -549,12 +549,12 @@ TEST_F(WalkTest, RandomlyDamagedArchivesAlwaysEnd)
 
 // Under the double-byte code page 932 the character U+8868 is 0x95 0x5C: its trail byte has the
 // code of "\\", and a name scan that looked at every byte would cut the name there. Natively the
-// POSIX layer is told the code page; under Wine the group engine_tests_dbcs gets it from
+// POSIX layer is told the code page; under Wine the group win.unzip.dbcs gets it from
 // LANG=ja_JP.UTF-8.
 TEST_F(WalkTest, DoubleByteNamesKeepTheTrailByteThatLooksLikeABackslash)
 {
 #ifdef _WIN32
-    ASSERT_EQ(932u, GetACP()) << "run as win.engine_tests_dbcs (LANG=ja_JP.UTF-8)";
+    ASSERT_EQ(932u, GetACP()) << "run as win.unzip.dbcs (LANG=ja_JP.UTF-8)";
 #else
     struct CodePage932 {
         CodePage932() { SetAnsiCodePage(932); }

@@ -1,4 +1,4 @@
-# A virtual display of one's own, for scripts/test.sh and tests/wine-run.sh to source:
+# A virtual display of one's own, for scripts/test.sh and tests/harness/wine-run.sh to source:
 #   start_display FOLDER   starts Xvfb, exports DISPLAY and sets xvfb_pid; returns 1 (with
 #                          Xvfb's errors in FOLDER/xvfb.log) when no display could be had
 # Xvfb takes a display number only when no other server holds it, and writes the number to the

@@ -258,7 +258,7 @@ TEST_F(InstallDialogTest, CancelEndsWith1006)
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 
-// --- Steps 1 to 5: the form of the folder ------------------------------------------------
+// --- The form of the folder ----------------------------------------------------------------
 
 TEST_F(InstallDialogTest, RejectsTextsThatAreNoFolderAndStaysOpen)
 {
@@ -371,7 +371,7 @@ TEST_F(InstallDialogTest, DoubleByteFolderKeepsTheTrailByteThatLooksLikeABacksla
     }
 }
 
-// --- Steps 6 and 7: what the folder already holds ----------------------------------------
+// --- What the folder already holds ------------------------------------------------------
 
 TEST_F(InstallDialogTest, AHelpFileHeldByAnotherProgramMeansReadOnly)
 {
@@ -427,7 +427,7 @@ TEST_F(InstallDialogTest, A16BitCopyIsDeletedOnlyAfterTwoYesAnswers)
     EXPECT_FALSE(FileExists(old));
 }
 
-// --- Steps 8 and 9: the distribution -------------------------------------------------------
+// --- The distribution ----------------------------------------------------------------------
 
 TEST_F(InstallDialogTest, AMissingTextFileIsNamed)
 {
@@ -491,7 +491,7 @@ TEST_F(InstallDialogTest, AFolderThatCannotBeCreatedKeepsTheDialogOpen)
     EXPECT_TRUE(stillEnabled);
 }
 
-// --- Steps 10 to 17: the folder is created and the stub installed --------------------------
+// --- The folder is created and the stub installed ------------------------------------------
 
 TEST_F(InstallDialogTest, CreatesTheFolderWithItsParentsAndWritesTheStub)
 {

@@ -440,6 +440,10 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
         {"", {"clash.zip", "[A]/x.txt"}, 11, "tqunzip: clash.zip: [A]/x.txt: no entry matches this name\n",
             "test ! -e a"},
         {"", {"-q", "-j", "-o", "clash.zip"}, 1, "", "test $(cat x.txt) = two"},
+        // The process count of earlier versions is now an archive name: the hint says why.
+        {"", {"-j", "2", "clash.zip"}, 9,
+            "tqunzip: 2: no such file (nor with .zip or .ZIP); -j junks folders, --jobs=N runs N processes\n",
+            "test ! -e x.txt"},
     };
     for (Case& c : cases) {
         std::string label = c.present;

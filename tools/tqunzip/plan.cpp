@@ -361,7 +361,10 @@ int MakePlan(const Options& options, Plan& plan)
 {
     std::string path;
     if (!FindArchive(options.Archive, path)) {
-        Report(options.Archive, "", "no such file (nor with .zip or .ZIP)");
+        // "-j 2" of earlier versions: the number is now taken for the archive.
+        bool number = !options.KeepPaths && options.Archive.find_first_not_of("0123456789") == std::string::npos;
+        Report(options.Archive, "", std::string("no such file (nor with .zip or .ZIP)")
+                                        + (number ? "; -j junks folders, --jobs=N runs N processes" : ""));
         return ExitNotFound;
     }
     uint64_t directoryStart = 0;

@@ -198,15 +198,66 @@ static char Fold(char c)
     return c == '\\' ? '/' : (char)tolower((unsigned char)c);
 }
 
-bool NameMatches(const std::string& stored, const std::string& pattern)
+// Where a "[...]" class starting at pattern[p] ends (the index after "]"), or npos when it is
+// not closed, in which case "[" stands for itself. A "]" right after "[" or "[!" is a member.
+static size_t ClassEnd(const std::string& pattern, size_t p)
+{
+    size_t q = p + 1;
+    if (q < pattern.size() && (pattern[q] == '!' || pattern[q] == '^'))
+        ++q;
+    if (q < pattern.size() && pattern[q] == ']')
+        ++q;
+    while (q < pattern.size() && pattern[q] != ']')
+        ++q;
+    return q < pattern.size() ? q + 1 : std::string::npos;
+}
+
+// Whether c is a member of the class pattern[p, end): single characters and ranges "a-z".
+static bool InClass(const std::string& pattern, size_t p, size_t end, char c, bool ignoreCase)
+{
+    size_t q = p + 1;
+    bool negated = pattern[q] == '!' || pattern[q] == '^';
+    q += negated;
+    unsigned char wanted = (unsigned char)(ignoreCase ? Fold(c) : c == '\\' ? '/' : c);
+    bool member = false;
+    for (; q < end - 1; ++q) {
+        unsigned char low = (unsigned char)pattern[q], high = low;
+        if (q + 2 < end - 1 && pattern[q + 1] == '-') {
+            high = (unsigned char)pattern[q + 2];
+            q += 2;
+        }
+        if (ignoreCase) {
+            // A range of letters holds both cases of each of them.
+            for (unsigned code = low; code <= high && !member; ++code)
+                member = (unsigned char)Fold((char)code) == wanted;
+        } else {
+            member = member || (wanted >= low && wanted <= high);
+        }
+    }
+    return member != negated;
+}
+
+static bool CharacterMatches(char p, char s, bool ignoreCase)
+{
+    if (ignoreCase)
+        return Fold(p) == Fold(s);
+    return p == (s == '\\' ? '/' : s);
+}
+
+bool NameMatches(const std::string& stored, const std::string& pattern, bool ignoreCase)
 {
     // Greedy matching with one backtracking point: the last "*" seen and where its run ended.
     size_t s = 0, p = 0, star = std::string::npos, resume = 0;
     while (s < stored.size()) {
+        size_t classEnd = p < pattern.size() && pattern[p] == '[' ? ClassEnd(pattern, p) : std::string::npos;
         if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             resume = s;
-        } else if (p < pattern.size() && (pattern[p] == '?' || Fold(pattern[p]) == Fold(stored[s]))) {
+        } else if (classEnd != std::string::npos && InClass(pattern, p, classEnd, stored[s], ignoreCase)) {
+            p = classEnd;
+            ++s;
+        } else if (classEnd == std::string::npos && p < pattern.size()
+                   && (pattern[p] == '?' || CharacterMatches(pattern[p], stored[s], ignoreCase))) {
             ++p;
             ++s;
         } else if (star != std::string::npos) {

@@ -57,9 +57,11 @@ void PrintListing(FILE* out, const std::vector<ArchiveEntry>& entries, bool verb
 std::string FormatDosDateTime(uint16_t date, uint16_t time);
 
 // Matches a stored name against a NAME given on the command line as unzip does: "*" stands for
-// any run of characters ("/" included), "?" for one character; letter case is ignored and "\"
-// in the stored name counts as "/", as the extraction engine selects names.
-bool NameMatches(const std::string& stored, const std::string& pattern);
+// any run of characters ("/" included), "?" for one character, "[...]" for one character of the
+// class (ranges "a-z", "[!...]" or "[^...]" for one not in it; an unclosed "[" is itself).
+// Letter case counts unless ignoreCase is set; "\" in the stored name counts as "/", as the
+// extraction engine selects names.
+bool NameMatches(const std::string& stored, const std::string& pattern, bool ignoreCase);
 
 // folder "/" name, without a second "/" where folder ends in one; name alone for an empty folder.
 std::string JoinPath(const std::string& folder, const std::string& name);

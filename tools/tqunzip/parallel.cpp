@@ -1,9 +1,14 @@
-// tqunzip -j N: the planned entries are split into N shares of about equal work and each share is
-// extracted by a process of its own, with an engine of its own (the engine serves one request at
-// a time): each process walks the archive and takes the names of its share. Their standard output
-// and error come back here through pipes and leave line by line, their progress is summed into
-// one bar, and the first process that fails has the others stopped, as the first error stops a
-// single run. The exit status is the worst of theirs.
+// tqunzip --jobs N: the planned entries are split into shares of about equal work and each share
+// is extracted by a process of its own, with an engine of its own (the engine serves one request
+// at a time): each process walks the archive and takes the names of its share. Shares follow
+// output files: every entry that lands on one file, or that the engine's name list would take
+// along with another (letter case), goes to one process, in archive order. The processes tell
+// what they do as records (tqunzip.h) that say which entry they are about; this process shows
+// them in archive order, one entry after the other, so the user reads what one process would
+// say. The first report in that order that ended its process's run ends the whole run there:
+// the others are stopped, what they said about later entries is dropped and the files they
+// wrote for later entries are removed (a file that stood there before, under -o, stays
+// replaced). Warnings never stop anything. Small work runs in this one process.
 #include "tools/tqunzip/tqunzip.h"
 
 #include <ctype.h>
@@ -38,6 +43,8 @@ struct Worker {
     uint64_t Done = 0;                      // bytes read, as its last progress line said
     int Status = ExitSuccess;
     bool Stopped = false;                   // stopped here after another process failed
+    bool Ended = false;                     // its pipes have closed and it was waited for
+    size_t Begun = 0;                       // 1 + the last order it has reported about, 0 before
 };
 
 static volatile sig_atomic_t Interrupted;   // SIGINT or SIGTERM reached this process
@@ -57,20 +64,42 @@ static uint64_t CostOf(const ArchiveEntry& entry)
     return cost;
 }
 
-// The engine selects entries by name, letter case ignored and "\" as "/": entries whose names
-// are equal that way go to one share, in their order, so that no name selects an entry of
-// another share. Groups go, largest first, to the share with the least work so far; each share
-// keeps the archive's order.
+// Work below this many bytes (by CostOf) goes faster in one process than it is shared out.
+constexpr uint64_t SmallWork = 8u << 20;
+
+static size_t Root(std::vector<size_t>& parent, size_t i)
+{
+    while (parent[i] != i)
+        i = parent[i] = parent[parent[i]];
+    return i;
+}
+
+// Entries that must go to one share: those on one output file (LandingKey, letter case folded
+// whatever the file system does, which only joins more) and those whose names the engine's list
+// does not tell apart (letter case, "\\" as "/"). Groups go, largest first, to the share with
+// the least work so far; each share keeps the archive's order.
 static std::vector<std::vector<PlannedEntry>> Split(const std::vector<PlannedEntry>& run, int shares)
 {
-    std::map<std::string, size_t> groupOfName;
+    std::vector<size_t> parent(run.size());
+    std::map<std::string, size_t> firstOfKey;
+    for (size_t i = 0; i < run.size(); ++i) {
+        parent[i] = i;
+        std::string name = run[i].Entry.Name;
+        for (char& c : name)
+            c = c == '\\' ? '/' : (char)tolower((unsigned char)c);
+        for (const std::string& key : {"n" + name, "t" + LandingKey(run[i].Target, true)}) {
+            if (key == "t.")
+                continue;   // a test run has no output files
+            auto found = firstOfKey.emplace(key, i);
+            if (!found.second)
+                parent[Root(parent, i)] = Root(parent, found.first->second);
+        }
+    }
+    std::map<size_t, size_t> groupOfRoot;
     std::vector<std::vector<size_t>> groups;
     std::vector<uint64_t> groupCost;
     for (size_t i = 0; i < run.size(); ++i) {
-        std::string key = run[i].Entry.Name;
-        for (char& c : key)
-            c = c == '\\' ? '/' : (char)tolower((unsigned char)c);
-        auto found = groupOfName.emplace(key, groups.size());
+        auto found = groupOfRoot.emplace(Root(parent, i), groups.size());
         if (found.second) {
             groups.emplace_back();
             groupCost.push_back(0);
@@ -170,12 +199,24 @@ static void Stop(Worker& worker)
         kill(worker.Pid, SIGTERM);
 }
 
-// The merged view: the workers' lines as they come, one progress bar over all of them.
+// One record of a process, kept until its entry's turn to be shown.
+struct Record {
+    RecordKind Kind;
+    int Status;
+    std::string Text;
+};
+
+// The merged view: the records in archive order, one progress bar over all processes.
 struct Merge {
-    bool ShowNames;     // standard output is no terminal and not quiet: name lines pass
+    bool ShowNames = false;   // standard output is no terminal and not quiet: name lines pass
     ProgressBar Bar;
-    std::string Label;  // the entry named last by any worker
-    std::set<std::string> ErrorsShown;
+    std::string Label;        // the entry named last by any process
+    std::map<size_t, std::vector<Record>> Waiting;   // by order
+    std::vector<size_t> Owner;                        // order -> the worker with that entry
+    size_t Next = 0;          // the first order not shown yet
+    size_t Cut = SIZE_MAX;    // the order whose report ended the run, if any
+    int Status = ExitSuccess; // the worst status of what was shown
+    std::set<size_t> Begun;   // orders whose entry a process began
 };
 
 static void ShowSum(Merge& merge, const std::vector<Worker>& workers)
@@ -186,34 +227,95 @@ static void ShowSum(Merge& merge, const std::vector<Worker>& workers)
     ShowProgress(merge.Bar, done, merge.Label);
 }
 
-static void TakeLine(Merge& merge, std::vector<Worker>& workers, Worker& worker, Stream stream,
-                     const std::string& line)
+static void StopAll(std::vector<Worker>& workers)
 {
-    if (stream == Output) {
-        if (merge.ShowNames) {
-            EndProgress(merge.Bar);
-            printf("%s\n", line.c_str());
-            fflush(stdout);
+    for (Worker& other : workers)
+        if (other.Pid > 0 && !other.Stopped && !other.Ended) {
+            other.Stopped = true;
+            Stop(other);
         }
-    } else if (stream == Errors) {
-        // The same line from several workers (a cancel, for instance) is shown once.
-        if (merge.ErrorsShown.insert(line).second) {
-            EndProgress(merge.Bar);
-            fflush(stdout);
-            fprintf(stderr, "%s\n", line.c_str());
-            fflush(stderr);
+}
+
+// Shows the records of every entry whose process has gone past it, in order, up to the report
+// that ended the run.
+static void ShowReady(const Options& options, Merge& merge, std::vector<Worker>& workers)
+{
+    while (merge.Next < merge.Owner.size() && merge.Cut == SIZE_MAX) {
+        const Worker& owner = workers[merge.Owner[merge.Next]];
+        if (!owner.Ended && owner.Begun <= merge.Next + 1)
+            return;   // still at work on it, or not there yet
+        auto found = merge.Waiting.find(merge.Next);
+        if (found != merge.Waiting.end()) {
+            for (const Record& record : found->second) {
+                if (record.Kind == RecordName) {
+                    if (merge.ShowNames) {
+                        EndProgress(merge.Bar);
+                        printf("%s\n", record.Text.c_str());
+                        fflush(stdout);
+                    }
+                    continue;
+                }
+                EndProgress(merge.Bar);
+                fflush(stdout);
+                if (record.Kind == RecordStop || record.Status != ExitWarning || options.Quiet < 2)
+                    fprintf(stderr, "%s\n", record.Text.c_str());
+                fflush(stderr);
+                merge.Status = WorseStatus(merge.Status, record.Status);
+                if (record.Kind == RecordStop) {
+                    merge.Cut = merge.Next;
+                    break;
+                }
+            }
+            merge.Waiting.erase(found);
         }
-    } else {
-        char* rest = nullptr;
-        worker.Done = strtoull(line.c_str(), &rest, 10);
-        if (rest != nullptr && *rest == ' ' && rest[1] != '\0')
-            merge.Label = rest + 1;
-        ShowSum(merge, workers);
+        if (merge.Cut != SIZE_MAX) {
+            StopAll(workers);
+            return;
+        }
+        ++merge.Next;
     }
 }
 
+static void TakeLine(const Options& options, Merge& merge, std::vector<Worker>& workers, Worker& worker,
+                     Stream stream, const std::string& line)
+{
+    if (stream != Progress) {
+        // Not a record: passed on as it comes.
+        EndProgress(merge.Bar);
+        fflush(stdout);
+        fprintf(stream == Output ? stdout : stderr, "%s\n", line.c_str());
+        fflush(stream == Output ? stdout : stderr);
+        return;
+    }
+    char kind = 0;
+    unsigned long long order = 0;
+    int status = 0, used = 0;
+    if (sscanf(line.c_str(), "%c %llu %d%n", &kind, &order, &status, &used) < 3 || used == 0
+        || (size_t)used >= line.size())
+        return;
+    std::string text = line.substr((size_t)used + 1);   // behind the blank after STATUS
+    if (kind == RecordProgress) {
+        worker.Done = strtoull(text.c_str(), nullptr, 10);
+        ShowSum(merge, workers);
+        return;
+    }
+    if (order >= merge.Owner.size())
+        return;
+    worker.Begun = std::max(worker.Begun, (size_t)order + 1);
+    if (kind == RecordName) {
+        merge.Begun.insert((size_t)order);
+        size_t colon = text.find(": ");
+        merge.Label = colon == std::string::npos ? text : text.substr(colon + 2);
+        ShowSum(merge, workers);
+    }
+    if (merge.Cut == SIZE_MAX || order <= merge.Cut)
+        merge.Waiting[(size_t)order].push_back(Record{(RecordKind)kind, status, text});
+    ShowReady(options, merge, workers);
+}
+
 // Reads what a pipe has; false at its end.
-static bool ReadPipe(Merge& merge, std::vector<Worker>& workers, Worker& worker, Stream stream)
+static bool ReadPipe(const Options& options, Merge& merge, std::vector<Worker>& workers, Worker& worker,
+                     Stream stream)
 {
     char buffer[4096];
     ssize_t got = read(worker.Pipe[stream], buffer, sizeof buffer);
@@ -221,7 +323,7 @@ static bool ReadPipe(Merge& merge, std::vector<Worker>& workers, Worker& worker,
         return true;
     if (got <= 0) {
         if (!worker.Partial[stream].empty())
-            TakeLine(merge, workers, worker, stream, worker.Partial[stream]);
+            TakeLine(options, merge, workers, worker, stream, worker.Partial[stream]);
         worker.Partial[stream].clear();
         close(worker.Pipe[stream]);
         worker.Pipe[stream] = -1;
@@ -231,7 +333,7 @@ static bool ReadPipe(Merge& merge, std::vector<Worker>& workers, Worker& worker,
     partial.append(buffer, (size_t)got);
     size_t start = 0, end;
     while ((end = partial.find('\n', start)) != std::string::npos) {
-        TakeLine(merge, workers, worker, stream, partial.substr(start, end - start));
+        TakeLine(options, merge, workers, worker, stream, partial.substr(start, end - start));
         start = end + 1;
     }
     partial.erase(0, start);
@@ -239,14 +341,14 @@ static bool ReadPipe(Merge& merge, std::vector<Worker>& workers, Worker& worker,
 }
 
 // Waits for a worker whose pipes have all ended: its whole share counts as read once it has
-// succeeded (the engine reports progress in steps, the last of them before its end). A
-// failure stops the others.
+// succeeded (the engine reports progress in steps, the last of them before its end).
 static void Finish(const Options& options, Merge& merge, std::vector<Worker>& workers, Worker& worker)
 {
     int wait;
     while (waitpid(worker.Pid, &wait, 0) < 0 && errno == EINTR) {
     }
     worker.Pid = -1;
+    worker.Ended = true;
     if (WIFEXITED(wait)) {
         worker.Status = WEXITSTATUS(wait);
     } else if (worker.Stopped || Interrupted) {
@@ -256,25 +358,36 @@ static void Finish(const Options& options, Merge& merge, std::vector<Worker>& wo
         Report(options.Archive, "", std::string("a process of the run ended abnormally: ")
                                         + strsignal(WTERMSIG(wait)));
         worker.Status = ExitDamaged;
+        merge.Status = WorseStatus(merge.Status, ExitDamaged);
+        StopAll(workers);
     }
     if (worker.Status == ExitSuccess) {
         worker.Done = worker.Share;
         ShowSum(merge, workers);
     }
-    if (worker.Status == ExitSuccess || worker.Stopped || Interrupted)
-        return;
-    for (Worker& other : workers)
-        if (other.Pid > 0 && !other.Stopped) {
-            other.Stopped = true;
-            Stop(other);
-        }
+    ShowReady(options, merge, workers);
 }
 
 int RunInParallel(const Options& options, const Plan& plan)
 {
-    std::vector<std::vector<PlannedEntry>> shares = Split(plan.Run, options.Jobs);
+    Plan whole = plan;
+    uint64_t work = 0;
+    for (size_t i = 0; i < whole.Run.size(); ++i) {
+        whole.Run[i].Order = i;
+        work += CostOf(whole.Run[i].Entry);
+    }
+    // A test of chosen entries decodes them in a scratch folder under names a test of the whole
+    // archive never builds; where one would not fit, one process tests the whole archive.
+    bool alone = true;
+    if (options.Mode == RunMode::Test && plan.WholeArchive)
+        for (const PlannedEntry& planned : whole.Run)
+            alone = alone && OutputNameRefusal(ScratchPattern(), EngineBaseName(planned.Entry.Name)).empty();
+    std::vector<std::vector<PlannedEntry>> shares = Split(whole.Run, options.Jobs);
+    if (work < SmallWork || shares.size() < 2 || !alone)
+        return RunEngine(options, whole, -1);
+
     uint64_t total = 0;
-    for (const PlannedEntry& planned : plan.Run)
+    for (const PlannedEntry& planned : whole.Run)
         total += planned.Entry.CompressedSize;
 
     struct sigaction action, oldInterrupt, oldTerminate;
@@ -285,20 +398,22 @@ int RunInParallel(const Options& options, const Plan& plan)
 
     Merge merge;
     merge.ShowNames = !options.Quiet && !isatty(STDOUT_FILENO);
+    merge.Owner.assign(whole.Run.size(), 0);
+    for (size_t w = 0; w < shares.size(); ++w)
+        for (const PlannedEntry& planned : shares[w])
+            merge.Owner[planned.Order] = w;
     StartProgress(merge.Bar, stderr, total, !options.Quiet && isatty(STDERR_FILENO));
     std::vector<Worker> workers;
     workers.reserve(shares.size());
     int status = plan.Status;
     for (std::vector<PlannedEntry>& share : shares) {
         workers.emplace_back();
-        if (!StartWorker(options, plan, share, workers, workers.back())) {
+        if (!StartWorker(options, whole, share, workers, workers.back())) {
             workers.pop_back();
             Report(options.Archive, "", std::string("cannot start a process: ") + strerror(errno));
             status = WorseStatus(status, ExitDamaged);
-            for (Worker& other : workers) {
-                other.Stopped = true;
-                Stop(other);
-            }
+            StopAll(workers);
+            merge.Cut = 0;
             break;
         }
     }
@@ -326,7 +441,7 @@ int RunInParallel(const Options& options, const Plan& plan)
             if (watched[i].revents == 0)
                 continue;
             Worker& worker = *owner[i].first;
-            if (!ReadPipe(merge, workers, worker, owner[i].second)) {
+            if (!ReadPipe(options, merge, workers, worker, owner[i].second)) {
                 bool open = false;
                 for (int fd : worker.Pipe)
                     open = open || fd >= 0;
@@ -335,17 +450,25 @@ int RunInParallel(const Options& options, const Plan& plan)
             }
         }
     }
+    ShowReady(options, merge, workers);
     EndProgress(merge.Bar);
     sigaction(SIGINT, &oldInterrupt, nullptr);
     sigaction(SIGTERM, &oldTerminate, nullptr);
 
-    // A process stopped here after another failed is no failure of its own.
-    for (const Worker& worker : workers)
-        if (!worker.Stopped || Interrupted)
-            status = WorseStatus(status, worker.Status);
+    status = WorseStatus(status, merge.Status);
     if (Interrupted) {
         Report(options.Archive, "", "interrupted; the files being written were removed");
         return WorseStatus(status, ExitInterrupted);
+    }
+    if (merge.Cut != SIZE_MAX) {
+        // One process would have stopped there: what others wrote for later entries goes.
+        for (size_t order : merge.Begun)
+            if (order > merge.Cut && !whole.Run[order].Target.empty() && !whole.Run[order].Replaces)
+                unlink(whole.Run[order].Target.c_str());
+    } else {
+        // A process that failed without a record (it could not make its scratch folder, say).
+        for (const Worker& worker : workers)
+            status = WorseStatus(status, worker.Status);
     }
     if (status == ExitSuccess && options.Mode == RunMode::Test && !options.Quiet)
         ReportNoErrors(options.Archive, plan.Run.size(), plan.WholeArchive);

@@ -125,7 +125,8 @@ static std::string CannotExtract(const ArchiveEntry& central, const ArchiveEntry
     return std::string();
 }
 
-// Entries the NAMEs choose (all when none is given); each NAME that matches nothing is reported.
+// Entries the NAMEs choose (all when none is given) less those an exclusion matches; each NAME
+// that matches nothing is reported.
 static std::vector<bool> ChooseEntries(
     const Options& options, const std::vector<ArchiveEntry>& entries, int& status)
 {
@@ -133,13 +134,17 @@ static std::vector<bool> ChooseEntries(
     for (const std::string& pattern : options.Names) {
         bool matched = false;
         for (size_t i = 0; i < entries.size(); ++i)
-            if (NameMatches(entries[i].Name, pattern))
+            if (NameMatches(entries[i].Name, pattern, options.IgnoreCase))
                 chosen[i] = matched = true;
         if (!matched) {
             Report(options.Archive, pattern, "no entry matches this name");
             status = WorseStatus(status, ExitNoMatch);
         }
     }
+    for (const std::string& pattern : options.Exclusions)
+        for (size_t i = 0; i < entries.size(); ++i)
+            if (NameMatches(entries[i].Name, pattern, options.IgnoreCase))
+                chosen[i] = false;
     return chosen;
 }
 
@@ -171,39 +176,122 @@ int ListEntries(const Options& options)
     for (size_t i = 0; i < entries.size(); ++i)
         if (chosen[i])
             listed.push_back(entries[i]);
-    PrintListing(stdout, listed, options.Verbose, options.Quiet);
+    PrintListing(stdout, listed, options.Verbose, options.Quiet > 0);
     return status;
 }
 
-// Applies the overwrite policy to the planned entries. Returns false when the run must stop;
-// links receives the symbolic links that -o replaces.
-static bool ApplyPolicy(const Options& options, Plan& plan, std::vector<std::string>& links)
+std::string LandingKey(const std::string& target, bool foldCase)
 {
+    std::string key;
+    size_t start = 0;
+    if (!target.empty() && target[0] == '/')
+        key = "/";
+    while (start <= target.size()) {
+        size_t end = target.find('/', start);
+        if (end == std::string::npos)
+            end = target.size();
+        std::string part = target.substr(start, end - start);
+        if (!part.empty() && part != ".") {
+            if (!key.empty() && key.back() != '/')
+                key += '/';
+            key += part;
+        }
+        start = end + 1;
+    }
+    if (key.empty())
+        key = ".";
+    if (foldCase)
+        for (char& c : key)
+            c = (char)tolower((unsigned char)c);
+    return key;
+}
+
+// Whether the file system under path (the nearest folder of it that exists) takes names without
+// regard to letter case: a probe file made there is looked up in the other case.
+static bool FoldsCase(const std::string& path)
+{
+    std::string folder = path.empty() ? "." : path;
+    struct stat info;
+    while (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        size_t slash = folder.find_last_of('/');
+        folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    }
+    std::string probe = JoinPath(folder, "tqunzip-case-probe-XXXXXX");
+    int file = mkstemp(&probe[0]);
+    if (file < 0)
+        return false;
+    close(file);
+    std::string other = probe;
+    for (size_t i = probe.size() - 6; i < probe.size(); ++i)
+        other[i] = islower((unsigned char)probe[i]) ? (char)toupper((unsigned char)probe[i])
+                                                   : (char)tolower((unsigned char)probe[i]);
+    // "tqunzip-case-probe" is lower case, so the name differs even when the random part has no letter.
+    for (size_t i = probe.size() - 24; i < probe.size() - 7; ++i)
+        other[i] = (char)toupper((unsigned char)other[i]);
+    bool folds = stat(other.c_str(), &info) == 0;
+    unlink(probe.c_str());
+    return folds;
+}
+
+// Applies the overwrite policy to the planned entries: to files already present and to entries
+// that land on one output file (by LandingKey) or on a folder another entry needs. Returns false
+// when the run must stop; links receives the symbolic links that -o replaces.
+static bool ApplyPolicy(const Options& options, Plan& plan,
+                        const std::vector<std::pair<std::string, std::string>>& folderEntries,
+                        std::vector<std::string>& links)
+{
+    bool foldCase = FoldsCase(options.Destination);
+    // Every folder some entry needs: those above each file and the folder entries.
+    std::map<std::string, std::string> neededBy;   // folder key -> the first entry that needs it
+    auto need = [&](const std::string& key, const std::string& name) {
+        for (size_t slash = key.find('/', 1); slash != std::string::npos; slash = key.find('/', slash + 1))
+            neededBy.emplace(key.substr(0, slash), name);
+    };
+    for (const PlannedEntry& planned : plan.Run)
+        need(LandingKey(planned.Target, foldCase), planned.Entry.Name);
+    for (const auto& folder : folderEntries)
+        need(LandingKey(folder.first, foldCase) + "/", folder.second);
+
     std::vector<PlannedEntry> kept;
-    std::map<std::string, std::string> landedBy;   // output path -> the entry that lands there first
+    std::map<std::string, std::string> landedBy;   // output key -> the entry that lands there first
     size_t stopped = 0;
     bool clash = false;
     for (PlannedEntry& planned : plan.Run) {
         const std::string& name = planned.Entry.Name;
-        auto first = landedBy.find(planned.Target);
+        std::string key = LandingKey(planned.Target, foldCase);
+        auto folder = neededBy.find(key);
+        if (folder != neededBy.end()) {
+            // Neither -o nor -n makes one path a file and a folder.
+            std::string problem = planned.Target + " would be a folder for " + folder->second;
+            if (options.Policy == OverwritePolicy::Stop) {
+                if (++stopped <= ShownClashes)
+                    Report(options.Archive, name, problem);
+                clash = true;
+            } else {
+                ReportWarning(options.Archive, name, "skipped: " + problem);
+                plan.Status = WorseStatus(plan.Status, ExitWarning);
+            }
+            continue;
+        }
+        auto first = landedBy.find(key);
         bool exists = Exists(planned.Target);
         std::string problem = first != landedBy.end()
             ? "lands on " + planned.Target + " like " + first->second
             : exists ? planned.Target + " exists" : std::string();
         if (problem.empty() || options.Policy == OverwritePolicy::Overwrite) {
             if (!problem.empty() && first != landedBy.end()) {
-                Report(options.Archive, name, "replaces " + first->second + " at " + planned.Target);
+                ReportWarning(options.Archive, name, "replaces " + first->second + " at " + planned.Target);
                 plan.Status = WorseStatus(plan.Status, ExitWarning);
             }
             struct stat info;
             if (exists && first == landedBy.end() && lstat(planned.Target.c_str(), &info) == 0
                 && S_ISLNK(info.st_mode))
                 links.push_back(planned.Target);
-            landedBy.emplace(planned.Target, name);
+            landedBy.emplace(key, name);
+            planned.Replaces = exists;
             kept.push_back(planned);
         } else if (options.Policy == OverwritePolicy::Never) {
-            Report(options.Archive, name, "skipped: " + problem);
-            plan.Status = WorseStatus(plan.Status, ExitWarning);
+            // As unzip -n: what exists, or was written first, stays, without a word.
         } else {
             // The first lines name the problem; a whole archive over its own earlier copy would
             // otherwise bury the hint.
@@ -216,7 +304,7 @@ static bool ApplyPolicy(const Options& options, Plan& plan, std::vector<std::str
         Report(options.Archive, "", "and " + std::to_string(stopped - ShownClashes) + " more");
     if (stopped != 0) {
         fprintf(stderr, "tqunzip: nothing extracted: -o overwrites, -n keeps existing files%s\n",
-                clash && !options.KeepPaths ? ", -k keeps the entries' folders apart" : "");
+                clash && !options.KeepPaths ? ", without -j the entries' folders stay apart" : "");
         plan.Status = WorseStatus(plan.Status, ExitWarning);
         return false;
     }
@@ -361,8 +449,17 @@ int MakePlan(const Options& options, Plan& plan)
     if (!extract)
         return -1;
 
+    // The folders of the chosen folder entries, kept with the entries' folders; every one of
+    // them passed the containment rule.
+    std::vector<std::pair<std::string, std::string>> folderTargets;   // output path, entry
+    if (options.KeepPaths)
+        for (const std::string& folder : folders) {
+            std::string below = Slashed(folder.substr(folder[0] == '/' || folder[0] == '\\'));
+            if (CheckOutputName(nullptr, below.c_str()) == OutputNameSafe)
+                folderTargets.push_back({JoinPath(options.Destination, below.substr(0, below.size() - 1)), folder});
+        }
     std::vector<std::string> links;
-    if (!ApplyPolicy(options, plan, links))
+    if (!ApplyPolicy(options, plan, folderTargets, links))
         return plan.Status;
     if (!CheckLeftOut(options, candidates, plan))
         return WorseStatus(plan.Status, ExitDamaged);
@@ -370,25 +467,20 @@ int MakePlan(const Options& options, Plan& plan)
     for (const std::string& link : links)
         unlink(link.c_str());
 
-    if (plan.Run.empty() && folders.empty())
+    if (plan.Run.empty() && folderTargets.empty())
         return -1;
-    // Folders: the destination with its parents, then (with -k) each entry's folders below it,
-    // and the folder entries chosen. Every one of them passed the containment rule.
+    // Folders: the destination with its parents, then each entry's folders below it and the
+    // folder entries chosen.
     std::vector<std::string> made;
     if (options.HasDestination)
         made.push_back(options.Destination);
-    if (options.KeepPaths) {
-        for (const PlannedEntry& planned : plan.Run) {
-            size_t slash = planned.Target.find_last_of('/');
-            if (slash != std::string::npos && slash != 0)
-                made.push_back(planned.Target.substr(0, slash));
-        }
-        for (const std::string& folder : folders) {
-            std::string below = Slashed(folder.substr(folder[0] == '/' || folder[0] == '\\'));
-            if (CheckOutputName(nullptr, below.c_str()) == OutputNameSafe)
-                made.push_back(JoinPath(options.Destination, below.substr(0, below.size() - 1)));
-        }
+    for (const PlannedEntry& planned : plan.Run) {
+        size_t slash = planned.Target.find_last_of('/');
+        if (options.KeepPaths && slash != std::string::npos && slash != 0)
+            made.push_back(planned.Target.substr(0, slash));
     }
+    for (const auto& folder : folderTargets)
+        made.push_back(folder.first);
     for (const std::string& folder : made) {
         if (!MakeFolders(folder)) {
             Report(options.Archive, "", "cannot create the folder " + folder + ": " + strerror(errno));

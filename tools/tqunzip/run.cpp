@@ -21,6 +21,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <set>
+
 constexpr unsigned ProgressWrap = 65536;      // wParam carries the low 16 bits of the count
 constexpr char PasswordText[] = "INCORRECT PASSWORD";   // the engine's one text without a number
 
@@ -71,6 +73,32 @@ static std::string WithNumber(const std::string& reason, int id)
 static std::string SystemReason(int error, const char* otherwise)
 {
     return error != 0 ? strerror(error) : otherwise;
+}
+
+// The order (place in the whole run) of the entry a message is about: the entry's own, else the
+// one begun last, else the first of the process's share.
+static size_t OrderOf(const PlannedEntry* entry)
+{
+    if (entry != nullptr)
+        return entry->Order;
+    if (Announced > 0 && Announced <= RunPlan->Run.size())
+        return RunPlan->Run[Announced - 1].Order;
+    return RunPlan->Run.empty() ? 0 : RunPlan->Run[0].Order;
+}
+
+// A problem of the run: reported here, or, in a process of --jobs, sent to the parent as a
+// record that says which entry it is about and whether it stopped the run.
+static void Tell(const PlannedEntry* entry, int status, bool stops, const std::string& reason)
+{
+    std::string name = entry != nullptr ? entry->Entry.Name : "";
+    if (ProgressFile >= 0) {
+        SendRecord(ProgressFile, stops ? RecordStop : RecordProblem, OrderOf(entry), status,
+                   ReportText(RunOptions->Archive, name, reason));
+    } else if (status == ExitWarning) {
+        ReportWarning(RunOptions->Archive, name, reason);
+    } else {
+        Report(RunOptions->Archive, name, reason);
+    }
 }
 
 // The engine's error box: worded with the archive and the entry, the reason and the number.
@@ -140,7 +168,8 @@ static int OnEngineMessageBox(HWND, const char* text, const char*, UINT)
         reason = text;
         break;
     }
-    Report(RunOptions->Archive, entry != nullptr ? entry->Entry.Name : "", reason);
+    // Every error box of the engine comes before the end of its run.
+    Tell(entry, status, true, reason);
     RunStatus = WorseStatus(RunStatus, status);
     errno = 0;
     return IDOK;
@@ -151,21 +180,13 @@ static void OnInterrupt(int)
     Interrupted = 1;
 }
 
-// Progress of a process of tqunzip -j, for its parent: a line at each new entry and after each
-// 1/256 of its share, never split (a pipe takes a write of up to PIPE_BUF bytes whole).
-static void SendProgress(uint64_t done, const std::string& label)
+// Progress of a process of --jobs, for its parent: a record after each 1/256 of its share.
+static void SendProgress(uint64_t done)
 {
-    if (ProgressFile < 0 || (label.empty() && done < ProgressSent + ProgressStride))
+    if (ProgressFile < 0 || done < ProgressSent + ProgressStride)
         return;
     ProgressSent = done;
-    char line[512];
-    int length = snprintf(line, sizeof line, "%llu %s\n", (unsigned long long)done, label.c_str());
-    if (length >= (int)sizeof line) {
-        line[sizeof line - 2] = '\n';
-        length = (int)sizeof line - 1;
-    }
-    if (write(ProgressFile, line, (size_t)length) < 0)
-        return;   // the parent is gone; the run goes on
+    SendRecord(ProgressFile, RecordProgress, 0, 0, std::to_string(done));
 }
 
 static void OnFileName(const char* baseName)
@@ -174,16 +195,18 @@ static void OnFileName(const char* baseName)
     ++Announced;
     // In a test run of chosen entries the output is created in the scratch folder; its name goes
     // at once, so nothing of it stays on disk once the engine closes it.
-    if (!ScratchFolder.empty())
+    if (!ScratchFolder.empty() && RunOptions->Mode != RunMode::Print)
         unlink((ScratchFolder + "/" + baseName).c_str());
     std::string shown = entry == nullptr ? baseName : entry->Target.empty() ? entry->Entry.Name : entry->Target;
-    if (ShowNames) {
+    std::string line = std::string("  ") + (RunOptions->Mode == RunMode::Test ? "testing" : "extracting") + ": " + shown;
+    if (ProgressFile >= 0) {
+        SendRecord(ProgressFile, RecordName, OrderOf(entry), 0, line);
+    } else if (ShowNames) {
         EndProgress(Bar);
-        printf("  %s: %s\n", RunOptions->Mode == RunMode::Test ? "testing" : "extracting", shown.c_str());
+        printf("%s\n", line.c_str());
         fflush(stdout);
     }
     ShowProgress(Bar, (Wraps * ProgressWrap + LastUnits) * ProgressUnitBytes, shown);
-    SendProgress((Wraps * ProgressWrap + LastUnits) * ProgressUnitBytes, shown);
 }
 
 // The engine's window messages to its owner. A nonzero answer to WM_SETUP_PROGRESS cancels the
@@ -199,7 +222,7 @@ static LRESULT OnEngineWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM lPara
             ++Wraps;
         LastUnits = units;
         ShowProgress(Bar, (Wraps * ProgressWrap + units) * ProgressUnitBytes, Bar.LastLabel);
-        SendProgress((Wraps * ProgressWrap + units) * ProgressUnitBytes, "");
+        SendProgress((Wraps * ProgressWrap + units) * ProgressUnitBytes);
         answer = Interrupted;
     }
     errno = 0;   // an error box that follows names the system's reason of its own failure only
@@ -219,6 +242,11 @@ static NameNode* BuildNameList(const Plan& plan)
             exit(ExitDamaged);
         }
         memcpy(node->Name, name.c_str(), name.size() + 1);
+        // The engine compares with "\\" turned into "/", stepping by characters: a name must be
+        // turned the same way, or an entry with either would never be selected.
+        for (char* p = node->Name; *p != '\0'; p = CharNextA(p))
+            if (*p == '\\')
+                *p = '/';
         *link = node;
         link = &node->Next;
     }
@@ -247,11 +275,72 @@ static void RemoveScratchFolder(void)
     rmdir(ScratchFolder.c_str());
 }
 
+std::string ScratchPattern()
+{
+    const char* temporary = getenv("TMPDIR");
+    return std::string(temporary != nullptr && *temporary ? temporary : "/tmp") + "/tqunzip-XXXXXX";
+}
+
+static std::string Slashed(std::string name)
+{
+    for (char& c : name)
+        if (c == '\\')
+            c = '/';
+    return name;
+}
+
+// Copies the file at path to standard output.
+static void CopyToOutput(const std::string& path)
+{
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return;
+    char buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+        fwrite(buffer, 1, got, stdout);
+    fclose(file);
+    fflush(stdout);
+}
+
+int PrintEntries(const Options& options, Plan& plan)
+{
+    // One request per entry: the engine writes each into a scratch folder of its own, which
+    // goes to standard output and is removed before the next.
+    int status = plan.Status;
+    std::set<std::string> seen;
+    for (const PlannedEntry& planned : plan.Run) {
+        std::string folded = Slashed(planned.Entry.Name);
+        for (char& c : folded)
+            c = (char)tolower((unsigned char)c);
+        if (!seen.insert(folded).second) {
+            ReportWarning(options.Archive, planned.Entry.Name, "not written to standard output: an earlier "
+                                                             "entry of the same name but for letter case takes its place");
+            status = WorseStatus(status, ExitWarning);
+            continue;
+        }
+        Plan one;
+        one.EnginePath = plan.EnginePath;
+        one.Entries = plan.Entries;
+        one.Run.push_back(planned);
+        int ran = RunEngine(options, one, -1);
+        status = WorseStatus(status, ran);
+        if (ran != ExitSuccess && ran != ExitWarning)
+            break;   // a failure ends the run, as it ends an extraction
+    }
+    return status;
+}
+
 int RunEngine(const Options& options, Plan& plan, int progressFile)
 {
     RunOptions = &options;
     RunPlan = &plan;
     RunStatus = plan.Status;
+    Announced = 0;
+    LastUnits = 0;
+    Wraps = 0;
+    ProgressSent = 0;
+    ScratchFolder.clear();
     ProgressFile = progressFile;
     bool worker = progressFile >= 0;
     uint64_t total = 0;
@@ -259,16 +348,15 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
         total += planned.Entry.CompressedSize;
     ProgressStride = total / 256;
     // A process of tqunzip -j writes into pipes; its parent decides what reaches the user.
-    ShowNames = !options.Quiet && (worker || !isatty(STDOUT_FILENO));
-    StartProgress(Bar, stderr, total, !worker && !options.Quiet && isatty(STDERR_FILENO));
+    bool print = options.Mode == RunMode::Print;
+    ShowNames = print ? options.PrintNames : !options.Quiet && (worker || !isatty(STDOUT_FILENO));
+    StartProgress(Bar, stderr, total, !worker && !print && !options.Quiet && isatty(STDERR_FILENO));
     ClearBeforeReports(&Bar);
 
-    bool test = options.Mode == RunMode::Test;
-    bool testAll = test && plan.WholeArchive;
+    bool test = options.Mode == RunMode::Test || print;
+    bool testAll = test && !print && plan.WholeArchive;
     if (test && !testAll) {
-        const char* temporary = getenv("TMPDIR");
-        std::string pattern
-            = std::string(temporary != nullptr && *temporary ? temporary : "/tmp") + "/tqunzip-XXXXXX";
+        std::string pattern = ScratchPattern();
         if (mkdtemp(&pattern[0]) == nullptr) {
             Report("", "", "cannot create a scratch folder for the test run: " + std::string(strerror(errno)));
             return ExitDiskFull;
@@ -281,8 +369,9 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
             if (refusal.empty()) {
                 testable.push_back(planned);
             } else {
-                Report(options.Archive, planned.Entry.Name, "not tested alone: " + refusal
-                                                                + "; a test of the whole archive takes it");
+                Tell(&planned, ExitWarning, false,
+                     (print ? "not written to standard output: " : "not tested alone: ") + refusal
+                         + (print ? std::string() : "; a test of the whole archive takes it"));
                 RunStatus = WorseStatus(RunStatus, ExitWarning);
             }
         }
@@ -321,6 +410,8 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
     int ran = ExtractArchive(&request);
     EndProgress(Bar);
     FreeNameList(request.NameList);
+    if (print && ran && request.Result == 0 && Announced != 0)
+        CopyToOutput(ScratchFolder + "/" + EngineBaseName(Slashed(plan.Run[0].Entry.Name)));
     RemoveScratchFolder();
     if (!ran) {
         Report(options.Archive, "", "the extraction engine is busy");
@@ -341,11 +432,10 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
         if (first > (uint64_t)options.StartOffset)
             hint = " (the archive's first entry stands at byte " + std::to_string(first) + ": try --offset="
                 + std::to_string(first) + ")";
-        Report(options.Archive, plan.Run[Announced].Entry.Name,
-            "not reached: the records end before this entry" + hint);
+        Tell(&plan.Run[Announced], ExitSevere, true, "not reached: the records end before this entry" + hint);
         return WorseStatus(RunStatus, ExitSevere);
     }
-    if (request.Result == 0 && test && !options.Quiet && !worker)
+    if (request.Result == 0 && test && !print && !options.Quiet && !worker)
         ReportNoErrors(options.Archive, plan.Run.size(), testAll);
     return RunStatus;
 }

@@ -3,9 +3,12 @@
 // no other file of the tool.
 #include "tools/tqunzip/tqunzip.h"
 
+#include <limits.h>
 #include <stdio.h>
+#include <unistd.h>
 
 static ProgressBar* ShownBar;   // the bar a report clears first; none at start
+static bool WarningsShown = true;
 
 // Ranks exit statuses so that the worst outcome of a run is the one reported.
 static int Rank(int status)
@@ -28,18 +31,34 @@ void ClearBeforeReports(ProgressBar* bar)
     ShownBar = bar;
 }
 
-void Report(const std::string& archive, const std::string& entry, const std::string& reason)
+std::string ReportText(const std::string& archive, const std::string& entry, const std::string& reason)
 {
-    if (ShownBar != nullptr)
-        EndProgress(*ShownBar);
-    fflush(stdout);
     std::string text = "tqunzip: ";
     if (!archive.empty())
         text += archive + ": ";
     if (!entry.empty())
         text += entry + ": ";
-    fprintf(stderr, "%s%s\n", text.c_str(), reason.c_str());
+    return text + reason;
+}
+
+void Report(const std::string& archive, const std::string& entry, const std::string& reason)
+{
+    if (ShownBar != nullptr)
+        EndProgress(*ShownBar);
+    fflush(stdout);
+    fprintf(stderr, "%s\n", ReportText(archive, entry, reason).c_str());
     fflush(stderr);
+}
+
+void ShowWarnings(bool shown)
+{
+    WarningsShown = shown;
+}
+
+void ReportWarning(const std::string& archive, const std::string& entry, const std::string& reason)
+{
+    if (WarningsShown)
+        Report(archive, entry, reason);
 }
 
 void ReportNoErrors(const std::string& archive, size_t entries, bool wholeArchive)
@@ -48,4 +67,16 @@ void ReportNoErrors(const std::string& archive, size_t entries, bool wholeArchiv
         printf("No errors detected in %s\n", archive.c_str());
     else
         printf("No errors detected in %zu %s of %s\n", entries, entries == 1 ? "entry" : "entries", archive.c_str());
+}
+
+void SendRecord(int file, RecordKind kind, size_t order, int status, const std::string& text)
+{
+    std::string line = std::string(1, (char)kind) + " " + std::to_string(order) + " " + std::to_string(status) + " ";
+    for (char c : text)
+        line += c == '\n' ? '?' : c;
+    if (line.size() > PIPE_BUF - 1)
+        line.resize(PIPE_BUF - 1);
+    line += '\n';
+    if (write(file, line.data(), line.size()) < 0)
+        return;   // the parent is gone; the run goes on
 }

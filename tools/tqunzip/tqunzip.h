@@ -23,7 +23,12 @@ constexpr int ExitInterrupted = 80;
 constexpr int ExitUnsupported = 81;   // compression method, encryption or streamed entry
 constexpr int ExitBadPassword = 82;
 
-enum class RunMode { Extract, Test, List };
+enum class RunMode {
+    Extract,
+    Test,
+    List,
+    Print,   // -p and -c: the entries' data to standard output, nothing written to disk
+};
 enum class OverwritePolicy {
     Stop,        // an existing file or two entries on one name stop the run before it writes
     Overwrite,   // -o
@@ -33,19 +38,22 @@ enum class OverwritePolicy {
 struct Options {
     RunMode Mode = RunMode::Extract;
     std::string Archive;
-    std::vector<std::string> Names;    // NAMEs (patterns) in command-line order
-    std::string Destination;           // empty: the current folder
+    std::vector<std::string> Names;        // NAMEs (patterns) in command-line order
+    std::vector<std::string> Exclusions;   // -x NAMEs: entries they match are left out
+    std::string Destination;               // empty: the current folder
     bool HasDestination = false;
     bool HasPassword = false;
     std::string Password;
-    bool KeepPaths = false;
+    bool KeepPaths = true;                 // -j clears it: every entry in the destination itself
+    bool IgnoreCase = false;               // -C: NAMEs and -x match without regard to letter case
     bool SkipEmpty = false;
     bool IgnoreCrc = false;
-    bool Quiet = false;
+    int Quiet = 0;                         // -q 1, -qq 2: warnings too are left out
     bool Verbose = false;
+    bool PrintNames = false;               // -c: a line naming each entry before its data
     OverwritePolicy Policy = OverwritePolicy::Stop;
     int StartOffset = 0;
-    int Jobs = 1;                      // -j: processes that share the entries
+    int Jobs = 1;                          // --jobs: processes that share the entries
 };
 constexpr int MaxJobs = 64;
 
@@ -56,9 +64,26 @@ int WorseStatus(int a, int b);
 // Reports a problem as "tqunzip: ARCHIVE: ENTRY: reason" (archive or entry left out when empty)
 // on standard error, clearing the progress line of the bar given to ClearBeforeReports first.
 void Report(const std::string& archive, const std::string& entry, const std::string& reason);
+// The same line as text, without its line break.
+std::string ReportText(const std::string& archive, const std::string& entry, const std::string& reason);
+// Reports a warning (an entry skipped or replaced) unless -qq asked for none.
+void ReportWarning(const std::string& archive, const std::string& entry, const std::string& reason);
+void ShowWarnings(bool shown);
 void ClearBeforeReports(ProgressBar* bar);
 // The closing line of a test run that found no error, of the whole archive or of some entries.
 void ReportNoErrors(const std::string& archive, size_t entries, bool wholeArchive);
+
+// A process of --jobs tells its parent everything through one pipe, a record a line:
+// "KIND ORDER STATUS TEXT", where ORDER is the place in the whole run of the entry the record is
+// about. A record is written whole (one write of at most PIPE_BUF bytes); a line break in the
+// text becomes "?".
+enum RecordKind : char {
+    RecordProgress = 'p',   // TEXT: bytes of entry data read so far
+    RecordName = 'n',       // TEXT: the line naming an entry begun
+    RecordProblem = 'w',    // TEXT: a report that did not stop the run
+    RecordStop = 's',       // TEXT: a report of what ended the run
+};
+void SendRecord(int file, RecordKind kind, size_t order, int status, const std::string& text);
 
 // ---- main.cpp ----
 // Fills options from the command line. Returns -1 when the run goes on, otherwise the exit
@@ -71,6 +96,8 @@ int ParseCommandLine(int argc, char** argv, Options& options);
 struct PlannedEntry {
     ArchiveEntry Entry;      // as the central directory describes it, Name from the local header
     std::string Target;      // output path ("/" separators); empty in a test run
+    size_t Order = 0;        // its place in the whole run, which a process of --jobs reports
+    bool Replaces = false;   // a file stood at Target before the run (-o)
 };
 
 struct Plan {
@@ -86,14 +113,25 @@ struct Plan {
 // is to run, otherwise the exit status (the reasons are reported).
 int MakePlan(const Options& options, Plan& plan);
 
+// The file an output path names, as the system resolves it: "." components and repeated
+// separators gone, letter case folded when foldCase is set. Entries whose keys are equal write
+// one file.
+std::string LandingKey(const std::string& target, bool foldCase);
+
 // The engine's BaseName: the text after the last separator that stands after the first character.
 std::string EngineBaseName(const std::string& name);
 
 // ---- run.cpp: the only file that talks to the engine ----
+// Where a test of chosen entries puts its scratch folder: a mkdtemp pattern below TMPDIR.
+std::string ScratchPattern();
+
 // Runs the engine over the plan; returns the exit status. A process of tqunzip -j runs its
 // share with progressFile, where its progress goes as lines "BYTES NAME" for its parent to sum
 // (no bar of its own, no closing summary); -1 otherwise.
 int RunEngine(const Options& options, Plan& plan, int progressFile);
+
+// tqunzip -p and -c: each planned entry's data to standard output, in archive order.
+int PrintEntries(const Options& options, Plan& plan);
 
 // ---- parallel.cpp: uses run.cpp in each process ----
 // tqunzip -j: options.Jobs processes share the plan's entries (parallel.cpp).

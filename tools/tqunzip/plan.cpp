@@ -363,7 +363,11 @@ int MakePlan(const Options& options, Plan& plan)
         }
         ArchiveEntry local;
         uint64_t next = 0;
-        if (!ReadLocalHeader(file, central, local, next)) {
+        // An entry beyond what the engine addresses is refused by its central header alone.
+        bool beyond = central.HeaderOffset + central.CompressedSize > (uint64_t)INT32_MAX;
+        if (beyond)
+            local = central;
+        else if (!ReadLocalHeader(file, central, local, next)) {
             close(file);
             Report(options.Archive, central.Name,
                 "damaged: no local header at offset " + std::to_string(central.HeaderOffset));

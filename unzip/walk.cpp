@@ -325,7 +325,6 @@ static void WriteLittle32(unsigned char* p, uint32_t value)
 // be of any length, it is never read.
 static void ProcessPlacedEntry(const PlacedEntry* placed)
 {
-    ReadArchiveBytes(LocalHeader, LocalHeaderSize);
     unsigned flags = ReadLittle16(LocalHeader + FlagsOffset);
     Encrypted = (flags & EncryptedFlag) != 0;
     // The flag still chooses the password check byte (APPNOTE 6.1.6); the size is known.
@@ -333,8 +332,10 @@ static void ProcessPlacedEntry(const PlacedEntry* placed)
     RemainingCompressed = placed->CompressedSize;
     WriteLittle32(LocalHeader + CompressedSizeOffset, placed->CompressedSize);
     WriteLittle32(LocalHeader + CrcOffset, placed->Crc);
-    SkipForward(ReadLittle16(LocalHeader + NameLengthOffset));
-    SkipForward(ReadLittle16(LocalHeader + ExtraLengthOffset));
+    uint32_t data = placed->HeaderOffset + SignatureSize + LocalHeaderSize
+        + ReadLittle16(LocalHeader + NameLengthOffset) + ReadLittle16(LocalHeader + ExtraLengthOffset);
+    if (data > (uint32_t)LongestSkip || _llseek(ArchiveFile, (LONG)data, FILE_BEGIN) == HFILE_ERROR)
+        FailRead();
     size_t length = strlen(placed->OutputName);
     if (length >= EntryNameSize)
         FailRead();
@@ -348,19 +349,22 @@ static void ProcessPlacedEntry(const PlacedEntry* placed)
     ExtractEntry();
 }
 
+// The signature and the fixed part of the local header come in one read; the data is reached
+// by one seek from the header's lengths.
 static void WalkPlacedEntries(void)
 {
     for (unsigned i = 0; i < Request->PlacedCount; ++i) {
         const PlacedEntry* placed = &Request->Placed[i];
         Request->PlacedReached = i;
-        unsigned char bytes[SignatureSize];
+        unsigned char header[SignatureSize + LocalHeaderSize];
         if (placed->HeaderOffset > (uint32_t)LongestSkip
             || _llseek(ArchiveFile, (LONG)placed->HeaderOffset, FILE_BEGIN) == HFILE_ERROR
-            || _lread(ArchiveFile, bytes, SignatureSize) != SignatureSize
-            || ReadLittle32(bytes) != LocalHeaderSignature) {
+            || _lread(ArchiveFile, header, sizeof header) != sizeof header
+            || ReadLittle32(header) != LocalHeaderSignature) {
             EngineErrorBox(LoadMessage(IDS_INVALID_HEADER));
             AbortRun(AbortError);
         }
+        memcpy(LocalHeader, header + SignatureSize, LocalHeaderSize);
         ProcessPlacedEntry(placed);
     }
 }

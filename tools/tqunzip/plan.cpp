@@ -54,12 +54,18 @@ static std::string Slashed(std::string path)
 }
 
 // Creates path and every missing folder above it (mkdir -p). False with errno set on failure.
-static bool MakeFolders(const std::string& path)
+// made holds the folders known to stand: an archive of many files in few folders costs one
+// check per folder, not one per file and level.
+static bool MakeFolders(const std::string& path, std::set<std::string>& made)
 {
+    if (made.count(path))
+        return true;
     for (size_t at = 1; at <= path.size(); ++at) {
         if (at < path.size() && path[at] != '/')
             continue;
         std::string part = path.substr(0, at);
+        if (made.count(part))
+            continue;
         struct stat info;
         if (stat(part.c_str(), &info) == 0) {
             if (!S_ISDIR(info.st_mode)) {
@@ -69,6 +75,7 @@ static bool MakeFolders(const std::string& path)
         } else if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
             return false;
         }
+        made.insert(part);
     }
     return true;
 }
@@ -250,7 +257,8 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
             continue;
         }
         auto first = landedBy.find(key);
-        bool exists = Exists(planned.Target);
+        struct stat info;
+        bool exists = lstat(planned.Target.c_str(), &info) == 0;
         std::string problem = first != landedBy.end()
             ? "lands on " + planned.Target + " like " + first->second
             : exists ? planned.Target + " exists" : std::string();
@@ -259,9 +267,7 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
                 ReportWarning(options.Archive, name, "replaces " + first->second + " at " + planned.Target);
                 plan.Status = WorseStatus(plan.Status, ExitWarning);
             }
-            struct stat info;
-            if (exists && first == landedBy.end() && lstat(planned.Target.c_str(), &info) == 0
-                && S_ISLNK(info.st_mode))
+            if (exists && first == landedBy.end() && S_ISLNK(info.st_mode))
                 links.push_back(planned.Target);
             landedBy.emplace(key, name);
             planned.Replaces = exists;
@@ -463,8 +469,9 @@ int MakePlan(const Options& options, Plan& plan)
     }
     for (const auto& folder : folderTargets)
         made.push_back(folder.first);
+    std::set<std::string> standing;
     for (const std::string& folder : made) {
-        if (!MakeFolders(folder)) {
+        if (!MakeFolders(folder, standing)) {
             Report(options.Archive, "", "cannot create the folder " + folder + ": " + strerror(errno));
             return WorseStatus(plan.Status, ExitDiskFull);
         }

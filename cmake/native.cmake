@@ -1,6 +1,8 @@
 # Native build: the portable engine over its small POSIX layer, the tools, native tests,
 # fuzzers and benchmarks. The engine library holds unzip/ and the floor below it: base/, with
 # base/posix in place of the Win32 calls; nothing of ui/, steps/ or setup/.
+# Archives and outputs reach 4 GiB: file positions are 64-bit in 32-bit builds too.
+add_compile_definitions(_FILE_OFFSET_BITS=64)
 file(GLOB TQ_ENGINE_SOURCES CONFIGURE_DEPENDS unzip/*.cpp)
 file(GLOB TQ_ENGINE_SUPPORT CONFIGURE_DEPENDS base/*.cpp base/posix/*.cpp)
 # LoadStringA's table, generated from the resource script so the texts have one source.
@@ -22,7 +24,10 @@ endforeach()
 set_target_properties(tqengine_checked PROPERTIES EXCLUDE_FROM_ALL ON)
 target_compile_definitions(tqengine_checked PRIVATE TQ_CHECK_INVARIANTS)
 
-foreach(part tools fuzz bench sample)
-  add_subdirectory(${part})
-endforeach()
+# The 32-bit tree (TQ_ENGINE_ONLY) builds the engine and its tests only.
+if(NOT TQ_ENGINE_ONLY)
+  foreach(part tools fuzz bench sample)
+    add_subdirectory(${part})
+  endforeach()
+endif()
 add_subdirectory(tests)

@@ -30,6 +30,20 @@ if(NOT EXISTS ${TQ_NO_MANIFEST_DIR}/default-manifest.o)
 endif()
 add_link_options(-B${TQ_NO_MANIFEST_DIR}/)
 
+# What ships (setup.exe, the stub library, the self-extractor) carries no debug sections and no
+# symbols: the debug information goes into <file>.debug beside it in the build tree (for a
+# debugger: gdb -e FILE -s FILE.debug). The stripped file must end where its last section ends
+# (the self-extractor's archive is appended there), so it keeps no COFF string table: the one
+# section name longer than the header's eight bytes, .eh_frame, is shortened (the loader and the
+# unwinder find sections by address, never by name), and no .gnu_debuglink section is added
+# (objcopy declares a whole file-alignment unit for its 20 bytes, past the file's end).
+function(tq_split_debug_info target)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --rename-section .eh_frame=.ehframe $<TARGET_FILE:${target}>
+    VERBATIM)
+endfunction()
+
 add_subdirectory(res)
 
 # The program's code as one library, so that the tests call the very code that setup.exe runs.
@@ -48,6 +62,7 @@ add_executable(setup WIN32 setup/main.cpp steps/waits.cpp $<TARGET_OBJECTS:tqres
 target_compile_options(setup PRIVATE ${TQ_WARNINGS})
 target_link_libraries(setup PRIVATE tqcore)
 add_dependencies(setup tqresources)
+tq_split_debug_info(setup)
 
 # The release (32-bit) tree installs setup.exe and its stub library where an installed tqpack
 # looks for them: <prefix>/share/tessel.

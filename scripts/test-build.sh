@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The build half of scripts/test.sh: configures and builds the three presets (native, win64,
-# win32) and the fuzz tree side by side, each line of output headed by its tree. The configure
+# The build half of scripts/test.sh: configures and builds the presets (native, native under
+# AddressSanitizer and UBSan, the engine's tests as 32-bit code, win64, win32) and the fuzz tree
+# side by side, each line of output headed by its tree. The configure
 # output of each preset stays in build/configure-PRESET.log, which the run half shows when a
 # group that must run did not.
 set -euo pipefail
@@ -21,7 +22,7 @@ cmake --build --preset native --target tqpack tqsamplegen | sed -u 's/^/[native]
 builds=()
 (cmake --build --preset native 2>&1 | sed -u 's/^/[native] /') &
 builds+=($!)
-for preset in win64 win32; do
+for preset in native-asan native32 win64 win32; do
   ( (configure "$preset" && cmake --build --preset "$preset") 2>&1 | sed -u "s/^/[$preset] /") &
   builds+=($!)
 done

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The run half of scripts/test.sh, over the trees that scripts/test-build.sh built: every test of
-# the three trees in one CTest run, native tests directly, Windows tests under 64-bit Wine on a
+# the five trees in one CTest run, native tests directly (again under the sanitizers, and the
+# engine's as 32-bit code through qemu-i386), Windows tests under 64-bit Wine on a
 # virtual display of its own, static checks of both setup.exe builds, and whole installations of
 # the 32-bit release under 32-bit Wine where qemu-i386 can run it (scripts/wine32.sh; skipped
 # with the reason elsewhere).
@@ -68,7 +69,7 @@ fi
 # runs in the background so that a signal to this script ends the run at once.
 bash scripts/wine32.sh check || echo "test-run.sh: the e2e32 tests will be skipped."
 mkdir -p build/all
-for preset in native win64 win32; do
+for preset in native native-asan native32 win64 win32; do
   echo "subdirs(\"$PWD/build/$preset\")"
 done >build/all/CTestTestfile.cmake
 status=0
@@ -98,7 +99,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo
   echo "test-run.sh: test groups that did not run:"
   printf '  %s\n' "${missing[@]}"
-  for preset in native win64 win32; do
+  for preset in native native-asan native32 win64 win32; do
     echo
     echo "test-run.sh: configure output of $preset:"
     cat "build/configure-$preset.log"

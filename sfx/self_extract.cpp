@@ -1,8 +1,8 @@
 // The self-extractor's sequence: find the archive appended to the program's own file, unpack it
-// into a new folder under the user's temporary folder, start setup.exe from there and wait until
-// it has ended, then remove the folder, whatever happened on the way. Everything runs on the one
-// thread: the unpack window lives on the engine's progress reports, and the wait for setup
-// dispatches messages itself. The exit code is setup's, or SfxExitFailed after a message box,
+// into a new folder under the user's temporary folder (closed to others and held open meanwhile),
+// start setup.exe from there and wait until it has ended, then remove the folder, whatever
+// happened on the way. Everything runs on the one thread: the unpack window lives on the
+// engine's progress reports, and the wait for setup dispatches messages itself. The exit code is setup's, or SfxExitFailed after a message box,
 // or SfxExitCancelled.
 #include "base/base.h"
 #include "sfx/sfx.h"
@@ -141,11 +141,12 @@ int RunSelfExtractor(HINSTANCE instance, const char* programPath)
         return SfxExitFailed;
     }
     char folder[PathBufferSize];
-    if (!CreateUnpackFolder(folder)) {
+    HANDLE hold;
+    if (!CreateUnpackFolder(folder, &hold)) {
         ShowMessage(nullptr, IDS_SFX_NO_TEMP_FOLDER, ErrorBoxType, folder);
         return SfxExitFailed;
     }
     int exitCode = UnpackAndRunSetup(programPath, archive, folder);
-    DeleteFolderTree(folder);
+    DeleteFolderTree(folder, hold);
     return exitCode;
 }

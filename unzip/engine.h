@@ -40,5 +40,6 @@ extern uint32_t BytesRead;                // compressed entry bytes read in this
 extern uint32_t LastReported;             // BytesRead at the last progress report
 void ExtractEntry(void);
 void UpdateCrc(const unsigned char* bytes, unsigned count);
+bool SystemSavesVectorState(void);        // the system saves the XMM registers of every thread
 
 #endif

@@ -563,6 +563,7 @@ int ExtractArchive(ExtractRequest* request)
     TestOnly = request->DestFolder == nullptr;
     Encrypted = 0;
     HasDataDescriptor = 0;
+    UseCrcFolding(SystemSavesVectorState());
 
     // A path without any "." (folder names included) is taken to mean a .ZIP file.
     size_t length = strlen(request->ArchivePath);

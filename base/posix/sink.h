@@ -20,4 +20,8 @@ void SetWriteLimit(long long bytes);
 // characters as Windows does there; any other value (1252 at start) steps single bytes.
 void SetAnsiCodePage(UINT codePage);
 
+// Makes GetProcAddress find no export of this name, as on a system older than the call; null
+// finds every export again.
+void SetMissingExport(const char* name);
+
 #endif

@@ -31,6 +31,7 @@ constexpr int FormatLimit = 1025;                  // wsprintfA writes at most 1
 constexpr int64_t SecondsFrom1601To1970 = 11644473600LL;
 constexpr int64_t FileTimeUnitsPerSecond = 10000000; // FILETIME counts 100-ns units
 constexpr uint32_t LargestPosition = 0xFFFFFFFFu;    // file positions are 32-bit values
+static_assert(sizeof(off_t) > sizeof(uint32_t), "positions up to 4 GiB need a 64-bit off_t");
 
 constexpr UINT DoubleByteCodePage = 932;
 constexpr UINT DefaultCodePage = 1252;
@@ -40,6 +41,8 @@ static MessageBoxSink CurrentBoxSink;
 static MessageSink CurrentMessageSink;
 static long long WriteLimit = -1;
 static long long BytesWritten;
+static const char* MissingExport;
+static char KernelModule;   // the address that stands for kernel32.dll's handle
 
 void SetMessageBoxSink(MessageBoxSink sink)
 {
@@ -55,6 +58,35 @@ void SetWriteLimit(long long bytes)
 {
     WriteLimit = bytes;
     BytesWritten = 0;
+}
+
+void SetMissingExport(const char* name)
+{
+    MissingExport = name;
+}
+
+HMODULE GetModuleHandleA(LPCSTR name)
+{
+    return strcasecmp(name, "kernel32.dll") == 0 ? (HMODULE)(void*)&KernelModule : nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name)
+{
+    if (module != (HMODULE)(void*)&KernelModule || strcmp(name, "IsProcessorFeaturePresent") != 0
+        || (MissingExport != nullptr && strcmp(name, MissingExport) == 0))
+        return nullptr;
+    return (FARPROC)(void*)IsProcessorFeaturePresent;
+}
+
+BOOL IsProcessorFeaturePresent(DWORD feature)
+{
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+    if (feature == PF_XMMI64_INSTRUCTIONS_AVAILABLE)
+        return __builtin_cpu_supports("sse2") ? 1 : 0;
+#else
+    (void)feature;
+#endif
+    return 0;
 }
 
 // A path too long for the platform is cut to an empty one, which no call accepts. Only a "\\"

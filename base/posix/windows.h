@@ -35,6 +35,7 @@ typedef HINSTANCE HMODULE;
 typedef struct HCURSOR__* HCURSOR;
 typedef struct HKEY__* HKEY;
 typedef HANDLE HGLOBAL;
+typedef INT_PTR (*FARPROC)(void);
 
 #define WINAPI
 #define CALLBACK
@@ -81,6 +82,8 @@ constexpr int IDRETRY = 4;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
+constexpr DWORD PF_XMMI64_INSTRUCTIONS_AVAILABLE = 10;   // SSE2, with the system's part of it
+
 constexpr UINT PM_REMOVE = 0x0001;
 constexpr UINT GMEM_MOVEABLE = 0x0002;
 constexpr UINT GMEM_ZEROINIT = 0x0040;
@@ -103,6 +106,12 @@ HGLOBAL GlobalAlloc(UINT flags, size_t bytes);
 LPVOID GlobalLock(HGLOBAL memory);
 BOOL GlobalUnlock(HGLOBAL memory);
 HGLOBAL GlobalFree(HGLOBAL memory);
+
+// The system: one module, kernel32.dll, whose one export is IsProcessorFeaturePresent. POSIX
+// kernels save the vector registers of every process, so the answer is the processor's.
+HMODULE GetModuleHandleA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL IsProcessorFeaturePresent(DWORD feature);
 
 // Texts.
 LPSTR CharNextA(LPCSTR text);

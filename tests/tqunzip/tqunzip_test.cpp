@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -573,34 +574,38 @@ TEST_F(Tqunzip, FailureOrInterruptStopsEveryProcess)
         EXPECT_EQ(big.st_size, 120000000) << "a partial file was left behind";
     }
 
-    ASSERT_EQ(Shell("rm -rf out"), 0);
     setByte('x');
-    int err[2];
-    ASSERT_EQ(pipe(err), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        if (chdir(work.c_str()) != 0)
-            _exit(126);
-        dup2(err[1], 2);
-        execl(TQUNZIP, TQUNZIP, "-q", "-w", "2", "-P", "secret", "-d", "out", "z.zip", (char*)nullptr);
-        _exit(127);
+    // Each stop signal reaches the parent, which passes it on to every process.
+    for (int stop : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(stop));
+        ASSERT_EQ(Shell("rm -rf out"), 0);
+        int err[2];
+        ASSERT_EQ(pipe(err), 0);
+        pid_t child = fork();
+        if (child == 0) {
+            if (chdir(work.c_str()) != 0)
+                _exit(126);
+            dup2(err[1], 2);
+            execl(TQUNZIP, TQUNZIP, "-q", "-w", "2", "-P", "secret", "-d", "out", "z.zip", (char*)nullptr);
+            _exit(127);
+        }
+        close(err[1]);
+        for (int wait = 0; wait < 3000 && !Exists("out/big"); ++wait)
+            usleep(10000);
+        kill(child, stop);
+        std::string error;
+        char buffer[256];
+        ssize_t n;
+        while ((n = read(err[0], buffer, sizeof buffer)) > 0)
+            error.append(buffer, (size_t)n);
+        close(err[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 80) << error;
+        EXPECT_EQ(error, "tqunzip: z.zip: interrupted; the files being written were removed\n");
+        EXPECT_FALSE(Exists("out/big"));
     }
-    close(err[1]);
-    for (int wait = 0; wait < 3000 && !Exists("out/big"); ++wait)
-        usleep(10000);
-    kill(child, SIGINT);
-    std::string error;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(err[0], buffer, sizeof buffer)) > 0)
-        error.append(buffer, (size_t)n);
-    close(err[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 80) << error;
-    EXPECT_EQ(error, "tqunzip: z.zip: interrupted; the files being written were removed\n");
-    EXPECT_FALSE(Exists("out/big"));
 }
 
 TEST_F(Tqunzip, ProgressOnATerminalEndsAtTheWholeArchive)
@@ -639,6 +644,7 @@ TEST_F(Tqunzip, ProgressOnATerminalEndsAtTheWholeArchive)
     }
 }
 
+// Ctrl-C, kill or timeout, and a closed terminal stop the run alike, in the middle of an entry.
 TEST_F(Tqunzip, InterruptCancelsAndDeletesTheFileBeingWritten)
 {
     // 400 MB of zeros deflate to some 400 KB, which take the engine long enough to interrupt.
@@ -648,40 +654,43 @@ TEST_F(Tqunzip, InterruptCancelsAndDeletesTheFileBeingWritten)
                     "    with z.open('zeros','w',force_zip64=False) as f:\n"
                     "        [f.write(bytes(1 << 20)) for i in range(400)]\""),
         0);
-    ASSERT_EQ(Shell("mkdir out"), 0);
-    int out[2], err[2];
-    ASSERT_EQ(pipe(out), 0);
-    ASSERT_EQ(pipe(err), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        if (chdir(work.c_str()) != 0)
-            _exit(126);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        execl(TQUNZIP, TQUNZIP, "-d", "out", "zeros.zip", (char*)nullptr);
-        _exit(127);
+    for (int stop : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(stop));
+        ASSERT_EQ(Shell("rm -rf out && mkdir out"), 0);
+        int out[2], err[2];
+        ASSERT_EQ(pipe(out), 0);
+        ASSERT_EQ(pipe(err), 0);
+        pid_t child = fork();
+        if (child == 0) {
+            if (chdir(work.c_str()) != 0)
+                _exit(126);
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            execl(TQUNZIP, TQUNZIP, "-d", "out", "zeros.zip", (char*)nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        std::string shown;
+        char buffer[256];
+        ssize_t n;
+        while (shown.find("extracting: out/zeros\n") == std::string::npos
+               && (n = read(out[0], buffer, sizeof buffer)) > 0)
+            shown.append(buffer, (size_t)n);
+        kill(child, stop);
+        std::string error;
+        while ((n = read(err[0], buffer, sizeof buffer)) > 0)
+            error.append(buffer, (size_t)n);
+        int status = 0;
+        waitpid(child, &status, 0);
+        close(out[0]);
+        close(err[0]);
+        ASSERT_TRUE(WIFEXITED(status)) << shown;
+        EXPECT_EQ(WEXITSTATUS(status), 80) << shown;
+        EXPECT_EQ(error, "tqunzip: zeros.zip: interrupted; the file being written was removed\n");
+        EXPECT_EQ(Read("out/first.txt"), "first\n");
+        EXPECT_FALSE(Exists("out/zeros"));
     }
-    close(out[1]);
-    close(err[1]);
-    std::string shown;
-    char buffer[256];
-    ssize_t n;
-    while (shown.find("extracting: out/zeros\n") == std::string::npos
-           && (n = read(out[0], buffer, sizeof buffer)) > 0)
-        shown.append(buffer, (size_t)n);
-    kill(child, SIGINT);
-    std::string error;
-    while ((n = read(err[0], buffer, sizeof buffer)) > 0)
-        error.append(buffer, (size_t)n);
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(out[0]);
-    close(err[0]);
-    ASSERT_TRUE(WIFEXITED(status)) << shown;
-    EXPECT_EQ(WEXITSTATUS(status), 80) << shown;
-    EXPECT_EQ(error, "tqunzip: zeros.zip: interrupted; the file being written was removed\n");
-    EXPECT_EQ(Read("out/first.txt"), "first\n");
-    EXPECT_FALSE(Exists("out/zeros"));
 }
 
 TEST_F(Tqunzip, ExtractsArchivesOf7zAndPythonZipfile)

@@ -3,25 +3,84 @@
 
 #include "unzip/engine.h"
 
+#include <stdio.h>
 #include <string.h>
 
+#ifndef _WIN32
+#include "base/posix/sink.h"
+#endif
 
+
+// What the processor offers the CRC: SSE2, and carry-less multiplication with it.
+static bool ProcessorHasSse2()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    return __builtin_cpu_supports("sse2");
+#else
+    return false;
+#endif
+}
+
+static bool ProcessorFolds()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    return ProcessorHasSse2() && __builtin_cpu_supports("pclmul");
+#else
+    return false;
+#endif
+}
+
+// The table and, where the processor has it, the folding, over the same data: every length and
+// alignment around the sixteen- and sixty-four-byte steps, then lengths around multiples of the
+// fold's 64 bytes as large as an output block and the window, at unaligned starts.
 TEST(Crc32, CheckValueAndSlicesAgreeWithOneByteAtATime)
 {
-    CrcRegister = 0xFFFFFFFFu;
-    UpdateCrc((const unsigned char*)"123456789", 9);
-    EXPECT_EQ(0xCBF43926u, ~CrcRegister);
-
-    // Every length and alignment around the sixteen- and sixty-four-byte steps gives the
-    // bitwise CRC.
-    Bytes data = RandomBytes(300, 1);
-    for (size_t start = 0; start < 17; ++start)
-        for (size_t length = 0; length < 280; ++length) {
-            CrcRegister = 0xFFFFFFFFu;
-            UpdateCrc(data.data() + start, (unsigned)length);
-            Bytes piece(data.begin() + start, data.begin() + start + length);
-            ASSERT_EQ(Crc32(piece), ~CrcRegister) << start << " " << length;
+    Bytes data = RandomBytes(70000, 1);
+    const size_t longLengths[] = {1023, 1024, 1025, 1087, 4095, 4096, 4111, 4112, 4160, 28671,
+                                  28672, 28687, 28736, 32767, 32768, 32769, 32831, 65535, 65553};
+    for (bool fold : {false, true}) {
+        SCOPED_TRACE(fold ? "folding" : "table");
+        bool folding = UseCrcFolding(fold);
+        ASSERT_EQ(fold && ProcessorFolds(), folding);
+        if (fold && !folding) {
+            printf("no carry-less multiplication on this processor: the table alone\n");
+            continue;
         }
+        CrcRegister = 0xFFFFFFFFu;
+        UpdateCrc((const unsigned char*)"123456789", 9);
+        EXPECT_EQ(0xCBF43926u, ~CrcRegister);
+        for (size_t start = 0; start < 17; ++start)
+            for (size_t length = 0; length < 280; ++length) {
+                CrcRegister = 0xFFFFFFFFu;
+                UpdateCrc(data.data() + start, (unsigned)length);
+                ASSERT_EQ(Crc32(data.data() + start, length), ~CrcRegister) << start << " " << length;
+            }
+        for (size_t start : {0, 1, 7, 8, 15, 63})
+            for (size_t length : longLengths) {
+                CrcRegister = 0xFFFFFFFFu;
+                UpdateCrc(data.data() + start, (unsigned)length);
+                ASSERT_EQ(Crc32(data.data() + start, length), ~CrcRegister) << start << " " << length;
+            }
+    }
+    UseCrcFolding(SystemSavesVectorState());
+}
+
+// The folding needs the system to save the XMM registers, which only the system can say: Windows
+// (Wine here) through IsProcessorFeaturePresent, looked up at run time; the native build answers
+// for POSIX kernels, which always save them. Where kernel32 lacks the call, as on Windows 95,
+// the answer is no and the table runs.
+TEST(Crc32, FoldsOnlyWhereTheSystemSavesTheVectorRegisters)
+{
+    EXPECT_EQ(ProcessorHasSse2(), SystemSavesVectorState());
+    EXPECT_EQ(ProcessorFolds(), UseCrcFolding(SystemSavesVectorState()));
+    EXPECT_FALSE(UseCrcFolding(false));
+#ifndef _WIN32
+    SetMissingExport("IsProcessorFeaturePresent");
+    EXPECT_FALSE(SystemSavesVectorState());
+    SetMissingExport(nullptr);
+    EXPECT_EQ(ProcessorHasSse2(), SystemSavesVectorState());
+#endif
+    UseCrcFolding(SystemSavesVectorState());
 }
 
 TEST(Keys, EmptyPasswordLeavesTheStartValues)

@@ -47,7 +47,7 @@ struct Worker {
     size_t Begun = 0;                       // 1 + the last order it has reported about, 0 before
 };
 
-static volatile sig_atomic_t Interrupted;   // SIGINT or SIGTERM reached this process
+static volatile sig_atomic_t Interrupted;   // one of StopSignals reached this process
 
 static void OnInterrupt(int)
 {
@@ -159,8 +159,8 @@ static bool StartWorker(const Options& options, const Plan& plan, std::vector<Pl
     if (pid == 0) {
         // Until the engine's run sets its own handlers, a stop simply ends the process: it has
         // written nothing yet.
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
+        for (int stop : StopSignals)
+            signal(stop, SIG_DFL);
         setpgid(0, 0);
         for (Worker& other : workers)
             for (int fd : other.Pipe)
@@ -390,11 +390,13 @@ int RunInParallel(const Options& options, const Plan& plan)
     for (const PlannedEntry& planned : whole.Run)
         total += planned.Entry.CompressedSize;
 
-    struct sigaction action, oldInterrupt, oldTerminate;
+    // A stop of any kind reaches the processes as TERM (Stop), which each answers like its own.
+    constexpr size_t StopCount = sizeof StopSignals / sizeof StopSignals[0];
+    struct sigaction action, oldActions[StopCount];
     memset(&action, 0, sizeof action);
     action.sa_handler = OnInterrupt;
-    sigaction(SIGINT, &action, &oldInterrupt);
-    sigaction(SIGTERM, &action, &oldTerminate);
+    for (size_t i = 0; i < StopCount; ++i)
+        sigaction(StopSignals[i], &action, &oldActions[i]);
 
     Merge merge;
     merge.ShowNames = !options.Quiet && !isatty(STDOUT_FILENO);
@@ -452,8 +454,8 @@ int RunInParallel(const Options& options, const Plan& plan)
     }
     ShowReady(options, merge, workers);
     EndProgress(merge.Bar);
-    sigaction(SIGINT, &oldInterrupt, nullptr);
-    sigaction(SIGTERM, &oldTerminate, nullptr);
+    for (size_t i = 0; i < StopCount; ++i)
+        sigaction(StopSignals[i], &oldActions[i], nullptr);
 
     status = WorseStatus(status, merge.Status);
     if (Interrupted) {

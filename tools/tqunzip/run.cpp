@@ -2,9 +2,9 @@
 // The plan (plan.cpp) has chosen the entries and prepared the destination; this file hands the
 // engine one request, follows its file-name and progress messages (names on standard output when
 // it is not a terminal, a progress bar on a terminal), and turns each engine error box into
-// "tqunzip: ARCHIVE: ENTRY: reason (message N)" with the system's reason where there is one. An
-// interrupt (Ctrl-C) cancels the run at the engine's next progress report, which deletes the file
-// being written.
+// "tqunzip: ARCHIVE: ENTRY: reason (message N)" with the system's reason where there is one. A
+// stop (INT from Ctrl-C, TERM, or HUP from a closed terminal) cancels the run at the engine's next
+// progress report, at most 10240 bytes of entry data away, which deletes the file being written.
 #include "tools/tqunzip/tqunzip.h"
 
 #include "res/resource.h"
@@ -39,7 +39,7 @@ static unsigned long long Wraps;
 static int ProgressFile = -1;        // a process of tqunzip -j: its parent's progress pipe
 static uint64_t ProgressSent;        // bytes last sent there
 static uint64_t ProgressStride;      // bytes between sends: 1/256 of the process's share
-static volatile sig_atomic_t Interrupted;   // set by the first SIGINT or SIGTERM
+static volatile sig_atomic_t Interrupted;   // set by the first SIGINT, SIGTERM or SIGHUP
 
 // The entry an engine message is about: the placed entry the engine handles.
 static const ExtractRequest* ActiveRequest;
@@ -372,13 +372,13 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
 
     SetMessageBoxSink(OnEngineMessageBox);
     SetMessageSink(OnEngineWindowMessage);
-    // The first interrupt cancels through the engine, a second one ends the process at once.
+    // The first stop cancels through the engine, a second one of its kind ends the process at once.
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESETHAND | SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int stop : StopSignals)
+        sigaction(stop, &action, nullptr);
 
     // A damaged entry ends the engine's run; the next run starts with the entry after it, so
     // every damaged entry is reported and the others extracted.

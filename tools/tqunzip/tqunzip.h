@@ -8,6 +8,8 @@
 #include "tools/common/archive.h"
 #include "tools/common/cli.h"
 
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -19,9 +21,12 @@ constexpr int ExitSevere = 3;         // the archive's structure is damaged
 constexpr int ExitNotFound = 9;       // no such archive, or not a ZIP archive
 constexpr int ExitNoMatch = 11;       // a NAME matched no entry
 constexpr int ExitDiskFull = 50;      // an output file could not be created or written
-constexpr int ExitInterrupted = 80;
+constexpr int ExitInterrupted = 80;   // stopped by one of StopSignals; partial files removed
 constexpr int ExitUnsupported = 81;   // compression method, encryption or streamed entry
 constexpr int ExitBadPassword = 82;
+
+// The signals that stop a run, all the same way: Ctrl-C, kill or timeout, a closed terminal.
+constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 enum class RunMode {
     Extract,

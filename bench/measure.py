@@ -10,7 +10,7 @@ program's ratio to tqunzip's (above 1: tqunzip is faster); the summary gives tqu
 a fraction of the fastest peer's, by wall and by CPU time. On a loaded machine the CPU ratio is
 the steadier one for one process; the wall ratio is what -j changes.
 
-usage: measure.py TQUNZIP WORK_FOLDER RUNS [JOBS...]   (JOBS: also time tqunzip -j JOBS)"""
+usage: measure.py TQUNZIP WORK_FOLDER RUNS [JOBS...]   (JOBS: also time tqunzip --jobs=JOBS)"""
 import os
 import shutil
 import statistics
@@ -27,7 +27,7 @@ def commands(tqunzip, jobs, archive, out):
     # tqunzip decrypts with its built-in password, which the archives were made with.
     programs = {"tqunzip": [tqunzip, "-q", "-d", out, archive]}
     for n in jobs:
-        programs["tqunzip -j %d" % n] = [tqunzip, "-q", "-j", str(n), "-d", out, archive]
+        programs["tqunzip --jobs=%d" % n] = [tqunzip, "-q", "--jobs=%d" % n, "-d", out, archive]
     programs.update({
         "unzip": ["unzip", "-q", "-o", "-P", PASSWORD, archive, "-d", out],
         "bsdtar": ["bsdtar", "-xf", archive, "-C", out, "--passphrase", PASSWORD],
@@ -89,14 +89,14 @@ def main():
         fastest = min(PEERS, key=lambda p: medians[p][0])
         row = [name, fastest, medians["tqunzip"][0] / medians[fastest][0],
                medians["tqunzip"][1] / min(medians[p][1] for p in PEERS)]
-        row += [medians["tqunzip -j %d" % n][0] / medians[fastest][0] for n in jobs]
+        row += [medians["tqunzip --jobs=%d" % n][0] / medians[fastest][0] for n in jobs]
         row.append(max(m[2] for p, m in medians.items() if p.startswith("tqunzip")))
         summary.append(row)
     shutil.rmtree(out, ignore_errors=True)
 
     print("\ntqunzip's time as a fraction of the fastest peer's (below 1: tqunzip faster)\n")
     print("| archive | fastest peer (wall) | tqunzip wall | tqunzip CPU / least peer CPU | "
-          + "".join("-j %d wall | " % n for n in jobs) + "tqunzip peak RSS KiB |")
+          + "".join("--jobs=%d wall | " % n for n in jobs) + "tqunzip peak RSS KiB |")
     print("|---|---|---|---|" + "---|" * len(jobs) + "---|")
     for row in summary:
         print("| %s | %s | %.2f | %.2f | " % tuple(row[:4])

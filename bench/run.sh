@@ -45,7 +45,7 @@ instructions() { # DECODER
 }
 
 jobs=()
-"$bin/tools/tqunzip/tqunzip" -h 2>&1 | grep -q -- '-j' && jobs=(2)
+"$bin/tools/tqunzip/tqunzip" -h 2>&1 | grep -q -- '--jobs' && jobs=(2)
 {
   echo "# Benchmark results"
   echo

@@ -244,6 +244,17 @@ TEST_F(TqpackTest, RefusalsWriteNothing)
         {"is the payload folder", [] {}, "payload"},
         {"is the payload folder", [] {}, "payload/./"},
         {"lies inside it", [] {}, "payload/dist"},
+        // The output folder holds nothing but an earlier build, and is no input.
+        {"holds files that are no earlier build's (docs/, stray.txt): give a new or empty folder, or one with "
+         "an earlier build only",
+         [&] {
+             mkdir(Dist.c_str(), 0777);
+             mkdir((Dist + "/docs").c_str(), 0777);
+             WriteText(Dist + "/stray.txt", "x");
+         }, ""},
+        {"is the text folder or lies inside it: the build would rewrite the text files' times", [] {}, "texts"},
+        {"is the text folder or lies inside it", [] {}, "texts/dist"},
+        {"is a file", [&] { WriteText(Dist, "x"); }, ""},
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.Problem);
@@ -260,6 +271,27 @@ TEST_F(TqpackTest, RefusalsWriteNothing)
     }
 }
 
+// An earlier build in --out is replaced whole; a damaged one too.
+TEST_F(TqpackTest, BuildReplacesAnEarlierBuildWhole)
+{
+    ASSERT_EQ(Build().Status, 0);
+    WriteText(Dist + "/setup.tq", "left from before");
+    std::remove((Dist + "/README.TXT").c_str());
+    CommandResult again = Build();
+    ASSERT_EQ(again.Status, 0) << again.Output;
+    std::vector<unsigned char> archive = ReadWholeBytes(Dist + "/setup.tq");
+    ASSERT_GT(archive.size(), 4u);
+    EXPECT_EQ(std::string(archive.begin(), archive.begin() + 2), "PK");
+    EXPECT_EQ(ReadWholeBytes(Dist + "/README.TXT"), ReadWholeBytes(Texts + "/README.TXT"));
+    CommandResult verify = RunTqpack("verify " + Quote(Dist));
+    EXPECT_EQ(verify.Status, 0) << verify.Output;
+    // A create that fails names the system's reason.
+    CommandResult denied = Build("", "/proc/tqpack-out");
+    EXPECT_EQ(denied.Status, 1);
+    EXPECT_NE(denied.Output.find("cannot create the output folder /proc/tqpack-out: "), std::string::npos)
+        << denied.Output;
+}
+
 // A usage error is one line naming the problem and the command's help, exit status 64.
 TEST(TqpackUsage, UsageErrorsExit64WithOneLine)
 {
@@ -268,9 +300,18 @@ TEST(TqpackUsage, UsageErrorsExit64WithOneLine)
         const char* output;
     } cases[] = {
         {"", "tqpack: no command given\nTry 'tqpack --help' for more information.\n"},
-        {"pack x", "tqpack: unknown command pack\nTry 'tqpack --help' for more information.\n"},
+        {"pack x", "tqpack: unknown command pack (build, verify, list, bundle or sign)\nTry 'tqpack --help' for "
+                   "more information.\n"},
+        {"biuld --payload=x", "tqpack: unknown command biuld (build, verify, list, bundle or sign)\nTry 'tqpack "
+                              "--help' for more information.\n"},
         {"--frobnicate", "tqpack: unknown option --frobnicate\nTry 'tqpack --help' for more information.\n"},
-        {"build --setup a --payload b --texts c", "tqpack build: --payload, --texts and --out are all needed\n"},
+        {"build --setup a --payload b --texts c", "tqpack build: --out is needed\n"},
+        {"build --setup=a --out=d", "tqpack build: --payload and --texts are needed\n"},
+        {"build", "tqpack build: --payload, --texts and --out are needed\n"},
+        {"build --payload=b --texts=c --out=d --password=", "tqpack build: --password needs a text; leave it out "
+                                                            "for setup's built-in password\n"},
+        {"build --payload=b --texts=c --out=d --password ''", "tqpack build: --password needs a text; leave it "
+                                                              "out for setup's built-in password\n"},
         {"build --payload=b --texts=c --out=d",
          "tqpack build: --setup is needed: no setup.exe is installed under tqpack's prefix\n"},
         {"build --setup", "tqpack build: --setup needs a value\n"},

@@ -140,7 +140,7 @@ static bool CharacterMatches(char p, char s, bool ignoreCase)
 {
     if (ignoreCase)
         return Fold(p) == Fold(s);
-    return p == (s == '\\' ? '/' : s);
+    return (p == '\\' ? '/' : p) == (s == '\\' ? '/' : s);
 }
 
 bool NameMatches(const std::string& stored, const std::string& pattern, bool ignoreCase)

@@ -3,7 +3,10 @@
 // setup accepts only when they carry exactly setup.exe's last-write time.
 #include "tqpack.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <iterator>
 #include <map>
 
 static std::string Upper(std::string text)
@@ -102,6 +105,42 @@ static bool CollectPayload(const std::string& folder, std::vector<PayloadFile>& 
     return problems.size() == problemsBefore;
 }
 
+// The files a build writes: setup.exe, the payload archive and the text files.
+static std::vector<std::string> BuildFileNames()
+{
+    std::vector<std::string> names = {SetupProgramName, PayloadArchiveName};
+    names.insert(names.end(), std::begin(TextFileNames), std::end(TextFileNames));
+    return names;
+}
+
+// The output folder must be new, empty, or hold an earlier build and nothing else: whatever
+// else stood there would pass for part of the distribution.
+static void CheckOutputFolder(const std::string& folder, Problems& problems)
+{
+    if (!IsDirectory(folder)) {
+        if (IsRegularFile(folder))
+            problems.push_back("output folder " + folder + " is a file");
+        return;
+    }
+    std::vector<std::string> names, known = BuildFileNames(), stray;
+    if (!ListDirectory(folder, names)) {
+        problems.push_back(ErrnoText("cannot read the output folder", folder));
+        return;
+    }
+    for (const std::string& name : names)
+        if (std::find(known.begin(), known.end(), name) == known.end())
+            stray.push_back(name);
+    if (stray.empty())
+        return;
+    std::string shown = stray[0];
+    for (size_t i = 1; i < stray.size() && i < 3; ++i)
+        shown += ", " + stray[i];
+    if (stray.size() > 3)
+        shown += " and " + std::to_string(stray.size() - 3) + " more";
+    problems.push_back("output folder " + folder + " holds files that are no earlier build's (" + shown
+                       + "): give a new or empty folder, or one with an earlier build only");
+}
+
 static bool CopyWithTime(const std::string& source, const std::string& destination, int64_t ticks,
                          Problems& problems)
 {
@@ -141,15 +180,29 @@ bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& 
                 problems.push_back("text file " + std::string(name) + " missing from " + options.TextsFolder);
     }
     std::vector<PayloadFile> files;
+    std::string out = CanonicalTarget(options.OutFolder);
+    bool outInside = false;
+    if (IsDirectory(options.TextsFolder) && IsSameOrInside(out, CanonicalFolder(options.TextsFolder))) {
+        problems.push_back("output folder " + options.OutFolder + " is the text folder or lies inside it: "
+                           "the build would rewrite the text files' times");
+        outInside = true;
+    }
+    if (IsRegularFile(options.SetupPath) && out == CanonicalTarget(options.SetupPath)) {
+        problems.push_back("output folder " + options.OutFolder + " is the setup program");
+        outInside = true;
+    }
     if (payloadThere) {
         std::string payload = CanonicalFolder(options.PayloadFolder);
-        std::string out = CanonicalTarget(options.OutFolder);
-        if (IsSameOrInside(out, payload))
+        if (IsSameOrInside(out, payload)) {
             problems.push_back("output folder " + options.OutFolder + " is the payload folder or lies "
                                "inside it");
-        else
+            outInside = true;
+        } else {
             CollectPayload(options.PayloadFolder, files, problems);
+        }
     }
+    if (!outInside)
+        CheckOutputFolder(options.OutFolder, problems);
     if (problems.size() != problemsBefore)
         return false;
 
@@ -159,9 +212,15 @@ bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& 
         return false;
     }
     if (!MakeDirectory(options.OutFolder)) {
-        problems.push_back("cannot create the output folder " + options.OutFolder);
+        problems.push_back(ErrnoText("cannot create the output folder", options.OutFolder));
         return false;
     }
+    // An earlier build is replaced whole: none of its files outlives this one.
+    for (const std::string& name : BuildFileNames())
+        if (IsRegularFile(JoinPath(options.OutFolder, name)) && std::remove(JoinPath(options.OutFolder, name).c_str()) != 0) {
+            problems.push_back(ErrnoText("cannot replace", JoinPath(options.OutFolder, name)));
+            return false;
+        }
     // Signing writes setup.exe anew, so it comes first: the signed file's time is the one the
     // text files must carry.
     std::string setup = JoinPath(options.OutFolder, SetupProgramName);

@@ -24,7 +24,7 @@ const char* const TextFileNames[7] = {
     "WHATSNEW.TXT", "FILE_ID.DIZ", "ORDER.TXT",
 };
 
-static std::string ErrnoText(const std::string& what, const std::string& path)
+std::string ErrnoText(const std::string& what, const std::string& path)
 {
     return what + " " + path + ": " + std::strerror(errno);
 }

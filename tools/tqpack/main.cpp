@@ -53,6 +53,9 @@ static const char BuildUsage[] =
     "\\ / : < > \" | ? *, and short enough for setup to write them into its longest\n"
     "proposed install folder.\n"
     "\n"
+    "DIST must be new, empty or an earlier build only (replaced whole), and no\n"
+    "input folder nor inside one.\n"
+    "\n"
     "  --setup=FILE      the setup program; by default the one installed under\n"
     "                    tqpack's prefix (share/tessel/setup.exe)\n"
     "  --deflate=LIB     libdeflate (level 12, the default) or zlib (level 9)\n"
@@ -274,10 +277,26 @@ static int RunBuild(int argc, char** argv)
         return parsed;
     if (!positional.empty())
         return CommandUsageError("build", "unexpected argument " + positional[0]);
+    // An empty password would pass for none.
+    for (int i = 0; i < argc && strcmp(argv[i], "--") != 0; ++i)
+        if (strcmp(argv[i], "--password=") == 0
+            || (strcmp(argv[i], "--password") == 0 && i + 1 < argc && argv[i + 1][0] == '\0'))
+            return CommandUsageError("build", "--password needs a text; leave it out for setup's built-in password");
+
     if (options.SetupPath.empty())
         options.SetupPath = InstalledFile(TQ_INSTALLED_SETUP);
-    if (options.PayloadFolder.empty() || options.TextsFolder.empty() || options.OutFolder.empty())
-        return CommandUsageError("build", "--payload, --texts and --out are all needed");
+    std::vector<std::string> missing;
+    for (const CommandOption& option : table)
+        if (option.Value != nullptr && option.Value->empty()
+            && (option.Value == &options.PayloadFolder || option.Value == &options.TextsFolder
+                || option.Value == &options.OutFolder))
+            missing.push_back(option.Name);
+    if (!missing.empty()) {
+        std::string named = missing[0];
+        for (size_t i = 1; i < missing.size(); ++i)
+            named += (i + 1 == missing.size() ? " and " : ", ") + missing[i];
+        return CommandUsageError("build", named + (missing.size() == 1 ? " is" : " are") + " needed");
+    }
     if (options.SetupPath.empty())
         return CommandUsageError("build", "--setup is needed: no setup.exe is installed under tqpack's prefix");
     if (!ChooseCompressor(deflate, options.UseCompressor))
@@ -431,6 +450,9 @@ int main(int argc, char** argv)
     for (const Command& entry : Commands)
         if (command == entry.Name)
             return entry.Run(argc - 2, argv + 2);
+    // A word in the command's place that is no option is a command, misspelt or unknown.
+    if (command[0] != '-' && command != "help")
+        return CommandUsageError("", "unknown command " + command + " (build, verify, list, bundle or sign)");
     if (command == "help") {
         std::fputs(MainUsage, stdout);
         return ExitSuccess;

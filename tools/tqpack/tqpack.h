@@ -42,6 +42,8 @@ bool IsDirectory(const std::string& path);
 bool MakeDirectory(const std::string& path);
 // Names in a folder (not "." or ".."), sorted by byte value; folders get a trailing "/".
 bool ListDirectory(const std::string& path, std::vector<std::string>& names);
+// "WHAT PATH: the system's reason" for the errno of a call that just failed.
+std::string ErrnoText(const std::string& what, const std::string& path);
 // Canonical absolute form of an existing folder; empty when it cannot be resolved.
 std::string CanonicalFolder(const std::string& path);
 

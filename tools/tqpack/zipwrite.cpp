@@ -257,7 +257,7 @@ bool WriteArchive(const std::string& archivePath, std::vector<PayloadFile> files
               [](const PayloadFile& a, const PayloadFile& b) { return a.Name < b.Name; });
     FILE* out = std::fopen(archivePath.c_str(), "wb");
     if (!out) {
-        problems.push_back("cannot create " + archivePath);
+        problems.push_back(ErrnoText("cannot create", archivePath));
         return false;
     }
     stats = PackStats();

@@ -378,10 +378,16 @@ int RunInParallel(const Options& options, const Plan& plan)
     }
     // A test of chosen entries decodes them in a scratch folder under names a test of the whole
     // archive never builds; where one would not fit, one process tests the whole archive.
+    // Entries that write one file in turn (names alike but for letter case, under -o) would
+    // leave another file than one process does if a failure fell between them.
     bool alone = true;
-    if (options.Mode == RunMode::Test && plan.WholeArchive)
-        for (const PlannedEntry& planned : whole.Run)
-            alone = alone && OutputNameRefusal(ScratchPattern(), EngineBaseName(planned.Entry.Name)).empty();
+    std::set<std::string> keys;
+    for (const PlannedEntry& planned : whole.Run) {
+        if (options.Mode == RunMode::Test && plan.WholeArchive)
+            alone = alone && TestAloneRefusal(planned.Entry.Name).empty();
+        if (!planned.Target.empty())
+            alone = alone && keys.insert(LandingKey(planned.Target, plan.FoldsCase)).second;
+    }
     std::vector<std::vector<PlannedEntry>> shares = Split(whole.Run, options.Jobs);
     if (work < SmallWork || shares.size() < 2 || !alone)
         return RunEngine(options, whole, -1);

@@ -163,6 +163,14 @@ int ListEntries(const Options& options)
     return status;
 }
 
+std::string FoldedName(const std::string& name)
+{
+    std::string folded = Slashed(name);
+    for (char& c : folded)
+        c = (char)tolower((unsigned char)c);
+    return folded;
+}
+
 std::string LandingKey(const std::string& target, bool foldCase)
 {
     std::string key;
@@ -223,7 +231,7 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
                         const std::vector<std::pair<std::string, std::string>>& folderEntries,
                         std::vector<std::string>& links)
 {
-    bool foldCase = FoldsCase(options.Destination);
+    bool foldCase = plan.FoldsCase = FoldsCase(options.Destination);
     // Every folder some entry needs: those above each file and the folder entries.
     std::map<std::string, std::string> neededBy;   // folder key -> the first entry that needs it
     auto need = [&](const std::string& key, const std::string& name) {
@@ -290,8 +298,19 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
         plan.Status = WorseStatus(plan.Status, ExitWarning);
         return false;
     }
-    plan.WholeArchive = plan.WholeArchive && kept.size() == plan.Run.size();
-    plan.Run = kept;
+    // Under -o only the last entry on a file needs writing: the earlier ones would be replaced.
+    // One the engine's list cannot leave out (its name but for letter case is written) stays.
+    std::map<std::string, size_t> lastOnKey, namesAlike;
+    for (size_t i = 0; i < kept.size(); ++i) {
+        lastOnKey[LandingKey(kept[i].Target, foldCase)] = i;
+        ++namesAlike[FoldedName(kept[i].Entry.Name)];
+    }
+    std::vector<PlannedEntry> written;
+    for (size_t i = 0; i < kept.size(); ++i)
+        if (lastOnKey[LandingKey(kept[i].Target, foldCase)] == i || namesAlike[FoldedName(kept[i].Entry.Name)] > 1)
+            written.push_back(kept[i]);
+    plan.WholeArchive = plan.WholeArchive && written.size() == plan.Run.size();
+    plan.Run = written;
     return true;
 }
 
@@ -324,7 +343,10 @@ int MakePlan(const Options& options, Plan& plan)
 {
     std::string path;
     if (!FindArchive(options.Archive, path)) {
-        Report(options.Archive, "", "no such file (nor with .zip or .ZIP)");
+        // "-j 2" of earlier versions: the number is now taken for the archive.
+        bool number = !options.KeepPaths && options.Archive.find_first_not_of("0123456789") == std::string::npos;
+        Report(options.Archive, "", std::string("no such file (nor with .zip or .ZIP)")
+                                        + (number ? "; -j junks folders, --jobs=N runs N processes" : ""));
         return ExitNotFound;
     }
     ArchiveLayout layout;

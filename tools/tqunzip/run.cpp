@@ -295,6 +295,14 @@ static void CopyToOutput(const std::string& path)
     fflush(stdout);
 }
 
+std::string TestAloneRefusal(const std::string& name)
+{
+    std::string base = EngineBaseName(name);
+    if (base == "." || base.empty())
+        return "its file name is a folder's";
+    return OutputNameRefusal(ScratchPattern(), base);
+}
+
 int PrintEntries(const Options& options, Plan& plan)
 {
     // One request per entry: the engine writes each into a scratch folder of its own, which

@@ -118,6 +118,7 @@ struct Plan {
     std::vector<PlannedEntry> Run;        // what the engine decodes, in file order
     bool WholeArchive = false;            // Run is every entry the engine decodes without a name list
     int Status = ExitSuccess;                  // worst outcome found while planning
+    bool FoldsCase = false;               // the destination's file system ignores letter case
 };
 
 // Finds the archive (as given, then with .zip and .ZIP), reads its directory, selects the
@@ -129,6 +130,13 @@ int MakePlan(const Options& options, Plan& plan);
 // separators gone, letter case folded when foldCase is set. Entries whose keys are equal write
 // one file.
 std::string LandingKey(const std::string& target, bool foldCase);
+
+// A stored name as the engine's name list compares it: "\\" as "/", letter case folded.
+std::string FoldedName(const std::string& name);
+
+// Whether a test of chosen entries can decode this entry alone: the scratch file the engine
+// would create for it has a name it can create (empty when it can, else why not).
+std::string TestAloneRefusal(const std::string& name);
 
 // The engine's BaseName: the text after the last separator that stands after the first character.
 std::string EngineBaseName(const std::string& name);

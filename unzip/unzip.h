@@ -13,6 +13,19 @@ struct NameNode {
     char Name[1];
 };
 
+// An entry placed by a caller that has read the archive's central directory itself (a tool;
+// setup places none). The engine goes straight to the local header and takes the data's size
+// and CRC-32 from here, which covers entries whose local header leaves them to a data
+// descriptor, and writes the entry to OutputName below DestFolder ("/" or "\\" between
+// components; checked by CheckOutputName like any output name). In a test run OutputName only
+// names the entry in messages.
+struct PlacedEntry {
+    uint32_t HeaderOffset;       // position of the local header in the file, below 2 GiB
+    uint32_t CompressedSize;
+    uint32_t Crc;
+    const char* OutputName;      // shorter than the engine's name buffer (264 bytes)
+};
+
 struct ExtractRequest {
     unsigned short ReportCrcErrors; // 1: a CRC mismatch is reported and ends the run
     const char* ArchivePath;
@@ -25,6 +38,11 @@ struct ExtractRequest {
     int SkipEmpty;
     int HasPassword;
     const char* Password;
+    // Left zero by setup. With Placed set the run handles these entries in this order instead
+    // of walking the archive, and ignores NameList, KeepPaths, SkipEmpty and StartOffset.
+    const PlacedEntry* Placed;
+    unsigned PlacedCount;
+    unsigned PlacedReached;      // set by the run: the index of the entry it handled last
 };
 
 // Outcomes of an aborted run, stored in ExtractRequest::Result.

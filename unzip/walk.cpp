@@ -39,6 +39,7 @@ constexpr int EndCommentLengthOffset = 16;
 constexpr int FlagsOffset = 2;
 constexpr int UncompressedSizeOffset = 18;
 constexpr int CompressedSizeOffset = 14;
+constexpr int CrcOffset = 10;
 constexpr int NameLengthOffset = 22;
 constexpr int ExtraLengthOffset = 24;
 constexpr unsigned EncryptedFlag = 0x0001;     // general-purpose flags, APPNOTE 4.4.4
@@ -276,7 +277,7 @@ static void BuildOutputPath(void)
     const char* folder = Request->DestFolder;
     size_t length = strlen(folder);
     const char* name = EntryName;
-    if (Request->KeepPaths) {
+    if (Request->KeepPaths || Request->Placed != nullptr) {
         if (IsSeparatorAt(name))
             ++name;
     } else {
@@ -310,6 +311,61 @@ void CreateOutputFile(void)
     if (OutputFile == HFILE_ERROR) {
         ShowEngineError(IDS_CANT_CREATE_OUTPUT, EntryName);
         AbortRun(AbortError);
+    }
+}
+
+static void WriteLittle32(unsigned char* p, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = (unsigned char)(value >> (8 * i));
+}
+
+// An entry the request placed: the local header is read for its flags, method, time and the
+// lengths to pass over; name, size and CRC-32 are the placement's. The name in the header may
+// be of any length, it is never read.
+static void ProcessPlacedEntry(const PlacedEntry* placed)
+{
+    unsigned flags = ReadLittle16(LocalHeader + FlagsOffset);
+    Encrypted = (flags & EncryptedFlag) != 0;
+    // The flag still chooses the password check byte (APPNOTE 6.1.6); the size is known.
+    HasDataDescriptor = (flags & DataDescriptorFlag) != 0;
+    RemainingCompressed = placed->CompressedSize;
+    WriteLittle32(LocalHeader + CompressedSizeOffset, placed->CompressedSize);
+    WriteLittle32(LocalHeader + CrcOffset, placed->Crc);
+    uint32_t data = placed->HeaderOffset + SignatureSize + LocalHeaderSize
+        + ReadLittle16(LocalHeader + NameLengthOffset) + ReadLittle16(LocalHeader + ExtraLengthOffset);
+    if (data > (uint32_t)LongestSkip || _llseek(ArchiveFile, (LONG)data, FILE_BEGIN) == HFILE_ERROR)
+        FailRead();
+    size_t length = strlen(placed->OutputName);
+    if (length >= EntryNameSize)
+        FailRead();
+    memcpy(EntryName, placed->OutputName, length + 1);
+    if (!TestOnly)
+        BuildOutputPath();
+    if (Encrypted && !CheckEncryptionHeader()) {
+        EngineErrorBox("INCORRECT PASSWORD");
+        AbortRun(AbortError);
+    }
+    ExtractEntry();
+}
+
+// The signature and the fixed part of the local header come in one read; the data is reached
+// by one seek from the header's lengths.
+static void WalkPlacedEntries(void)
+{
+    for (unsigned i = 0; i < Request->PlacedCount; ++i) {
+        const PlacedEntry* placed = &Request->Placed[i];
+        Request->PlacedReached = i;
+        unsigned char header[SignatureSize + LocalHeaderSize];
+        if (placed->HeaderOffset > (uint32_t)LongestSkip
+            || _llseek(ArchiveFile, (LONG)placed->HeaderOffset, FILE_BEGIN) == HFILE_ERROR
+            || _lread(ArchiveFile, header, sizeof header) != sizeof header
+            || ReadLittle32(header) != LocalHeaderSignature) {
+            EngineErrorBox(LoadMessage(IDS_INVALID_HEADER));
+            AbortRun(AbortError);
+        }
+        memcpy(LocalHeader, header + SignatureSize, LocalHeaderSize);
+        ProcessPlacedEntry(placed);
     }
 }
 
@@ -525,7 +581,10 @@ int ExtractArchive(ExtractRequest* request)
     if (setjmp(AbortPoint) == 0) {
         AllocateBuffers();
         OpenArchive();
-        WalkArchive();
+        if (Request->Placed != nullptr)
+            WalkPlacedEntries();
+        else
+            WalkArchive();
         _lclose(ArchiveFile);
         ArchiveFile = HFILE_ERROR;
     } else {

@@ -16,4 +16,9 @@ inline uint32_t ReadLittle32(const unsigned char* p)
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
+inline uint64_t ReadLittle64(const unsigned char* p)
+{
+    return (uint64_t)ReadLittle32(p) | (uint64_t)ReadLittle32(p + 4) << 32;
+}
+
 #endif

@@ -260,7 +260,7 @@ Bytes ZipArchive::Build() const
         }
         unsigned flags = (entry.Encrypt ? 1 : 0)
             | (entry.DataDescriptor != Descriptor::None ? 8 : 0);
-        uint32_t offset = (uint32_t)out.size();
+        uint32_t offset = (uint32_t)(out.size() - (OffsetsFromArchive ? Prefix.size() : 0));
         bool zero = entry.ZeroSizesInHeader;
 
         Put32(out, 0x04034b50u);
@@ -286,7 +286,7 @@ Bytes ZipArchive::Build() const
         }
 
         Put32(central, 0x02014b50u);
-        Put16(central, 20);
+        Put16(central, entry.MadeBy);
         Put16(central, 20);
         Put16(central, flags);
         Put16(central, entry.Method);
@@ -296,27 +296,62 @@ Bytes ZipArchive::Build() const
         Put32(central, (uint32_t)stored.size());
         Put32(central, (uint32_t)entry.Data.size());
         Put16(central, (unsigned)entry.Name.size());
-        Put16(central, (unsigned)entry.Extra.size());
+        Bytes zip64;
+        if (entry.Zip64Offset != 0) {
+            Put16(zip64, 0x0001);
+            Put16(zip64, 8);
+            Put32(zip64, (uint32_t)entry.Zip64Offset);
+            Put32(zip64, (uint32_t)(entry.Zip64Offset >> 32));
+        }
+        Put16(central, (unsigned)(entry.Extra.size() + entry.CentralExtra.size() + zip64.size()));
         Put16(central, (unsigned)entry.Comment.size());
         Put16(central, 0);
         Put16(central, 0);
-        Put32(central, 0);
-        Put32(central, offset);
+        Put32(central, entry.ExternalAttributes);
+        Put32(central, entry.Zip64Offset != 0 ? 0xFFFFFFFFu : offset);
         PutText(central, entry.Name);
         central.insert(central.end(), entry.Extra.begin(), entry.Extra.end());
+        central.insert(central.end(), zip64.begin(), zip64.end());
+        central.insert(central.end(), entry.CentralExtra.begin(), entry.CentralExtra.end());
         PutText(central, entry.Comment);
     }
-    uint32_t centralOffset = (uint32_t)out.size();
+    uint32_t centralOffset = (uint32_t)(out.size() - (OffsetsFromArchive ? Prefix.size() : 0));
+    uint32_t centralSize = WriteCentral ? (uint32_t)central.size() : 0;
     if (WriteCentral)
         out.insert(out.end(), central.begin(), central.end());
+    if (Zip64End) {
+        // APPNOTE 4.3.14 and 4.3.15: the ZIP64 end record, then the locator that points to it.
+        uint32_t recordOffset = (uint32_t)(out.size() - (OffsetsFromArchive ? Prefix.size() : 0));
+        Put32(out, 0x06064b50u);
+        Put32(out, 44);   // size of the rest of the record, low and high halves
+        Put32(out, 0);
+        Put16(out, 45);
+        Put16(out, 45);
+        Put32(out, 0);
+        Put32(out, 0);
+        for (int count = 0; count < 2; ++count) {
+            Put32(out, (uint32_t)Entries.size());
+            Put32(out, 0);
+        }
+        Put32(out, centralSize);
+        Put32(out, 0);
+        Put32(out, centralOffset);
+        Put32(out, 0);
+        Put32(out, 0x07064b50u);
+        Put32(out, 0);
+        Put32(out, recordOffset);
+        Put32(out, 0);
+        Put32(out, 1);
+    }
     Put32(out, 0x06054b50u);
     Put16(out, 0);
     Put16(out, 0);
-    Put16(out, (unsigned)Entries.size());
-    Put16(out, (unsigned)Entries.size());
-    Put32(out, WriteCentral ? (uint32_t)central.size() : 0);
-    Put32(out, centralOffset);
+    Put16(out, Zip64End ? 0xFFFF : (unsigned)Entries.size());
+    Put16(out, Zip64End ? 0xFFFF : (unsigned)Entries.size());
+    Put32(out, Zip64End ? 0xFFFFFFFFu : centralSize);
+    Put32(out, Zip64End ? 0xFFFFFFFFu : centralOffset);
     Put16(out, (unsigned)Comment.size());
     PutText(out, Comment);
+    out.insert(out.end(), Suffix.begin(), Suffix.end());
     return out;
 }

@@ -71,6 +71,10 @@ struct ZipEntry {
     uint16_t Time = 0x6C25;     // 13:33:10
     uint16_t Date = 0x5A2C;     // 2025-01-12
     Bytes Extra;
+    Bytes CentralExtra;         // extra fields of the central header only (Unicode path, timestamp)
+    uint16_t MadeBy = 20;       // "version made by": host in the high byte (3 Unix)
+    uint32_t ExternalAttributes = 0;   // a Unix mode in the high 16 bits
+    uint64_t Zip64Offset = 0;   // nonzero: the central offset escaped, this one in a ZIP64 field
     std::string Comment;
 };
 
@@ -89,6 +93,9 @@ struct ZipArchive {
     std::vector<ZipEntry> Entries;
     std::string Comment;
     bool WriteCentral = true;
+    bool OffsetsFromArchive = false;   // offsets count from the archive's start, not the file's
+    bool Zip64End = false;      // ZIP64 end record and locator; the classic end record escaped
+    Bytes Suffix;               // behind the end record, like a signature's certificate table
     Bytes Build() const;
 };
 

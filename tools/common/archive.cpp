@@ -1,6 +1,5 @@
-// The central directory reader, the listing format, name patterns and the progress bar that
-// tqunzip and tqpack share. The reader finds the end-of-central-directory record from the end of
-// the file (APPNOTE 4.3.16) and walks the central directory headers (APPNOTE 4.3.12).
+// The listing format, name patterns and the progress bar that tqunzip and tqpack share (the
+// central directory reader is directory.cpp).
 #include "tools/common/archive.h"
 #include "util/bytes.h"
 
@@ -10,14 +9,8 @@
 #include <errno.h>
 #include <string.h>
 
-constexpr uint32_t CentralHeaderSignature = 0x02014b50;
-constexpr uint32_t EndRecordSignature = 0x06054b50;
-constexpr size_t CentralHeaderSize = 46;   // signature included
-constexpr size_t EndRecordSize = 22;       // signature included
-constexpr size_t MaxCommentLength = 0xFFFF;
 constexpr int BarWidth = 30;
 constexpr size_t LabelWidth = 40;          // characters of the current item shown beside the bar
-constexpr char NoEndRecord[] = "no end-of-central-directory record: not a ZIP archive, or one cut short";
 
 void ReadEntryFields(const unsigned char* flags, ArchiveEntry& entry)
 {
@@ -28,100 +21,6 @@ void ReadEntryFields(const unsigned char* flags, ArchiveEntry& entry)
     entry.Crc = ReadLittle32(flags + 8);
     entry.CompressedSize = ReadLittle32(flags + 12);
     entry.UncompressedSize = ReadLittle32(flags + 16);
-}
-
-static DirectoryStatus Fail(DirectoryStatus status, std::string& reason, const char* text)
-{
-    reason = text;
-    return status;
-}
-
-// Reads the whole central directory of an open file; on success directory holds it, count the
-// number of entries the end record announces and shift the length of whatever stands in front
-// of the archive (the directory's position less the offset the end record gives it).
-static DirectoryStatus ReadDirectoryBytes(FILE* file, std::vector<unsigned char>& directory,
-                                          unsigned& count, int64_t& shift, long& start, std::string& reason)
-{
-    if (fseek(file, 0, SEEK_END) != 0)
-        return Fail(DirectoryStatus::CannotOpen, reason, strerror(errno));
-    long fileSize = ftell(file);
-    if (fileSize < (long)EndRecordSize)
-        return Fail(DirectoryStatus::NotAnArchive, reason, NoEndRecord);
-
-    // The end record is the last record; only its comment (at most 65535 bytes) may follow it.
-    size_t tailSize = (size_t)fileSize < EndRecordSize + MaxCommentLength
-        ? (size_t)fileSize : EndRecordSize + MaxCommentLength;
-    std::vector<unsigned char> tail(tailSize);
-    long tailStart = fileSize - (long)tailSize;
-    if (fseek(file, tailStart, SEEK_SET) != 0 || fread(tail.data(), 1, tailSize, file) != tailSize)
-        return Fail(DirectoryStatus::CannotOpen, reason,
-            ferror(file) ? strerror(errno) : "cannot read the end of the file");
-
-    const unsigned char* end = nullptr;
-    for (size_t at = tailSize - EndRecordSize + 1; at-- > 0;) {
-        const unsigned char* p = tail.data() + at;
-        if (ReadLittle32(p) == EndRecordSignature && at + EndRecordSize + ReadLittle16(p + 20) <= tailSize) {
-            end = p;
-            break;
-        }
-    }
-    if (end == nullptr)
-        return Fail(DirectoryStatus::NotAnArchive, reason, NoEndRecord);
-
-    count = ReadLittle16(end + 10);
-    uint32_t directorySize = ReadLittle32(end + 12);
-    long endPosition = tailStart + (long)(end - tail.data());
-    if (directorySize > (uint32_t)endPosition)
-        return Fail(DirectoryStatus::Damaged, reason, "damaged: central directory larger than the file");
-    start = endPosition - (long)directorySize;
-    shift = (int64_t)start - (int64_t)ReadLittle32(end + 16);
-    directory.resize(directorySize);
-    if (fseek(file, start, SEEK_SET) != 0
-        || fread(directory.data(), 1, directorySize, file) != directorySize)
-        return Fail(DirectoryStatus::Damaged, reason, "damaged: cannot read the central directory");
-    return DirectoryStatus::Read;
-}
-
-DirectoryStatus ReadCentralDirectory(const std::string& path, std::vector<ArchiveEntry>& entries,
-                                     std::string& reason, uint64_t* directoryStart)
-{
-    entries.clear();
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return Fail(DirectoryStatus::CannotOpen, reason, strerror(errno));
-    std::vector<unsigned char> directory;
-    unsigned announced = 0;
-    int64_t shift = 0;
-    long start = 0;
-    DirectoryStatus status = ReadDirectoryBytes(file, directory, announced, shift, start, reason);
-    fclose(file);
-    if (status != DirectoryStatus::Read)
-        return status;
-    if (directoryStart != nullptr)
-        *directoryStart = (uint64_t)start;
-
-    size_t at = 0;
-    while (at + CentralHeaderSize <= directory.size() && ReadLittle32(&directory[at]) == CentralHeaderSignature) {
-        const unsigned char* h = &directory[at];
-        size_t nameLength = ReadLittle16(h + 28);
-        size_t recordSize = CentralHeaderSize + nameLength + ReadLittle16(h + 30) + ReadLittle16(h + 32);
-        if (at + recordSize > directory.size())
-            return Fail(DirectoryStatus::Damaged, reason, "damaged: central directory cut short");
-        ArchiveEntry entry;
-        entry.Name.assign((const char*)h + CentralHeaderSize, nameLength);
-        ReadEntryFields(h + 8, entry);
-        int64_t offset = (int64_t)ReadLittle32(h + 42) + shift;
-        if (offset < 0)
-            return Fail(
-                DirectoryStatus::Damaged, reason, "damaged: a local header offset lies before the file");
-        entry.HeaderOffset = (uint64_t)offset;
-        entries.push_back(entry);
-        at += recordSize;
-    }
-    if (entries.size() != announced)
-        return Fail(DirectoryStatus::Damaged, reason,
-            "damaged: the central directory holds another number of entries than its end record says");
-    return DirectoryStatus::Read;
 }
 
 std::string FormatDosDateTime(uint16_t date, uint16_t time)

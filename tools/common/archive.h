@@ -15,17 +15,31 @@ constexpr uint16_t MethodDeflated = 8;
 constexpr uint16_t FlagEncrypted = 1 << 0;        // general-purpose flags, APPNOTE 4.4.4
 constexpr uint16_t FlagDataDescriptor = 1 << 3;   // CRC and sizes follow the data
 
+constexpr uint16_t FlagUtf8Name = 1 << 11;
+constexpr uint8_t HostMsDos = 0;                  // "version made by", high byte, APPNOTE 4.4.2
+constexpr uint8_t HostHpfs = 6;
+constexpr uint8_t HostUnix = 3;
+
 struct ArchiveEntry {
-    std::string Name;
+    std::string Name;            // the name the tools use: see ReadCentralDirectory
+    std::string StoredName;      // the central header's name bytes as they stand
+    uint16_t MadeBy = 0;         // "version made by": host system in the high byte
     uint16_t Flags = 0;
     uint16_t Method = 0;
     uint16_t DosTime = 0;
     uint16_t DosDate = 0;
     uint32_t Crc = 0;
-    uint32_t CompressedSize = 0;
-    uint32_t UncompressedSize = 0;
+    uint64_t CompressedSize = 0;
+    uint64_t UncompressedSize = 0;
     uint64_t HeaderOffset = 0;   // where the local header stands in the file
+    uint32_t ExternalAttributes = 0;
+    bool HasUnixTime = false;    // an extended timestamp field (0x5455) gave the modification time
+    int64_t UnixTime = 0;        // seconds since 1970-01-01 UTC
+    bool Zip64 = false;          // a size or the offset came from the ZIP64 extra field (0x0001)
 };
+
+// The Unix mode of an entry made on Unix (file type and permission bits), 0 otherwise.
+uint32_t UnixMode(const ArchiveEntry& entry);
 
 // Fills Flags through UncompressedSize from a header's general-purpose flags onwards: the same
 // 22 bytes in a local header (APPNOTE 4.3.7) and a central header (4.3.12).
@@ -39,13 +53,28 @@ enum class DirectoryStatus {
     Damaged,        // a record of the directory is cut short or does not add up
 };
 
-// Reads the entries of the archive at path in central directory order. The directory is found
+// Where the archive stands in its file.
+struct ArchiveLayout {
+    uint64_t DirectoryStart = 0;   // the central directory's position in the file
+    uint64_t Prefix = 0;           // bytes in front of the archive (a self-extractor's program)
+    bool Zip64 = false;            // the directory was found through the ZIP64 end record
+};
+
+// Reads the entries of the archive at path in central directory order (APPNOTE 4.3.12, with
+// the ZIP64 records of 4.3.14 and 4.5.3). The end record is looked for at the end of the file,
+// and in a signed Windows program in front of its certificate table. The directory is found
 // from the end record's own position less the directory's size, so an archive with other data
 // in front of it (a program, for instance) is read too; HeaderOffset is then moved by the
-// length of that data. reason says what is wrong when the result is not Read; directoryStart,
-// when given, receives where the central directory begins in the file.
+// length of that data. Name is the Unicode path field's (0x7075) where one matches the stored
+// name, the stored name when flag 11 marks it UTF-8 or the entry was made elsewhere than on
+// MS-DOS or OS/2, and otherwise the stored name turned from the MS-DOS code page 850 into
+// ISO 8859-1 bytes. reason says what is wrong when the result is not Read.
 DirectoryStatus ReadCentralDirectory(const std::string& path, std::vector<ArchiveEntry>& entries,
-                                     std::string& reason, uint64_t* directoryStart = nullptr);
+                                     std::string& reason, ArchiveLayout* layout = nullptr);
+
+// A name in the MS-DOS code page 850 in ISO 8859-1 bytes: the characters both sets hold keep
+// their meaning, line-drawing and other characters take the nearest plain one.
+std::string Cp850ToLatin1(const std::string& name);
 
 // Prints entries in the listing format of both tools: size, packed size, method, ratio, date
 // and time, CRC-32, an encryption mark and the name, then a totals line. Quiet leaves out the

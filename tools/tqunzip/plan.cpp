@@ -11,6 +11,7 @@
 
 #include <ctype.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
@@ -23,7 +24,6 @@
 
 constexpr uint32_t LocalHeaderSignature = 0x04034b50;
 constexpr size_t LocalHeaderSize = 30;        // signature included, APPNOTE 4.3.7
-constexpr uint16_t FlagStrongEncryption = 1 << 6;
 constexpr size_t ShownClashes = 10;           // clashes named before "and N more"
 constexpr uint64_t DataDescriptorSize = 16;   // with its signature, APPNOTE 4.3.9
 constexpr uint64_t DescriptorSignature = 4;
@@ -54,12 +54,18 @@ static std::string Slashed(std::string path)
 }
 
 // Creates path and every missing folder above it (mkdir -p). False with errno set on failure.
-static bool MakeFolders(const std::string& path)
+// made holds the folders known to stand: an archive of many files in few folders costs one
+// check per folder, not one per file and level.
+static bool MakeFolders(const std::string& path, std::set<std::string>& made)
 {
+    if (made.count(path))
+        return true;
     for (size_t at = 1; at <= path.size(); ++at) {
         if (at < path.size() && path[at] != '/')
             continue;
         std::string part = path.substr(0, at);
+        if (made.count(part))
+            continue;
         struct stat info;
         if (stat(part.c_str(), &info) == 0) {
             if (!S_ISDIR(info.st_mode)) {
@@ -69,6 +75,7 @@ static bool MakeFolders(const std::string& path)
         } else if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
             return false;
         }
+        made.insert(part);
     }
     return true;
 }
@@ -84,45 +91,21 @@ static bool FindArchive(const std::string& given, std::string& found)
     return false;
 }
 
-// Reads the local header of entry: the name, flags, CRC and sizes that the engine will use.
-// next receives where the record behind the entry starts when a data descriptor, if any, has
-// its signature (the 16 bytes the engine passes over).
-static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntry& local, uint64_t& next)
+// Reads the local header of entry: the flags and method that the engine will use. Name, sizes
+// and CRC-32 stay the central directory's, which the engine is given. next receives where the
+// record behind the entry starts when a data descriptor, if any, has its signature.
+static bool ReadLocalHeader(int file, const ArchiveEntry& central, ArchiveEntry& local, uint64_t& next)
 {
     unsigned char fixed[LocalHeaderSize];
-    if (fseeko(file, (off_t)central.HeaderOffset, SEEK_SET) != 0
-        || fread(fixed, 1, sizeof fixed, file) != sizeof fixed || ReadLittle32(fixed) != LocalHeaderSignature)
+    if (pread(file, fixed, sizeof fixed, (off_t)central.HeaderOffset) != (ssize_t)sizeof fixed
+        || ReadLittle32(fixed) != LocalHeaderSignature)
         return false;
     local = central;
     local.Flags = ReadLittle16(fixed + 6);
     local.Method = ReadLittle16(fixed + 8);
-    local.Crc = ReadLittle32(fixed + 14);
-    local.CompressedSize = ReadLittle32(fixed + 18);
-    local.UncompressedSize = ReadLittle32(fixed + 22);
-    local.Name.assign(ReadLittle16(fixed + 26), '\0');
-    next = central.HeaderOffset + LocalHeaderSize + local.Name.size() + ReadLittle16(fixed + 28) + local.CompressedSize
-        + ((local.Flags & FlagDataDescriptor) ? DataDescriptorSize : 0);
-    return local.Name.empty() || fread(&local.Name[0], 1, local.Name.size(), file) == local.Name.size();
-}
-
-// Why the engine cannot extract this entry faithfully, or empty. central and local describe the
-// same entry; the engine reads only the local header.
-static std::string CannotExtract(const ArchiveEntry& central, const ArchiveEntry& local, bool ignoreCrc)
-{
-    if (local.Method != MethodStored && local.Method != MethodDeflated)
-        return "compression method " + std::to_string(local.Method)
-            + " is not supported (only stored and deflated)";
-    if (local.Flags & FlagStrongEncryption)
-        return "strong encryption is not supported (only the traditional ZIP encryption)";
-    if (!(local.Flags & FlagDataDescriptor))
-        return std::string();
-    if (local.CompressedSize == 0 && central.CompressedSize != 0)
-        return "streamed entry: its sizes are only in the data descriptor after the data, which this "
-               "extractor does not read";
-    if (local.Crc == 0 && central.Crc != 0 && !ignoreCrc)
-        return "streamed entry: its CRC-32 is only in the data descriptor after the data, which this "
-               "extractor does not read (-i extracts it unchecked)";
-    return std::string();
+    next = central.HeaderOffset + LocalHeaderSize + ReadLittle16(fixed + 26) + ReadLittle16(fixed + 28)
+        + central.CompressedSize + ((local.Flags & FlagDataDescriptor) ? DataDescriptorSize : 0);
+    return true;
 }
 
 // Entries the NAMEs choose (all when none is given) less those an exclusion matches; each NAME
@@ -149,10 +132,10 @@ static std::vector<bool> ChooseEntries(
 }
 
 static int OpenDirectory(const Options& options, const std::string& path, std::vector<ArchiveEntry>& entries,
-                         uint64_t* directoryStart = nullptr)
+                         ArchiveLayout* layout = nullptr)
 {
     std::string reason;
-    DirectoryStatus read = ReadCentralDirectory(path, entries, reason, directoryStart);
+    DirectoryStatus read = ReadCentralDirectory(path, entries, reason, layout);
     if (read == DirectoryStatus::Read)
         return -1;
     Report(options.Archive, "", reason);
@@ -282,7 +265,8 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
             continue;
         }
         auto first = landedBy.find(key);
-        bool exists = Exists(planned.Target);
+        struct stat info;
+        bool exists = lstat(planned.Target.c_str(), &info) == 0;
         std::string problem = first != landedBy.end()
             ? "lands on " + planned.Target + " like " + first->second
             : exists ? planned.Target + " exists" : std::string();
@@ -291,9 +275,7 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
                 ReportWarning(options.Archive, name, "replaces " + first->second + " at " + planned.Target);
                 plan.Status = WorseStatus(plan.Status, ExitWarning);
             }
-            struct stat info;
-            if (exists && first == landedBy.end() && lstat(planned.Target.c_str(), &info) == 0
-                && S_ISLNK(info.st_mode))
+            if (exists && first == landedBy.end() && S_ISLNK(info.st_mode))
                 links.push_back(planned.Target);
             landedBy.emplace(key, name);
             planned.Replaces = exists;
@@ -367,8 +349,9 @@ int MakePlan(const Options& options, Plan& plan)
                                         + (number ? "; -j junks folders, --jobs=N runs N processes" : ""));
         return ExitNotFound;
     }
-    uint64_t directoryStart = 0;
-    int failed = OpenDirectory(options, path, plan.Entries, &directoryStart);
+    ArchiveLayout layout;
+    int failed = OpenDirectory(options, path, plan.Entries, &layout);
+    uint64_t directoryStart = layout.DirectoryStart;
     if (failed != -1)
         return failed;
     // The engine adds ".ZIP" to a path without any dot; a "./" or "/." in front keeps the name.
@@ -379,8 +362,8 @@ int MakePlan(const Options& options, Plan& plan)
         return ExitWarning;
     }
     std::vector<bool> chosen = ChooseEntries(options, plan.Entries, plan.Status);
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
         Report(options.Archive, "", strerror(errno));
         return ExitNotFound;
     }
@@ -408,8 +391,12 @@ int MakePlan(const Options& options, Plan& plan)
         }
         ArchiveEntry local;
         uint64_t next = 0;
-        if (!ReadLocalHeader(file, central, local, next)) {
-            fclose(file);
+        // An entry beyond what the engine addresses is refused by its central header alone.
+        bool beyond = central.HeaderOffset + central.CompressedSize > (uint64_t)INT32_MAX;
+        if (beyond)
+            local = central;
+        else if (!ReadLocalHeader(file, central, local, next)) {
+            close(file);
             Report(options.Archive, central.Name,
                 "damaged: no local header at offset " + std::to_string(central.HeaderOffset));
             return ExitSevere;
@@ -428,7 +415,7 @@ int MakePlan(const Options& options, Plan& plan)
         candidates.push_back(local);
         candidateIndex.push_back(i);
     }
-    fclose(file);
+    close(file);
     tiled = tiled && (directoryStart == expected || directoryStart == expectedShort);
     if (beforeOffset != 0) {
         Report(options.Archive, "", std::to_string(beforeOffset) + " chosen entries stand before --offset "
@@ -444,10 +431,11 @@ int MakePlan(const Options& options, Plan& plan)
             continue;
         }
         const ArchiveEntry& entry = candidates[i];
-        std::string why = CannotExtract(plan.Entries[candidateIndex[i]], entry, options.IgnoreCrc);
+        int refused = ExitSuccess;
+        std::string why = EntryRefusal(plan.Entries[candidateIndex[i]], entry.Method, entry.Flags, refused);
         if (!why.empty()) {
             Report(options.Archive, entry.Name, "skipped: " + why);
-            plan.Status = WorseStatus(plan.Status, ExitUnsupported);
+            plan.Status = WorseStatus(plan.Status, refused);
             skipped = true;
             continue;
         }
@@ -503,8 +491,9 @@ int MakePlan(const Options& options, Plan& plan)
     }
     for (const auto& folder : folderTargets)
         made.push_back(folder.first);
+    std::set<std::string> standing;
     for (const std::string& folder : made) {
-        if (!MakeFolders(folder)) {
+        if (!MakeFolders(folder, standing)) {
             Report(options.Archive, "", "cannot create the folder " + folder + ": " + strerror(errno));
             return WorseStatus(plan.Status, ExitDiskFull);
         }

@@ -41,14 +41,15 @@ static uint64_t ProgressSent;        // bytes last sent there
 static uint64_t ProgressStride;      // bytes between sends: 1/256 of the process's share
 static volatile sig_atomic_t Interrupted;   // set by the first SIGINT, SIGTERM or SIGHUP
 
-// The entry an engine message is about: the one begun last for messages about its data, the
-// next one for messages that come before its output exists.
-static const PlannedEntry* EntryOfMessage(bool begun)
+// The entry an engine message is about: the placed entry the engine handles.
+static const ExtractRequest* ActiveRequest;
+static size_t PlacedBase;            // the plan's index of the request's first placed entry
+static bool StopRun;                 // a failure that no later entry escapes (disk full, memory)
+
+static const PlannedEntry* EntryOfMessage(bool)
 {
-    size_t index = begun ? Announced - 1 : Announced;
-    if ((begun && Announced == 0) || index >= RunPlan->Run.size())
-        return nullptr;
-    return &RunPlan->Run[index];
+    size_t index = PlacedBase + (ActiveRequest != nullptr ? ActiveRequest->PlacedReached : 0);
+    return index < RunPlan->Run.size() ? &RunPlan->Run[index] : nullptr;
 }
 
 // Which of the engine's texts this is: its string ID, 0 for the password text, -1 for another.
@@ -127,6 +128,7 @@ static int OnEngineMessageBox(HWND, const char* text, const char*, UINT)
     case IDS_CANT_OPEN_INPUT:
         reason = WithNumber("cannot open: " + SystemReason(error, "path too long"), id);
         status = ExitNotFound;
+        StopRun = true;
         break;
     case IDS_UNKNOWN_COMPRESSION:
         entry = EntryOfMessage(false);
@@ -147,19 +149,23 @@ static int OnEngineMessageBox(HWND, const char* text, const char*, UINT)
         break;
     }
     case IDS_INVALID_HEADER:
-        reason = WithNumber("damaged: no ZIP record where one should stand", id);
+        entry = EntryOfMessage(false);
+        reason = WithNumber("damaged: no local header where the central directory places the entry", id);
         status = ExitSevere;
         break;
     case IDS_NO_MEMORY:
         reason = WithNumber("out of memory", id);
+        StopRun = true;
         break;
     case IDS_DISK_FULL:
         entry = EntryOfMessage(true);
         reason = entry != nullptr && !entry->Target.empty() ? entry->Target : "the output file";
         reason = WithNumber("cannot write " + reason + ": " + SystemReason(error, "disk full"), id);
         status = ExitDiskFull;
+        StopRun = true;
         break;
     case IDS_READ_ERROR:
+        entry = EntryOfMessage(true);
         reason = WithNumber(
             "cannot read: " + SystemReason(error == EIO ? error : 0, "the archive ends too early"), id);
         status = ExitSevere;
@@ -168,8 +174,9 @@ static int OnEngineMessageBox(HWND, const char* text, const char*, UINT)
         reason = text;
         break;
     }
-    // Every error box of the engine comes before the end of its run.
-    Tell(entry, status, true, reason);
+    // Every error box ends the engine's run; the run goes on after the entry unless nothing
+    // later could succeed.
+    Tell(entry, status, StopRun, reason);
     RunStatus = WorseStatus(RunStatus, status);
     errno = 0;
     return IDOK;
@@ -229,39 +236,6 @@ static LRESULT OnEngineWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM lPara
     return answer;
 }
 
-// The request's name list: the stored names of the planned entries, each held in its node.
-static NameNode* BuildNameList(const Plan& plan)
-{
-    NameNode* first = nullptr;
-    NameNode** link = &first;
-    for (const PlannedEntry& planned : plan.Run) {
-        const std::string& name = planned.Entry.Name;
-        NameNode* node = (NameNode*)calloc(1, offsetof(NameNode, Name) + name.size() + 1);
-        if (node == nullptr) {
-            fprintf(stderr, "tqunzip: out of memory\n");
-            exit(ExitDamaged);
-        }
-        memcpy(node->Name, name.c_str(), name.size() + 1);
-        // The engine compares with "\\" turned into "/", stepping by characters: a name must be
-        // turned the same way, or an entry with either would never be selected.
-        for (char* p = node->Name; *p != '\0'; p = CharNextA(p))
-            if (*p == '\\')
-                *p = '/';
-        *link = node;
-        link = &node->Next;
-    }
-    return first;
-}
-
-static void FreeNameList(NameNode* node)
-{
-    while (node != nullptr) {
-        NameNode* next = node->Next;
-        free(node);
-        node = next;
-    }
-}
-
 static void RemoveScratchFolder(void)
 {
     if (ScratchFolder.empty())
@@ -279,6 +253,24 @@ std::string ScratchPattern()
 {
     const char* temporary = getenv("TMPDIR");
     return std::string(temporary != nullptr && *temporary ? temporary : "/tmp") + "/tqunzip-XXXXXX";
+}
+
+constexpr char PrintedName[] = "entry";   // -p and -c: the one file in the scratch folder
+
+// The name an entry goes by in a test run, where nothing is written: its own where the engine
+// holds it, else its end (the messages name the entry by the plan).
+static std::string TestName(const std::string& name)
+{
+    constexpr size_t Kept = 200;
+    return name.size() < Kept ? name : "..." + name.substr(name.size() - Kept);
+}
+
+// The part of an output path below the destination folder, as the plan joined them.
+static std::string BelowDestination(const std::string& folder, const std::string& target)
+{
+    if (folder.empty())
+        return target;
+    return target.substr(folder.size() + (folder.back() == '/' ? 0 : 1));
 }
 
 static std::string Slashed(std::string name)
@@ -362,32 +354,28 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
     ClearBeforeReports(&Bar);
 
     bool test = options.Mode == RunMode::Test || print;
-    bool testAll = test && !print && plan.WholeArchive;
-    if (test && !testAll) {
+    if (print) {
         std::string pattern = ScratchPattern();
         if (mkdtemp(&pattern[0]) == nullptr) {
-            Report("", "", "cannot create a scratch folder for the test run: " + std::string(strerror(errno)));
+            Report("", "", "cannot create a scratch folder: " + std::string(strerror(errno)));
             return ExitDiskFull;
         }
         ScratchFolder = pattern;
-        // The engine builds output paths here that a test of the whole archive never builds.
-        std::vector<PlannedEntry> testable;
-        for (const PlannedEntry& planned : plan.Run) {
-            std::string refusal = TestAloneRefusal(planned.Entry.Name);
-            if (refusal.empty()) {
-                testable.push_back(planned);
-            } else {
-                Tell(&planned, ExitWarning, false,
-                     (print ? "not written to standard output: " : "not tested alone: ") + refusal
-                         + (print ? std::string() : "; a test of the whole archive takes it"));
-                RunStatus = WorseStatus(RunStatus, ExitWarning);
-            }
-        }
-        plan.Run = testable;
-        if (plan.Run.empty()) {   // an empty name list would choose every entry
-            RemoveScratchFolder();
-            return RunStatus;
-        }
+    }
+    // Every entry is placed: the engine goes to its local header and takes size and CRC-32 from
+    // the central directory, so streamed entries, data in front of the archive and records the
+    // directory does not know cost nothing, and no name is looked up.
+    std::vector<PlacedEntry> placed(plan.Run.size());
+    std::vector<std::string> outputNames(plan.Run.size());
+    for (size_t i = 0; i < plan.Run.size(); ++i) {
+        const PlannedEntry& planned = plan.Run[i];
+        outputNames[i] = print ? std::string(PrintedName)
+            : test            ? TestName(planned.Entry.Name)
+                              : BelowDestination(options.Destination, planned.Target);
+        placed[i].HeaderOffset = (uint32_t)planned.Entry.HeaderOffset;
+        placed[i].CompressedSize = (uint32_t)planned.Entry.CompressedSize;
+        placed[i].Crc = planned.Entry.Crc;
+        placed[i].OutputName = outputNames[i].c_str();
     }
 
     SetMessageBoxSink(OnEngineMessageBox);
@@ -400,50 +388,57 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
     for (int stop : StopSignals)
         sigaction(stop, &action, nullptr);
 
-    ExtractRequest request;
-    memset(&request, 0, sizeof request);
-    request.ReportCrcErrors = options.IgnoreCrc ? 0 : 1;
-    request.ArchivePath = plan.EnginePath.c_str();
-    request.DestFolder = testAll ? nullptr : test ? ScratchFolder.c_str() : options.Destination.c_str();
-    // The engine looks each entry up in the name list from its start; the whole archive needs
-    // none, which keeps an archive of many entries from costing entries times names.
-    request.NameList = plan.WholeArchive ? nullptr : BuildNameList(plan);
-    request.KeepPaths = test ? 0 : options.KeepPaths;
-    request.StartOffset = options.StartOffset;
-    request.SkipEmpty = options.SkipEmpty;
-    request.HasPassword = options.HasPassword;
-    request.Password = options.Password.c_str();
-
-    errno = 0;
-    int ran = ExtractArchive(&request);
-    EndProgress(Bar);
-    FreeNameList(request.NameList);
-    if (print && ran && request.Result == 0 && Announced != 0)
-        CopyToOutput(ScratchFolder + "/" + EngineBaseName(Slashed(plan.Run[0].Entry.Name)));
-    RemoveScratchFolder();
-    if (!ran) {
-        Report(options.Archive, "", "the extraction engine is busy");
-        return WorseStatus(RunStatus, ExitDamaged);
+    // A damaged entry ends the engine's run; the next run starts with the entry after it, so
+    // every damaged entry is reported and the others extracted.
+    std::vector<bool> failed(plan.Run.size(), false);
+    StopRun = false;
+    bool cancelled = false;
+    for (PlacedBase = 0; PlacedBase < placed.size() && !StopRun;) {
+        ExtractRequest request;
+        memset(&request, 0, sizeof request);
+        request.ReportCrcErrors = options.IgnoreCrc ? 0 : 1;
+        request.ArchivePath = plan.EnginePath.c_str();
+        request.DestFolder = print ? ScratchFolder.c_str() : test ? nullptr : options.Destination.c_str();
+        request.HasPassword = options.HasPassword;
+        request.Password = options.Password.c_str();
+        request.Placed = &placed[PlacedBase];
+        request.PlacedCount = (unsigned)(placed.size() - PlacedBase);
+        ActiveRequest = &request;
+        Announced = PlacedBase;
+        errno = 0;
+        int ran = ExtractArchive(&request);
+        ActiveRequest = nullptr;
+        if (!ran) {
+            Report(options.Archive, "", "the extraction engine is busy");
+            return WorseStatus(RunStatus, ExitDamaged);
+        }
+        if (request.Result == AbortCancelled) {
+            cancelled = true;
+            break;
+        }
+        if (request.Result == 0)
+            break;
+        failed[PlacedBase + request.PlacedReached] = true;
+        for (size_t i = PlacedBase + request.PlacedReached + 1; StopRun && i < placed.size(); ++i)
+            failed[i] = true;
+        PlacedBase += request.PlacedReached + 1;
     }
-    if (request.Result == AbortCancelled) {
+    EndProgress(Bar);
+    if (print && !failed[0] && !cancelled)
+        CopyToOutput(ScratchFolder + "/" + PrintedName);
+    RemoveScratchFolder();
+    if (cancelled) {
         if (!worker)
             Report(options.Archive, "", "interrupted; the file being written was removed");
         return WorseStatus(RunStatus, ExitInterrupted);
     }
-    if (request.Result == 0 && Announced < plan.Run.size()) {
-        // The walk met the end record before these entries: data in front of the archive that
-        // holds records of its own, for instance.
-        uint64_t first = UINT64_MAX;
-        for (const ArchiveEntry& entry : plan.Entries)
-            first = entry.HeaderOffset < first ? entry.HeaderOffset : first;
-        std::string hint;
-        if (first > (uint64_t)options.StartOffset)
-            hint = " (the archive's first entry stands at byte " + std::to_string(first) + ": try --offset="
-                + std::to_string(first) + ")";
-        Tell(&plan.Run[Announced], ExitSevere, true, "not reached: the records end before this entry" + hint);
-        return WorseStatus(RunStatus, ExitSevere);
+    bool anyFailed = false;
+    for (size_t i = 0; i < plan.Run.size(); ++i) {
+        anyFailed = anyFailed || failed[i];
+        if (!failed[i] && !print)
+            RunStatus = WorseStatus(RunStatus, RestoreAttributes(options, plan.Run[i]));
     }
-    if (request.Result == 0 && test && !print && !options.Quiet && !worker)
-        ReportNoErrors(options.Archive, plan.Run.size(), testAll);
+    if (!anyFailed && test && !print && !options.Quiet && !worker)
+        ReportNoErrors(options.Archive, plan.Run.size(), plan.WholeArchive);
     return RunStatus;
 }

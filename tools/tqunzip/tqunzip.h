@@ -90,6 +90,13 @@ enum RecordKind : char {
 };
 void SendRecord(int file, RecordKind kind, size_t order, int status, const std::string& text);
 
+// ---- entries.cpp: single entries, a leaf like status.cpp ----
+// A compression method's name: "deflated", "bzip2", "AES encryption", "method 77".
+std::string MethodDescription(uint16_t method);
+// Why the engine cannot decode entry (method and flags as its local header gives them), with
+// the exit status that reason carries; empty when it can.
+std::string EntryRefusal(const ArchiveEntry& entry, uint16_t localMethod, uint16_t localFlags, int& status);
+
 // ---- main.cpp ----
 // Fills options from the command line. Returns -1 when the run goes on, otherwise the exit
 // status: 0 after --help or --version, ExitUsage after a usage error (already reported).
@@ -145,6 +152,12 @@ int RunEngine(const Options& options, Plan& plan, int progressFile);
 
 // tqunzip -p and -c: each planned entry's data to standard output, in archive order.
 int PrintEntries(const Options& options, Plan& plan);
+
+// After the engine has written an entry: its permission bits (entries made on Unix) and its
+// extended timestamp restored; a symbolic link is reported as written as a file. Returns the
+// exit status it adds (a warning for a link).
+struct PlannedEntry;
+int RestoreAttributes(const Options& options, const PlannedEntry& planned);
 
 // ---- parallel.cpp: uses run.cpp in each process ----
 // tqunzip -j: options.Jobs processes share the plan's entries (parallel.cpp).

@@ -7,7 +7,7 @@ packages=(
   python3
   mingw-w64 g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64
   wine64 xvfb xauth x11-utils imagemagick
-  googletest libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev
+  googletest libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev libbz2-dev
   clang libclang-rt-14-dev llvm
   unzip zip libarchive-tools p7zip-full
   groff-base

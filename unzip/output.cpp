@@ -103,7 +103,11 @@ static void FlushOutput(void)
 
 void WriteOutputBytes(unsigned count)
 {
-    const unsigned char* bytes = InflateWindow;
+    WriteEntryData(InflateWindow, count);
+}
+
+void WriteEntryData(const unsigned char* bytes, unsigned count)
+{
     while (count != 0) {
         unsigned piece = BlockSize - OutputCount;
         if (piece > count)
@@ -115,6 +119,17 @@ void WriteOutputBytes(unsigned count)
         if (OutputCount == BlockSize)
             FlushOutput();
     }
+}
+
+unsigned ReadEntryData(const unsigned char** bytes)
+{
+    if (InputCount == 0 && FillInput() == 0)
+        return 0;
+    unsigned count = InputCount;
+    *bytes = InputNext;
+    InputNext += count;
+    InputCount = 0;
+    return count;
 }
 
 // A stored entry's bytes go straight from the input block to the output block.
@@ -173,7 +188,8 @@ void ExtractEntry(void)
     if (!TestOnly)
         CreateOutputFile();
     unsigned method = ReadLittle16(LocalHeader + CompressionOffset);
-    if (method != MethodStored && method != MethodDeflated) {
+    int other = Request->DecodeOtherMethod != nullptr && method == Request->OtherMethod;
+    if (method != MethodStored && method != MethodDeflated && !other) {
         EngineErrorBox(LoadMessage(IDS_UNKNOWN_COMPRESSION));
         AbortRun(AbortError);
     }
@@ -184,6 +200,8 @@ void ExtractEntry(void)
                          ReadLittle32(LocalHeader + CompressedSizeOffset) == 0;
     if (method == MethodStored)
         CopyStoredEntry();
+    else if (other)
+        damaged = Request->DecodeOtherMethod() != 0;
     else
         damaged = Inflate() != 0;
 

@@ -43,11 +43,24 @@ struct ExtractRequest {
     const PlacedEntry* Placed;
     unsigned PlacedCount;
     unsigned PlacedReached;      // set by the run: the index of the entry it handled last
+    // Left zero by setup. A decoder a tool brings for one more compression method: entries of
+    // OtherMethod are decoded by it, with the engine's decryption, output, CRC-32 check and
+    // progress around it. It reads the entry's data through ReadEntryData and hands what it
+    // decodes to WriteEntryData; it returns 0 when its stream ended, nonzero for damaged data.
+    // A run may end inside it (a read error, a full disk, a cancel) and not return: its state
+    // belongs to the tool, which releases it after ExtractArchive.
+    unsigned OtherMethod;
+    int (*DecodeOtherMethod)(void);
 };
 
 // Outcomes of an aborted run, stored in ExtractRequest::Result.
 constexpr int AbortError = 2;       // the engine has shown why
 constexpr int AbortCancelled = 99;  // the owner window answered a progress message with 1
+
+// For a DecodeOtherMethod: the entry's next piece of data, decrypted (0 bytes at the end of its
+// compressed size), valid until the next call; and decoded bytes on their way to the output.
+unsigned ReadEntryData(const unsigned char** bytes);
+void WriteEntryData(const unsigned char* bytes, unsigned count);
 
 // 0: refused, a run is in progress. 1: the request was run; its outcome is in Result.
 int ExtractArchive(ExtractRequest* request);

@@ -37,7 +37,7 @@ static std::string MethodName(uint16_t method)
     case MethodStored: return "Stored";
     case MethodDeflated: return "Deflate";
     case 9: return "Defl64";
-    case 12: return "BZip2";
+    case MethodBzip2: return "BZip2";
     case 14: return "LZMA";
     case 93: return "Zstd";
     case 95: return "XZ";

@@ -12,6 +12,7 @@
 
 constexpr uint16_t MethodStored = 0;
 constexpr uint16_t MethodDeflated = 8;
+constexpr uint16_t MethodBzip2 = 12;
 constexpr uint16_t FlagEncrypted = 1 << 0;        // general-purpose flags, APPNOTE 4.4.4
 constexpr uint16_t FlagDataDescriptor = 1 << 3;   // CRC and sizes follow the data
 

@@ -47,9 +47,9 @@ std::string EntryRefusal(const ArchiveEntry& entry, uint16_t localMethod, uint16
     status = ExitUnsupported;
     if (localMethod == MethodAes || entry.Method == MethodAes)
         return "AES encryption (method 99) is not supported: only the traditional ZIP encryption";
-    if (localMethod != MethodStored && localMethod != MethodDeflated)
+    if (localMethod != MethodStored && localMethod != MethodDeflated && localMethod != MethodBzip2)
         return "compression method " + std::to_string(localMethod) + " (" + MethodDescription(localMethod)
-            + ") is not supported: only stored and deflated";
+            + ") is not supported: only stored, deflated and bzip2";
     if (localFlags & FlagStrongEncryption)
         return "strong encryption is not supported: only the traditional ZIP encryption";
     if (entry.CompressedSize > LargestSize || entry.UncompressedSize > LargestSize)

@@ -403,10 +403,12 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
         request.Password = options.Password.c_str();
         request.Placed = &placed[PlacedBase];
         request.PlacedCount = (unsigned)(placed.size() - PlacedBase);
+        LendBzip2(request);
         ActiveRequest = &request;
         Announced = PlacedBase;
         errno = 0;
         int ran = ExtractArchive(&request);
+        ReleaseBzip2();
         ActiveRequest = nullptr;
         if (!ran) {
             Report(options.Archive, "", "the extraction engine is busy");

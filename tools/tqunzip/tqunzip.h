@@ -159,6 +159,13 @@ int PrintEntries(const Options& options, Plan& plan);
 struct PlannedEntry;
 int RestoreAttributes(const Options& options, const PlannedEntry& planned);
 
+// ---- bzip2.cpp: method 12 for the engine, a leaf ----
+// Sets the request's decoder for bzip2 entries; ReleaseBzip2 frees what a run that ended inside
+// the decoder left (call it after every ExtractArchive of such a request).
+struct ExtractRequest;
+void LendBzip2(ExtractRequest& request);
+void ReleaseBzip2(void);
+
 // ---- parallel.cpp: uses run.cpp in each process ----
 // tqunzip -j: options.Jobs processes share the plan's entries (parallel.cpp).
 int RunInParallel(const Options& options, const Plan& plan);

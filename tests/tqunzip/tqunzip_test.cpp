@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bzlib.h>
+
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
@@ -67,6 +69,17 @@ Bytes Extra(uint16_t id, const Bytes& data)
     Bytes field{(uint8_t)id, (uint8_t)(id >> 8), (uint8_t)data.size(), (uint8_t)(data.size() >> 8)};
     field.insert(field.end(), data.begin(), data.end());
     return field;
+}
+
+// One bzip2 stream of data, as method 12 stores it (APPNOTE 5.7), at the smallest block size.
+Bytes Bzip2(const Bytes& data)
+{
+    unsigned size = (unsigned)(data.size() + data.size() / 100 + 600);
+    Bytes out(size);
+    int made = BZ2_bzBuffToBuffCompress((char*)out.data(), &size, (char*)data.data(), (unsigned)data.size(), 1, 0, 0);
+    EXPECT_EQ(made, BZ_OK);
+    out.resize(size);
+    return out;
 }
 
 bool HaveProgram(const char* name)
@@ -962,18 +975,32 @@ TEST_F(Tqunzip, ArchiveErrorsShowTheEngineTexts)
 
 TEST_F(Tqunzip, UnknownMethodIsLeftOutAndTheRestExtracted)
 {
-    // method 12 between two stored entries
+    // zip's bzip2 between two stored entries: decoded like the others.
     ASSERT_EQ(
         Shell(
             "zip -q -X z.zip empty.txt && zip -q -X -Z bzip2 z.zip a.txt && zip -q -X -0 z.zip sub/deep/c.txt"),
         0);
     ToolRun run = Run({"-q", "-j", "-d", "out", "z.zip"});
-    EXPECT_EQ(run.status, 81);
-    EXPECT_EQ(run.err,
-        "tqunzip: z.zip: a.txt: skipped: compression method 12 (bzip2) is not supported: only stored and deflated\n");
-    EXPECT_TRUE(Exists("out/empty.txt"));
-    EXPECT_FALSE(Exists("out/a.txt"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Read("out/a.txt"), text);
     EXPECT_EQ(Read("out/c.txt"), small);
+    run = Run({"-lv", "z.zip", "a.txt"});
+    EXPECT_NE(run.out.find("BZip2"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("not supported"), std::string::npos) << run.out;
+
+    // LZMA (method 14) there instead: left out with its name, the rest extracted.
+    ZipArchive a;
+    a.Entries = {Entry("empty.txt", {}), Entry("a.txt", ToBytes(text), 14), Entry("sub/deep/c.txt", ToBytes(small))};
+    Write("m.zip", ToText(a.Build()));
+    run = Run({"-q", "-j", "-d", "m", "m.zip"});
+    EXPECT_EQ(run.status, 81);
+    EXPECT_EQ(run.err, "tqunzip: m.zip: a.txt: skipped: compression method 14 (LZMA) is not supported: only "
+                       "stored, deflated and bzip2\n");
+    EXPECT_TRUE(Exists("m/empty.txt"));
+    EXPECT_FALSE(Exists("m/a.txt"));
+    EXPECT_EQ(Read("m/c.txt"), small);
+    run = Run({"-lv", "m.zip", "a.txt"});
+    EXPECT_NE(run.out.find("  (method not supported)"), std::string::npos) << run.out;
 }
 
 // Archives as writers in use make them: streamed entries, ZIP64 records, a program in front
@@ -1038,8 +1065,29 @@ TEST_F(Tqunzip, ArchivesAsWritersMakeThem)
                  Entry("d/five.txt", ToBytes("five"))};
     make("damaged.zip", a);
 
+    // bzip2 (method 12), plain and under the traditional cipher with the default password; a
+    // stream with a flipped byte in its first block, and one cut short.
+    ZipEntry bz = Entry("b/text.txt", bigText, 12);
+    bz.Compressed = Bzip2(bigText);
+    ZipEntry bzSecret = Entry("b/secret.txt", ToBytes("hidden in bzip2"), 12);
+    bzSecret.Compressed = Bzip2(bzSecret.Data);
+    bzSecret.Encrypt = true;
+    bzSecret.Password = TestDefaultPassword;
+    ZipEntry bzStreamed = streamed(Entry("b/streamed.txt", ToBytes("streamed bzip2"), 12), Descriptor::WithSignature);
+    bzStreamed.Compressed = Bzip2(bzStreamed.Data);
+    a.Entries = {bz, bzSecret, bzStreamed, Entry("b/plain.txt", ToBytes("plain"))};
+    make("bzip2.zip", a);
+    ZipEntry bzFlipped = bz;
+    bzFlipped.Name = "b/flipped.txt";
+    bzFlipped.Compressed[bzFlipped.Compressed.size() / 2] ^= 0x10;
+    ZipEntry bzShort = bz;
+    bzShort.Name = "b/short.txt";
+    bzShort.Compressed.resize(bzShort.Compressed.size() - 40);
+    a.Entries = {Entry("b/first.txt", ToBytes("1")), bzFlipped, bzShort, Entry("b/last.txt", ToBytes("2"))};
+    make("bzip2bad.zip", a);
+
     a.Entries.clear();
-    for (uint16_t method : {9, 12, 14, 93, 95, 98, 99})
+    for (uint16_t method : {9, 14, 93, 95, 98, 99})
         a.Entries.push_back(Entry("m" + std::to_string(method), ToBytes("data"), method));
     a.Entries.push_back(Entry("ok.txt", ToBytes("ok")));
     make("methods.zip", a);
@@ -1103,13 +1151,25 @@ TEST_F(Tqunzip, ArchivesAsWritersMakeThem)
         {{"damaged.zip"}, 2, "~d/four.txt: ",
             "test $(cat d/one.txt)$(cat d/three.txt)$(cat d/five.txt) = onethreefive"},
         {{"-t", "damaged.zip"}, 2, "~d/two.txt: computed CRC-32 ", "true"},
+        {{"bzip2.zip"}, 0, "",
+            "cmp b/text.txt big.expected && test \"$(cat b/secret.txt)\" = 'hidden in bzip2' "
+            "&& test \"$(cat b/streamed.txt)\" = 'streamed bzip2' && test $(cat b/plain.txt) = plain"},
+        {{"-t", "bzip2.zip"}, 0, "", "test ! -e b"},
+        {{"-p", "bzip2.zip", "b/secret.txt"}, 0, "", "test ! -e b"},
+        {{"bzip2bad.zip"}, 2, "~b/flipped.txt: computed CRC-32 ",
+            "test $(cat b/first.txt)$(cat b/last.txt) = 12"},
+        {{"-t", "bzip2bad.zip"}, 2, "~b/short.txt: computed CRC-32 ", "true"},
         {{"methods.zip"}, 81,
-            "tqunzip: methods.zip: m9: skipped: compression method 9 (Deflate64) is not supported: only stored and deflated\n"
-            "tqunzip: methods.zip: m12: skipped: compression method 12 (bzip2) is not supported: only stored and deflated\n"
-            "tqunzip: methods.zip: m14: skipped: compression method 14 (LZMA) is not supported: only stored and deflated\n"
-            "tqunzip: methods.zip: m93: skipped: compression method 93 (Zstandard) is not supported: only stored and deflated\n"
-            "tqunzip: methods.zip: m95: skipped: compression method 95 (XZ) is not supported: only stored and deflated\n"
-            "tqunzip: methods.zip: m98: skipped: compression method 98 (PPMd) is not supported: only stored and deflated\n"
+            "tqunzip: methods.zip: m9: skipped: compression method 9 (Deflate64) is not supported: only stored, "
+            "deflated and bzip2\n"
+            "tqunzip: methods.zip: m14: skipped: compression method 14 (LZMA) is not supported: only stored, deflated "
+            "and bzip2\n"
+            "tqunzip: methods.zip: m93: skipped: compression method 93 (Zstandard) is not supported: only stored, "
+            "deflated and bzip2\n"
+            "tqunzip: methods.zip: m95: skipped: compression method 95 (XZ) is not supported: only stored, deflated "
+            "and bzip2\n"
+            "tqunzip: methods.zip: m98: skipped: compression method 98 (PPMd) is not supported: only stored, deflated "
+            "and bzip2\n"
             "tqunzip: methods.zip: m99: skipped: AES encryption (method 99) is not supported: only the traditional ZIP "
             "encryption\n",
             "test $(cat ok.txt) = ok && test ! -e m9"},
@@ -1126,7 +1186,7 @@ TEST_F(Tqunzip, ArchivesAsWritersMakeThem)
             "&& test ! -L bin/link && test $(cat bin/link) = ../../etc/passwd"},
     };
     for (Case& c : cases) {
-        ASSERT_EQ(Shell("rm -rf s z d bin setup m[0-9]* *.txt"), 0);
+        ASSERT_EQ(Shell("rm -rf s z d b bin setup m[0-9]* *.txt"), 0);
         std::vector<std::string> args{"-q"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         ToolRun run = Run(args);

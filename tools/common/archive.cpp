@@ -55,7 +55,7 @@ static int Ratio(uint64_t size, uint64_t packed)
     return (int)(((int64_t)size - (int64_t)packed) * 100 / (int64_t)size);
 }
 
-void PrintListing(FILE* out, const std::vector<ArchiveEntry>& entries, bool verbose, bool quiet)
+void PrintListing(FILE* out, const std::vector<ArchiveEntry>& entries, bool verbose, bool quiet, uint16_t otherMethod)
 {
     // Date and time take 16 characters, 19 with the seconds of the verbose form.
     int dateWidth = verbose ? 19 : 16;
@@ -77,7 +77,7 @@ void PrintListing(FILE* out, const std::vector<ArchiveEntry>& entries, bool verb
         fputs(entry.Name.c_str(), out);
         if (verbose && (entry.Flags & FlagDataDescriptor))
             fputs("  (data descriptor follows the data)", out);
-        if (verbose && entry.Method != MethodStored && entry.Method != MethodDeflated)
+        if (verbose && entry.Method != MethodStored && entry.Method != MethodDeflated && entry.Method != otherMethod)
             fputs("  (method not supported)", out);
         fputc('\n', out);
         totalSize += entry.UncompressedSize;

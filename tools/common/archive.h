@@ -80,8 +80,10 @@ std::string Cp850ToLatin1(const std::string& name);
 // Prints entries in the listing format of both tools: size, packed size, method, ratio, date
 // and time, CRC-32, an encryption mark and the name, then a totals line. Quiet leaves out the
 // heading and the totals; verbose adds seconds, the local header offset and notes on the
-// entry's form (data descriptor, unknown method).
-void PrintListing(FILE* out, const std::vector<ArchiveEntry>& entries, bool verbose, bool quiet);
+// entry's form (data descriptor, a method the tool cannot decode: besides stored and deflated
+// it decodes otherMethod only).
+void PrintListing(FILE* out, const std::vector<ArchiveEntry>& entries, bool verbose, bool quiet,
+                  uint16_t otherMethod = MethodStored);
 
 // "2026-06-01 14:00:00": the stored MS-DOS date and time (local time, even seconds).
 std::string FormatDosDateTime(uint16_t date, uint16_t time);

@@ -159,7 +159,7 @@ int ListEntries(const Options& options)
     for (size_t i = 0; i < entries.size(); ++i)
         if (chosen[i])
             listed.push_back(entries[i]);
-    PrintListing(stdout, listed, options.Verbose, options.Quiet > 0);
+    PrintListing(stdout, listed, options.Verbose, options.Quiet > 0, MethodBzip2);
     return status;
 }
 

@@ -1348,6 +1348,14 @@ TEST_F(Tqunzip, DataInFrontIsFoundWithoutAnOffset)
     ToolRun run = Run({"-q", "-d", "a", "prefixed.zip"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Read("a/a.txt"), text);
+    // The verbose listing names where the archive starts, on a line of its own; the plain one
+    // and a quiet one do not.
+    run = Run({"-lv", "prefixed.zip"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Lines(run.out).at(0), "Archive at offset 22, behind other data (a program, for instance)") << run.out;
+    EXPECT_EQ(Run({"-l", "prefixed.zip"}).out.find("Archive at"), std::string::npos);
+    EXPECT_EQ(Run({"-lvq", "prefixed.zip"}).out.find("Archive at"), std::string::npos);
+    EXPECT_EQ(Run({"-lv", "z.zip"}).out.find("Archive at"), std::string::npos);
     // --offset leaves out the entries in front of it.
     run = Run({"-q", "-j", "--offset=22", "-d", "b", "prefixed.zip"});
     EXPECT_EQ(run.status, 0) << run.err;

@@ -150,11 +150,16 @@ int ListEntries(const Options& options)
         return ExitNotFound;
     }
     std::vector<ArchiveEntry> entries;
-    int failed = OpenDirectory(options, path, entries);
+    ArchiveLayout layout;
+    int failed = OpenDirectory(options, path, entries, &layout);
     if (failed != -1)
         return failed;
     int status = ExitSuccess;
     std::vector<bool> chosen = ChooseEntries(options, entries, status);
+    // Where the entries' offsets begin to count from, when something stands in front.
+    if (options.Verbose && options.Quiet == 0 && layout.Prefix != 0)
+        printf("Archive at offset %llu, behind other data (a program, for instance)\n",
+               (unsigned long long)layout.Prefix);
     std::vector<ArchiveEntry> listed;
     for (size_t i = 0; i < entries.size(); ++i)
         if (chosen[i])

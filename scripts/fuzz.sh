@@ -71,12 +71,13 @@ run)
 long)
   # The differential test of the engine suite at volume, in the native preset's tree.
   megabytes=${2:-500}
+  [ -f build/native/build.ninja ] || cmake --preset native >/dev/null
   cmake --build --preset native --target engine_tests
   TQ_DIFF_VOLUME_MB="$megabytes" TQ_DIFF_ENTRY_MB=8 ${3:+TQ_TEST_SEED=$3} \
     build/native/tests/engine_tests --gtest_filter='Differential*'
   ;;
 *)
-  sed -n '2,10p' "$0"
+  sed -n '2,13p' "$0"
   exit 64
   ;;
 esac

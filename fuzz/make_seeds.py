@@ -111,7 +111,7 @@ def extract_seeds():
     yield "encrypted", encrypted_archive(b"runs.bin", s["runs"])
 
 
-SHAPES = ["zeros", "far", "text", "random", "skewed", "patchwork"]
+SHAPES = ["zeros", "far", "text", "random", "skewed", "ends", "patchwork"]
 STRATEGIES = ["default", "filtered", "huffman", "rle", "fixed"]
 FLUSHES = ["none", "partial", "sync", "full", "block"]
 
@@ -137,6 +137,15 @@ def roundtrip_seeds():
         name = "zlib-%s-l%d-w%d-m%d-%s-%s" % (SHAPES[shape], level, window_bits, mem_level,
                                               STRATEGIES[strategy], FLUSHES[flush])
         yield name, header + bytes([size_bits, rng.getrandbits(8)]) + rng.randbytes(16)
+    # Records against every window end (the "ends" shape) over 32 windows, at the zlib settings
+    # and libdeflate levels where a decoder's window-end fault first showed.
+    ends = SHAPES.index("ends")
+    for level, strategy in ((1, 0), (6, 0), (9, 0), (6, 1), (8, 4)):
+        header = bytes([ends << 1]) + zlib_settings(rng, level, 15, 8, strategy, 0)
+        name = "zlib-ends-1m-l%d-%s" % (level, STRATEGIES[strategy])
+        yield name, header + bytes([20, 0]) + rng.randbytes(16)
+    for level in (1, 6, 12):
+        yield "libdeflate-ends-1m-l%d" % level, bytes([ends << 1 | 1, level, 0, 0, 0, 20, 0]) + rng.randbytes(16)
     for level in range(13):
         shape = level % len(SHAPES)
         header = bytes([shape << 1 | 1, level, 0, 0, 0, rng.choice([15, 16, 17]), rng.getrandbits(8)])

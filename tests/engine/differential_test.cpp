@@ -270,15 +270,17 @@ TEST_F(DifferentialTest, EveryCompressorAgreesWithTheEngine)
         if (ToolInstalled(tool))
             tools.push_back(tool);
 #endif
-    // Our writer's archives take half the volume and the tools share the other half.
+    // Our writer's archives take half the volume and the tools share the other half, their
+    // archives small enough that each tool writes at least one.
     size_t ours = tools.empty() ? volume : volume / 2;
-    size_t done = 0, entries = 0, archives = 0;
+    size_t toolBytes = tools.empty() ? 0 : std::min(ArchiveBytes, (volume - ours) / tools.size());
+    size_t done = 0, entries = 0, archives = 0, toolArchives = 0;
     while (done < volume && !HasFailure()) {
         PlannedArchive archive;
         size_t bytes = 0;
-        size_t toolIndex = done < ours ? tools.size() : archives % tools.size();
-        archive.Maker = toolIndex < tools.size() ? tools[toolIndex] : "writer";
-        while (bytes < ArchiveBytes && archive.Entries.size() < ArchiveEntries && done + bytes < volume) {
+        archive.Maker = done < ours ? "writer" : tools[toolArchives++ % tools.size()];
+        size_t limit = done < ours ? ArchiveBytes : toolBytes;
+        while (bytes < limit && archive.Entries.size() < ArchiveEntries && done + bytes < volume) {
             archive.Entries.push_back(MakeData(source, largest, entries++));
             bytes += archive.Entries.back().Data.size();
         }
@@ -318,6 +320,9 @@ TEST_F(DifferentialTest, EveryCompressorAgreesWithTheEngine)
         done += bytes;
         ++archives;
     }
-    printf("%zu entries, %.1f MB, in %zu archives (ours and %zu tools)\n", entries,
-           (double)done / MB, archives, tools.size());
+    std::string makers = "our writer";
+    for (const std::string& tool : tools)
+        makers += ", " + tool;
+    printf("%zu entries, %.1f MB, in %zu archives by %s\n", entries, (double)done / MB, archives,
+           makers.c_str());
 }

@@ -36,6 +36,33 @@ void LiteralsBetweenZeros(Bytes& out, size_t size, ShapeSource& source)
     }
 }
 
+// Records of a few literal bytes and one fixed 258-byte block, placed so that the decoder meets
+// the end of its window in the middle of its longest steps: every compressor codes a record as
+// its literals and one longest match (the block, found one record back at once), and before each
+// window end (every 32 KiB) two to five records end at the window end half of the time, otherwise
+// up to four bytes before or after it. The records hold mostly three literals or a multiple of
+// three; literal runs between zero runs fill the rest.
+void WindowEnds(Bytes& out, size_t size, ShapeSource& source)
+{
+    Bytes block;
+    Random(block, LongestMatch, LongestMatch, source);
+    while (out.size() < size) {
+        size_t literals = source.Below(4) == 0 ? source.Between(1, 30) : 3 * source.Between(1, 10);
+        size_t records = source.Between(2, 5);
+        size_t end = (out.size() / WindowSize + 1) * WindowSize + 4;
+        end -= source.Below(2) == 0 ? 4 : source.Below(9);
+        size_t start = end - records * (literals + LongestMatch);
+        if (start < out.size())
+            start += WindowSize;   // too close: the next window end
+        LiteralsBetweenZeros(out, start < size ? start : size, source);
+        for (size_t i = 0; i < records; ++i) {
+            Random(out, size, literals, source);
+            for (size_t j = 0; j < LongestMatch && out.size() < size; ++j)
+                out.push_back(block[j]);
+        }
+    }
+}
+
 // Random bytes for one window, then runs copied from just under a window back (and from just
 // over, which no match can reach), every so often a byte changed so that matches end there.
 void FarRepeats(Bytes& out, size_t size, ShapeSource& source)
@@ -92,6 +119,7 @@ void Piece(Shape shape, Bytes& out, size_t size, ShapeSource& source)
     case Shape::Text: Text(out, size, source); break;
     case Shape::Incompressible: Random(out, size, size - out.size(), source); break;
     case Shape::Skewed: Skewed(out, size, source); break;
+    case Shape::WindowEnds: WindowEnds(out, size, source); break;
     case Shape::Patchwork:
         while (out.size() < size) {
             size_t end = out.size() + source.Between(1, 600);
@@ -144,7 +172,8 @@ uint32_t ShapeSource::Between(uint32_t low, uint32_t high)
 const char* ShapeName(Shape shape)
 {
     static const char* const Names[ShapeCount] = {"literals-between-zeros", "far-repeats", "text",
-                                                  "incompressible", "skewed", "patchwork"};
+                                                  "incompressible", "skewed", "window-ends",
+                                                  "patchwork"};
     return Names[(int)shape];
 }
 

@@ -30,9 +30,11 @@ enum class Shape {
     Text,                   // words of a small vocabulary, lines of varying length
     Incompressible,         // random bytes
     Skewed,                 // byte frequencies halving from one byte to the next: 15-bit codes
+    WindowEnds,             // records of literals and a longest match ending at or a few bytes
+                            // around every window end, literals between zeros in between
     Patchwork,              // short pieces of every other shape: many small blocks
 };
-constexpr int ShapeCount = 6;
+constexpr int ShapeCount = 7;
 
 const char* ShapeName(Shape shape);
 Bytes MakeShape(Shape shape, size_t size, ShapeSource& source);

@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   unzip zip libarchive-tools p7zip-full
   groff-base
+  osslsigncode openssl
   qemu-user-static wine32:i386
 )
 

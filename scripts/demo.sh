@@ -68,7 +68,18 @@ echo "demo: tqpack build: the distribution folder from the $bits-bit setup.exe, 
 "$tqpack" list "$dist"
 echo
 echo "demo: tqpack bundle: the one file to download, the $bits-bit self-extractor with the distribution"
-"$tqpack" bundle --quiet "$dist" --out="$bundle" --stub="$tree/sfx/tqsfx.exe"
+signing=()
+if command -v openssl >/dev/null && command -v osslsigncode >/dev/null; then
+  # A vendor signs with its own certificate; the demo makes a throw-away one, which no Windows
+  # trusts, so verify shows the signature intact but not chaining to a trusted root.
+  rm -rf "$demo/signing" && mkdir -p "$demo/signing"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Demo Vendor (throw-away certificate)" \
+    -addext extendedKeyUsage=codeSigning -keyout "$demo/signing/key.pem" -out "$demo/signing/cert.pem" \
+    2>/dev/null
+  signing=(--sign-key="$demo/signing/key.pem" --sign-cert="$demo/signing/cert.pem")
+  echo "demo: the download is signed with a throw-away certificate made just now in $demo/signing"
+fi
+"$tqpack" bundle --quiet "$dist" --out="$bundle" --stub="$tree/sfx/tqsfx.exe" "${signing[@]}"
 "$tqpack" verify "$bundle"
 echo "demo: the download is $bundle, $(stat -c %s "$bundle") bytes"
 

@@ -3,8 +3,12 @@
 // (Microsoft PE/COFF specification): the MS-DOS header gives the offset of the "PE\0\0"
 // signature at 0x3C; the COFF file header behind it the number of sections and the size of the
 // optional header; the section table behind that, for each section, where its raw data lies in
-// the file. A signed program carries its certificate table behind its sections (data directory
-// 4, whose address is a file offset), so the image ends behind that as well.
+// the file. A signed program carries its certificate table (data directory 4, whose address is
+// a file offset) behind its sections: a program signed before the archive was appended has it
+// between its sections and the archive, and a download signed afterwards, by any signer, behind
+// the archive, at the end of the file (after up to 7 bytes of padding to an 8-byte boundary).
+// So the archive begins behind the sections, or behind a certificate table that starts there,
+// and ends at a certificate table that starts behind it, or at the end of the file.
 #include "sfx/sfx.h"
 
 constexpr LONG NewHeaderPointerOffset = 0x3C;
@@ -24,6 +28,7 @@ constexpr int CertificateDirectory = 4;
 constexpr int OptionalHeaderReadSize = Pe32PlusDirectoriesOffset + 8 * (CertificateDirectory + 1);
 constexpr DWORD LocalHeaderSignature = 0x04034b50; // APPNOTE 4.3.7
 constexpr DWORD LargestStart = 0x7FFFFFFF;       // the engine's StartOffset is an int
+constexpr DWORD CertificateAlignment = 8;        // a signer pads the file to it first
 
 static DWORD Little32(const unsigned char* p)
 {
@@ -42,8 +47,16 @@ static int ReadAt(HFILE file, DWORD offset, void* buffer, UINT count)
     return _lread(file, buffer, count) == count;
 }
 
-// The end of the image in the file; 0 when the headers do not describe a PE image.
-static DWORD FindImageEnd(HFILE file)
+// Where the program's sections end in the file, and its certificate table (Start and Size 0
+// when it is not signed).
+struct ImageLayout {
+    DWORD SectionsEnd;
+    DWORD CertificateStart;
+    DWORD CertificateSize;
+};
+
+// 0 when the headers do not describe a PE image.
+static int ReadImageLayout(HFILE file, ImageLayout* layout)
 {
     unsigned char bytes[OptionalHeaderReadSize];
     if (!ReadAt(file, NewHeaderPointerOffset, bytes, 4))
@@ -73,14 +86,34 @@ static DWORD FindImageEnd(HFILE file)
                       : magic == Pe32PlusMagic ? Pe32PlusDirectoriesOffset : 0;
     if (directories == 0)
         return 0;
+    layout->SectionsEnd = end;
+    layout->CertificateStart = 0;
+    layout->CertificateSize = 0;
     DWORD certificate = directories + 8 * CertificateDirectory;
     if (certificate + 8 <= readSize) {
         DWORD certificateStart = Little32(bytes + certificate);
         DWORD certificateSize = Little32(bytes + certificate + 4);
-        if (certificateSize != 0 && certificateStart + certificateSize > end)
-            end = certificateStart + certificateSize;
+        if (certificateSize != 0 && certificateStart + certificateSize > certificateStart) {
+            layout->CertificateStart = certificateStart;
+            layout->CertificateSize = certificateSize;
+        }
     }
-    return end;
+    return 1;
+}
+
+// A certificate table that begins at the end of the sections, or in the padding behind them.
+static int CertificateFollowsSections(const ImageLayout& layout)
+{
+    return layout.CertificateSize != 0 && layout.CertificateStart >= layout.SectionsEnd
+           && layout.CertificateStart - layout.SectionsEnd < CertificateAlignment;
+}
+
+// The end of the program's own bytes: its sections, and a certificate table right behind them.
+static DWORD ImageEnd(const ImageLayout& layout)
+{
+    if (CertificateFollowsSections(layout))
+        return layout.CertificateStart + layout.CertificateSize;
+    return layout.SectionsEnd;
 }
 
 DWORD GetImageEnd(const char* programPath)
@@ -88,7 +121,8 @@ DWORD GetImageEnd(const char* programPath)
     HFILE file = _lopen(programPath, OF_READ | OF_SHARE_DENY_WRITE);
     if (file == HFILE_ERROR)
         return 0;
-    DWORD end = FindImageEnd(file);
+    ImageLayout layout;
+    DWORD end = ReadImageLayout(file, &layout) ? ImageEnd(layout) : 0;
     _lclose(file);
     return end;
 }
@@ -98,16 +132,23 @@ int FindAppendedArchive(const char* programPath, AppendedArchive* archive)
     HFILE file = _lopen(programPath, OF_READ | OF_SHARE_DENY_WRITE);
     if (file == HFILE_ERROR)
         return 0;
-    DWORD start = FindImageEnd(file);
+    ImageLayout layout;
+    int isImage = ReadImageLayout(file, &layout);
+    DWORD start = isImage ? ImageEnd(layout) : 0;
     LONG fileSize = _llseek(file, 0, FILE_END);
+    DWORD end = fileSize == HFILE_ERROR ? 0 : (DWORD)fileSize;
+    // A download signed after the archive was appended: the table closes the archive.
+    if (isImage && !CertificateFollowsSections(layout) && layout.CertificateSize != 0
+        && layout.CertificateStart > start && layout.CertificateStart < end)
+        end = layout.CertificateStart;
     unsigned char signature[4];
-    int found = start != 0 && fileSize != HFILE_ERROR && (DWORD)fileSize > start
+    int found = start != 0 && end > start && end - start >= sizeof signature
                 && ReadAt(file, start, signature, sizeof signature)
                 && Little32(signature) == LocalHeaderSignature;
     _lclose(file);
     if (!found)
         return 0;
     archive->Start = start;
-    archive->Size = (DWORD)fileSize - start;
+    archive->Size = end - start;
     return 1;
 }

@@ -16,14 +16,16 @@ constexpr int SfxExitCancelled = 2;  // the user cancelled the unpacking
 int RunSelfExtractor(HINSTANCE instance, const char* programPath);
 
 // The archive appended to a program file (sfx/appended_archive.cpp). It begins where the
-// program's PE image ends, behind its last section and any certificate table, and must begin
-// with a local file header.
+// program's PE image ends, behind its last section and a certificate table right behind them,
+// and must begin with a local file header; it ends at the certificate table of a download
+// signed after bundling, or at the end of the file.
 struct AppendedArchive {
     DWORD Start;  // file offset of the first local header
-    DWORD Size;   // bytes from there to the end of the file
+    DWORD Size;   // bytes from there to the certificate table or the end of the file
 };
 int FindAppendedArchive(const char* programPath, AppendedArchive* archive); // 1 found, 0 not
-// Where the PE image of the program file ends; 0 when the file holds no PE image. Also built
+// Where the PE image of the program file ends (its sections, and a certificate table right
+// behind them); 0 when the file holds no PE image. Also built
 // natively, for tqpack.
 DWORD GetImageEnd(const char* programPath);
 

@@ -28,6 +28,7 @@ bool LoadE2eConfig(E2eConfig* config)
 {
     config->Dist = HostPath(Environment("TQ_SETUP_DIST"));
     config->Bundle = HostPath(Environment("TQ_SETUP_BUNDLE"));
+    config->BundleSigned = Environment("TQ_BUNDLE_SIGNED") == "1";
     config->Screenshots = HostPath(Environment("TQ_SCREENSHOTS"));
     if (config->Screenshots.empty())
         config->Screenshots = "e2e-screenshots";

@@ -12,6 +12,7 @@
 struct E2eConfig {
     std::string Dist;        // the sample distribution made by tqpack (read only)
     std::string Bundle;      // the same bundled with the self-extractor (read only)
+    bool BundleSigned = false; // the bundle carries a signature (TQ_BUNDLE_SIGNED=1)
     std::string Screenshots; // folder for the screenshots, created when missing
     std::string LaunchLog;   // where the stand-in main program records its starts
     std::string SpyLibrary;  // the Meter spy's library, next to the test program

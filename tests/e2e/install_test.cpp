@@ -220,6 +220,30 @@ protected:
         return entries;
     }
 
+    // The certificate table (PE/COFF data directory 4, a file offset) ends the download and
+    // lies behind every entry of the archive.
+    void ExpectSignedBehindTheArchive()
+    {
+        std::string bytes;
+        ASSERT_TRUE(ReadWholeFile(DownloadedBundle, &bytes));
+        auto get32 = [&](size_t at) {
+            uint32_t value = 0;
+            memcpy(&value, bytes.data() + at, 4);
+            return value;
+        };
+        ASSERT_GT(bytes.size(), 0x400u);
+        size_t optional = get32(0x3C) + 24;
+        size_t directories = optional + (bytes[optional] == 0x0B && bytes[optional + 1] == 0x02 ? 112 : 96);
+        uint32_t certificateStart = get32(directories + 8 * 4);
+        uint32_t certificateSize = get32(directories + 8 * 4 + 4);
+        ASSERT_NE(0u, certificateSize) << "TQ_BUNDLE_SIGNED=1, but the bundle is not signed";
+        EXPECT_EQ(bytes.size(), (size_t)certificateStart + certificateSize);
+        for (const ZipEntryInfo& entry : BundleEntries())
+            EXPECT_LT(entry.LocalHeaderOffset + entry.CompressedSize, certificateStart) << entry.Name;
+        printf("%s is signed: %u bytes of certificate table behind the archive\n", DownloadedBundle,
+               (unsigned)certificateSize);
+    }
+
     // Started as Explorer starts a program: by its full path, from its own folder.
     void StartBundle()
     {
@@ -359,10 +383,14 @@ TEST_F(Install, DamagedPayloadEntry)
 // folder under the temporary folder and runs setup from there, which installs exactly what the
 // folder distribution installs, with the downloaded file's path for the main program. The text
 // files' times survive the archive's MS-DOS times (else setup would stop with message 1023).
+// A signed bundle (TQ_BUNDLE_SIGNED=1) carries its certificate table behind the archive, as
+// every signer writes it, and installs the same.
 TEST_F(Install, FromTheBundleInTheDownloadsFolder)
 {
     PlantShellExtensionKeys();
     DownloadBundle();
+    if (Config.BundleSigned)
+        ExpectSignedBehindTheArchive();
     StartBundle();
     SetupProcess extractor = Setup;
     Setup = SetupProcess();

@@ -215,6 +215,18 @@ TEST_F(TqpackTest, RefusalsWriteNothing)
     const Refusal refusals[] = {
         {"text file FILE_ID.DIZ missing", [&] { std::remove((Texts + "/FILE_ID.DIZ").c_str()); }, ""},
         {"setup program", [&] { Setup = Root + "/in/nothing.exe"; }, ""},
+        {"setup program /etc/passwd is not a Windows program", [&] { Setup = "/etc/passwd"; }, ""},
+        {"is a console program, not a Windows GUI program",
+         [&] {
+             ProgramSpec console;
+             console.Subsystem = 3;
+             console.Resources = SetupResources();
+             ASSERT_TRUE(WriteWholeFile(Setup, MakeWindowsProgram(console)));
+         }, ""},
+        {"lacks setup's resources (the install-folder dialog, the progress dialog, the message texts, the "
+         "shell-extension stub library, the version record, the manifest)",
+         [&] { ASSERT_TRUE(WriteWholeFile(Setup, MakeWindowsProgram(ProgramSpec{false, 2, false, {{3, nullptr, 1, nullptr}}}))); },
+         ""},
         {"\"a:b.txt\" cannot be extracted safely", [&] { WriteText(Payload + "/a:b.txt", "x"); }, ""},
         {"path separator", [&] { WriteText(Payload + "/sub\\a.txt", "x"); }, ""},
         {"output path would exceed 259", [&] { WriteText(Payload + "/" + std::string(240, 'x'), "x"); }, ""},
@@ -267,6 +279,14 @@ TEST(TqpackUsage, UsageErrorsExit64WithOneLine)
         {"verify a b", "tqpack verify: one distribution folder, please\n"},
         {"verify -v a", "tqpack verify: unknown option -v\n"},
         {"list --all x", "tqpack list: unknown option --all\n"},
+        {"build --setup=a --payload=b --texts=c --out=d --sign-key=k",
+         "tqpack build: --sign-key and --sign-cert go together\n"},
+        {"bundle d --out=x --stub=s --sign-pkcs12=p --sign-pass-file=f --sign-pass-env=V",
+         "tqpack bundle: --sign-pass-file or --sign-pass-env, not both\n"},
+        {"sign", "tqpack sign: no program given\n"},
+        {"sign a.exe", "tqpack sign: signing needs --sign-pkcs12, or --sign-key with --sign-cert\n"},
+        {"sign a.exe --sign-pkcs12=p --sign-cert=c", "tqpack sign: --sign-pkcs12 or --sign-key with --sign-cert, not both\n"},
+        {"sign a.exe --sign-pkcs12 p --password x", "tqpack sign: unknown option --password\n"},
     };
     for (const Case& c : cases) {
         CommandResult result = RunTqpack(c.arguments);
@@ -278,12 +298,15 @@ TEST(TqpackUsage, UsageErrorsExit64WithOneLine)
 
 TEST(TqpackUsage, HelpAndVersionOfEveryCommand)
 {
-    for (const char* command : {"--help", "-h", "help", "build --help", "build -h", "verify --help", "list -h"}) {
+    for (const char* command : {"--help", "-h", "help", "build --help", "build -h", "verify --help", "list -h",
+                                "bundle --help", "sign --help"}) {
         CommandResult result = RunTqpack(command);
         EXPECT_EQ(result.Status, 0) << command;
         EXPECT_EQ(result.Output.rfind("Usage: tqpack", 0), 0u) << command;
     }
     EXPECT_NE(RunTqpack("build --help").Output.find("TESSEL32.EXE"), std::string::npos);
+    for (const char* command : {"build --help", "bundle --help", "sign --help"})
+        EXPECT_NE(RunTqpack(command).Output.find("--sign-pass-env=NAME"), std::string::npos) << command;
     for (const char* command : {"--version", "build --version", "list --version"})
         EXPECT_EQ(RunTqpack(command).Output.rfind("tqpack (Tessel tools) ", 0), 0u) << command;
 }

@@ -6,6 +6,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "sfx/sfx.h"
 
 namespace {
 
@@ -132,7 +136,9 @@ TEST_F(BundleTest, ArchiveBeginsWhereTheImageEnds)
     const ProgramShape shapes[] = {
         {false, {0x400}, 0},
         {true, {0xA00, 0x600, 0x800}, 0},  // the last section in the table is not the last in the file
-        {false, {0x400, 0x600}, 0x180},    // signed: the certificate table ends the image
+        // signed: the self-extractor's own signature is left out (it would be broken inside
+        // the download), so the archive begins behind the sections
+        {false, {0x400, 0x600}, 0x180},
     };
     for (const ProgramShape& shape : shapes) {
         std::vector<unsigned char> program = MakeProgram(shape);
@@ -140,10 +146,12 @@ TEST_F(BundleTest, ArchiveBeginsWhereTheImageEnds)
         CommandResult made = MakeBundle();
         ASSERT_EQ(made.Status, 0) << made.Output;
         std::vector<unsigned char> bundle = ReadWholeBytes(Bundle);
-        ASSERT_GT(bundle.size(), program.size() + 4);
-        EXPECT_EQ(std::memcmp(&bundle[program.size()], "PK\3\4", 4), 0);
+        size_t start = program.size() - shape.CertificateSize;
+        ASSERT_GT(bundle.size(), start + 4);
+        EXPECT_EQ(std::memcmp(&bundle[start], "PK\3\4", 4), 0);
         CommandResult verified = RunTqpack("verify " + Quote(Bundle));
         EXPECT_EQ(verified.Status, 0) << program.size() << "\n" << verified.Output;
+        EXPECT_NE(verified.Output.find("tessel81.exe: not signed"), std::string::npos) << verified.Output;
     }
 }
 
@@ -229,4 +237,107 @@ TEST_F(BundleTest, VerifyFindsDamageInABundle)
         EXPECT_EQ(result.Status, 1) << c.Reason << "\n" << result.Output;
         EXPECT_NE(result.Output.find(c.Expected), std::string::npos) << c.Reason << "\n" << result.Output;
     }
+}
+
+// A download signed as a vendor signs it: by `tqpack bundle` itself, or afterwards by a signer
+// (osslsigncode, as `tqpack sign` runs it). The archive then lies between the sections and
+// the certificate table; verify finds it there, shows the signer, and fails on any byte
+// changed after signing, wherever it lies.
+TEST_F(BundleTest, SignedBundleVerifiesAndAnyLaterChangeBreaksIt)
+{
+    if (RunCommand("command -v osslsigncode && command -v openssl").Status != 0)
+        GTEST_SKIP() << "osslsigncode or openssl is not installed (scripts/bootstrap.sh installs both)";
+    TestCertificate certificate;
+    ASSERT_TRUE(MakeTestCertificate(Root, certificate));
+    ProgramSpec shape;
+    shape.Resources = {{5, nullptr, 400, nullptr}, {16, nullptr, 1, nullptr}};
+    WriteBytes(Stub, MakeWindowsProgram(shape));
+    ASSERT_EQ(Build().Status, 0);
+
+    const std::string pkcs12 = " --sign-pkcs12 " + Quote(certificate.Pkcs12) + " --sign-pass-file "
+                               + Quote(certificate.PasswordFile);
+    CommandResult made = RunTqpack("bundle -q " + Quote(Dist) + " --out " + Quote(Bundle) + " --stub " + Quote(Stub)
+                                   + pkcs12);
+    ASSERT_EQ(made.Status, 0) << made.Output;
+    std::string unsignedBundle = Root + "/later.exe";
+    ASSERT_EQ(RunTqpack("bundle -q " + Quote(Dist) + " --out " + Quote(unsignedBundle) + " --stub " + Quote(Stub)).Status, 0);
+    CommandResult later = RunCommand("TQ_SIGN_PASSWORD=" + Quote(TestCertificate::Password) + " " + Quote(TQPACK_PROGRAM)
+                                     + " sign " + Quote(unsignedBundle) + " --sign-key " + Quote(certificate.Key)
+                                     + " --sign-cert " + Quote(certificate.Certificate) + " --sign-pass-env TQ_SIGN_PASSWORD");
+    ASSERT_EQ(later.Status, 0) << later.Output;
+
+    for (const std::string& bundle : {Bundle, unsignedBundle}) {
+        CommandResult verified = RunTqpack("verify " + Quote(bundle));
+        EXPECT_EQ(verified.Status, 0) << verified.Output;
+        for (const char* text : {": signed by /CN=Tessel Test Vendor/O=Tessel Tests, the signature matches the "
+                                 "file's bytes; the certificate does not chain to a trusted root (self-signed",
+                                 "once unpacked: setup.exe: not signed"})
+            EXPECT_NE(verified.Output.find(text), std::string::npos) << text << "\n" << verified.Output;
+    }
+    CommandResult listed = RunTqpack("list -v " + Quote(Bundle));
+    EXPECT_EQ(listed.Status, 0) << listed.Output;
+    EXPECT_NE(listed.Output.find("\nsignature: signed by /CN=Tessel Test Vendor"), std::string::npos) << listed.Output;
+
+    const std::vector<unsigned char> sound = ReadWholeBytes(Bundle);
+    const size_t stubSize = ReadWholeBytes(Stub).size();
+    AppendedArchive archive;
+    ASSERT_TRUE(FindAppendedArchive(Bundle.c_str(), &archive));
+    ASSERT_EQ(archive.Start, stubSize);
+    ASSERT_LT(archive.Start + archive.Size, sound.size()); // the certificate table follows
+    struct Case {
+        const char* Reason;
+        std::vector<unsigned char> Bytes;
+        const char* Expected;
+    };
+    std::vector<Case> cases;
+    auto flipped = [&](size_t at) {
+        std::vector<unsigned char> bytes = sound;
+        bytes[at] ^= 0x01;
+        return bytes;
+    };
+    cases.push_back({"a byte of the self-extractor's code", flipped(0x200), "the file's bytes changed after signing"});
+    cases.push_back({"a byte in the archive's central directory", flipped(archive.Start + archive.Size - 30),
+                     "the file's bytes changed after signing"});
+    cases.push_back({"the program's timestamp in its headers", flipped(0x80 + 8), "the file's bytes changed after signing"});
+    std::vector<unsigned char> appended = sound;
+    appended.insert(appended.end(), 16, 'x');
+    cases.push_back({"bytes appended behind the signature", appended, "16 bytes were added behind the certificate table"});
+    cases.push_back({"cut short inside the signature", std::vector<unsigned char>(sound.begin(), sound.end() - 100),
+                     "its certificate table reaches past the end of the file"});
+    for (const Case& c : cases) {
+        WriteBytes(Bundle, c.Bytes);
+        CommandResult result = RunTqpack("verify " + Quote(Bundle));
+        EXPECT_EQ(result.Status, 1) << c.Reason << "\n" << result.Output;
+        EXPECT_NE(result.Output.find("signature broken: " + std::string(c.Expected)), std::string::npos)
+            << c.Reason << "\n" << result.Output;
+    }
+}
+
+// The key's password reaches the signer on its standard input, never in its arguments, where
+// every user of the machine could read it; a signer that fails leaves no download behind.
+TEST_F(BundleTest, ThePasswordGoesThroughAPipe)
+{
+    ASSERT_EQ(Build().Status, 0);
+    std::string bin = Root + "/bin";
+    ASSERT_EQ(mkdir(bin.c_str(), 0777), 0);
+    WriteText(bin + "/osslsigncode", "#!/bin/sh\necho \"$@\" > \"$0.arguments\"\ncat > \"$0.input\"\n"
+                                     "echo 'Error: no signing here'\nexit 1\n");
+    ASSERT_EQ(chmod((bin + "/osslsigncode").c_str(), 0755), 0);
+    WriteText(Root + "/p12", "not read by the stand-in");
+    const char* password = "pass word 7";
+    CommandResult result = RunCommand("PATH=" + Quote(bin) + ":\"$PATH\" SIGNPW=" + Quote(password) + " "
+                                      + Quote(TQPACK_PROGRAM) + " bundle -q " + Quote(Dist) + " --out " + Quote(Bundle)
+                                      + " --stub " + Quote(Stub) + " --sign-pkcs12 " + Quote(Root + "/p12")
+                                      + " --sign-pass-env SIGNPW --timestamp http://tsa.invalid/");
+    EXPECT_EQ(result.Status, 1) << result.Output;
+    EXPECT_NE(result.Output.find("osslsigncode could not sign"), std::string::npos) << result.Output;
+    EXPECT_NE(result.Output.find("no signing here"), std::string::npos) << result.Output;
+    EXPECT_NE(access(Bundle.c_str(), F_OK), 0) << "an unsigned download was left behind";
+    std::vector<unsigned char> arguments = ReadWholeBytes(bin + "/osslsigncode.arguments");
+    std::vector<unsigned char> input = ReadWholeBytes(bin + "/osslsigncode.input");
+    std::string argumentText(arguments.begin(), arguments.end());
+    EXPECT_EQ(std::string(input.begin(), input.end()), password);
+    EXPECT_EQ(argumentText.find("pass word"), std::string::npos) << argumentText;
+    for (const char* expected : {"sign -pkcs12 ", " -readpass - -h sha256 -ts http://tsa.invalid/ -in "})
+        EXPECT_NE(argumentText.find(expected), std::string::npos) << expected << "\n" << argumentText;
 }

@@ -1,5 +1,5 @@
-// Shared fixture of the tqpack tests: a scratch folder with a setup.exe whose time has a
-// sub-microsecond part, the seven text files and a small mixed payload, and a way to run the
+// Shared fixture of the tqpack tests: a scratch folder with a setup.exe (a small Windows program
+// with setup's resources) whose time has a sub-microsecond part, the seven text files and a small mixed payload, and a way to run the
 // tqpack program itself and read its exit status and output.
 #ifndef TQ_TESTS_TQPACK_FIXTURE_H
 #define TQ_TESTS_TQPACK_FIXTURE_H
@@ -24,6 +24,36 @@ CommandResult RunTqpack(const std::string& arguments);
 void WriteText(const std::string& path, const std::string& text);
 void SetMtime(const std::string& path, long long seconds, long nanoseconds);
 long long MtimeNanoseconds(const std::string& path); // seconds * 10^9 + nanoseconds
+
+// A Windows program as far as tqpack reads it (PE/COFF): a code section and a resource section
+// whose tree holds the listed resources, one language each. A resource is named by a number
+// (Type or Id) or, when TypeName or Name is set, by a text.
+struct ProgramResource {
+    int Type;
+    const char* TypeName;
+    int Id;
+    const char* Name;
+};
+struct ProgramSpec {
+    bool Wide = false;             // PE32+ for x86-64, else PE32 for i386
+    uint16_t Subsystem = 2;        // Windows GUI
+    bool Library = false;
+    std::vector<ProgramResource> Resources;
+};
+// setup.exe's resources: both dialogs, a string block, the stub library, version and manifest.
+std::vector<ProgramResource> SetupResources();
+std::vector<unsigned char> MakeWindowsProgram(const ProgramSpec& spec);
+
+// A throw-away code-signing certificate made by openssl in folder: key.pem (encrypted with
+// Password), cert.pem, and signer.p12 holding both under the same password.
+struct TestCertificate {
+    std::string Key;
+    std::string Certificate;
+    std::string Pkcs12;
+    std::string PasswordFile;  // holds Password and a newline
+    static constexpr const char* Password = "throw away";
+};
+bool MakeTestCertificate(const std::string& folder, TestCertificate& made);
 
 class TqpackTest : public ::testing::Test {
 protected:

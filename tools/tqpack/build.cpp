@@ -118,8 +118,18 @@ static bool CopyWithTime(const std::string& source, const std::string& destinati
 bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& problems)
 {
     size_t problemsBefore = problems.size();
-    if (!IsRegularFile(options.SetupPath))
+    if (!IsRegularFile(options.SetupPath)) {
         problems.push_back("setup program " + options.SetupPath + " not found");
+    } else {
+        std::string reason = CheckSetupProgram(options.SetupPath);
+        if (!reason.empty())
+            problems.push_back("setup program " + options.SetupPath + " " + reason);
+    }
+    if (SigningWanted(options.Signing)) {
+        std::string wrong = CheckSigningOptions(options.Signing);
+        if (!wrong.empty())
+            problems.push_back(wrong);
+    }
     bool payloadThere = IsDirectory(options.PayloadFolder);
     if (!payloadThere)
         problems.push_back("payload folder " + options.PayloadFolder + " not found");
@@ -152,9 +162,16 @@ bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& 
         problems.push_back("cannot create the output folder " + options.OutFolder);
         return false;
     }
-    // Every file that setup compares carries setupTicks to the 100-ns tick.
-    if (!CopyWithTime(options.SetupPath, JoinPath(options.OutFolder, SetupProgramName), setupTicks, problems))
+    // Signing writes setup.exe anew, so it comes first: the signed file's time is the one the
+    // text files must carry.
+    std::string setup = JoinPath(options.OutFolder, SetupProgramName);
+    if (SigningWanted(options.Signing)) {
+        if (!SignProgram(options.Signing, options.SetupPath, setup, problems) || !GetFileTime100ns(setup, setupTicks))
+            return false;
+    } else if (!CopyWithTime(options.SetupPath, setup, setupTicks, problems)) {
         return false;
+    }
+    // Every file that setup compares carries setupTicks to the 100-ns tick.
     for (const char* name : TextFileNames)
         if (!CopyWithTime(JoinPath(options.TextsFolder, name), JoinPath(options.OutFolder, name),
                           setupTicks, problems))

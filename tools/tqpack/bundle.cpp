@@ -12,6 +12,7 @@
 
 #include "sfx/sfx.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,13 @@ bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems
         problems.push_back("distribution folder " + options.DistFolder + " not found");
         return false;
     }
+    if (SigningWanted(options.Signing)) {
+        std::string wrong = CheckSigningOptions(options.Signing);
+        if (!wrong.empty()) {
+            problems.push_back(wrong);
+            return false;
+        }
+    }
     if (!VerifyDistribution(options.DistFolder, problems)) {
         problems.insert(problems.begin() + static_cast<long>(problemsBefore),
                         options.DistFolder + " would not install, so it is not bundled:");
@@ -60,6 +68,16 @@ bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems
         problems.push_back("self-extractor " + stub + " is not a Windows program");
         return false;
     }
+    // A signed self-extractor's signature would sit inside the download, where no signer
+    // leaves one and no check accepts one: it is left out, and the download is signed whole.
+    ProgramHeaders headers;
+    if (ReadProgramHeaders(archive.Prefix, headers) && headers.CertificateSize != 0 && imageEnd == archive.Prefix.size()
+        && headers.CertificateStart >= headers.SectionsEnd) {
+        archive.Prefix.resize(headers.SectionsEnd);
+        std::fill(archive.Prefix.begin() + static_cast<long>(headers.CertificateEntry),
+                  archive.Prefix.begin() + static_cast<long>(headers.CertificateEntry) + 8, 0);
+        imageEnd = headers.SectionsEnd;
+    }
     if (imageEnd != archive.Prefix.size()) {
         problems.push_back("self-extractor " + stub + " carries " + std::to_string(archive.Prefix.size() - imageEnd)
                            + " bytes behind its program image (a bundle already?)");
@@ -70,7 +88,15 @@ bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems
         files.push_back({name, JoinPath(options.DistFolder, name)});
     ProgressBar bar;
     StartProgress(bar, stderr, FilesSize(files), options.ShowProgress);
-    return WriteArchive(options.OutFile, files, archive, stats, problems, &bar);
+    if (!WriteArchive(options.OutFile, files, archive, stats, problems, &bar))
+        return false;
+    // The whole download is signed; the signature goes behind the archive, where the
+    // self-extractor expects a certificate table.
+    if (SigningWanted(options.Signing) && !SignProgram(options.Signing, options.OutFile, options.OutFile, problems)) {
+        std::remove(options.OutFile.c_str());
+        return false;
+    }
+    return true;
 }
 
 // The entries the self-extractor and setup need, with the times setup will compare.
@@ -115,9 +141,22 @@ static void RemoveScratchFolder(const std::string& folder)
     rmdir(folder.c_str());
 }
 
-bool VerifyBundle(const std::string& bundlePath, Problems& problems)
+// The download's own signature: broken is a problem (Windows would refuse or warn), the rest a
+// note.
+static void CheckBundleSignature(const std::string& bundlePath, Problems& problems, Problems* notes)
+{
+    SignatureReport report = CheckSignature(bundlePath);
+    std::string line = "the download " + bundlePath + ": " + DescribeSignature(report);
+    if (report.State == SignatureState::Broken)
+        problems.push_back(line);
+    else if (notes)
+        notes->push_back(line);
+}
+
+bool VerifyBundle(const std::string& bundlePath, Problems& problems, Problems* notes)
 {
     size_t problemsBefore = problems.size();
+    CheckBundleSignature(bundlePath, problems, notes);
     AppendedArchive archive;
     if (!FindAppendedArchive(bundlePath.c_str(), &archive)) {
         if (GetImageEnd(bundlePath.c_str()) == 0)
@@ -143,10 +182,13 @@ bool VerifyBundle(const std::string& bundlePath, Problems& problems)
     std::string folder = scratch.data();
     std::string destination = folder + "/";
     if (RunEngine(bundlePath, archive.Start, destination.c_str(), problems)) {
-        Problems unpacked;
-        if (!VerifyDistribution(folder, unpacked))
+        Problems unpacked, unpackedNotes;
+        if (!VerifyDistribution(folder, unpacked, &unpackedNotes))
             for (const std::string& problem : unpacked)
                 problems.push_back("once unpacked: " + problem);
+        if (notes)
+            for (const std::string& note : unpackedNotes)
+                notes->push_back("once unpacked: " + note);
     }
     RemoveScratchFolder(folder);
     return problems.size() == problemsBefore;
@@ -164,6 +206,8 @@ bool ListBundle(const std::string& bundlePath, bool verbose, Problems& problems)
         return false;
     std::printf("self-extractor: %lu bytes, then an archive of %lu bytes\n", static_cast<unsigned long>(archive.Start),
                 static_cast<unsigned long>(archive.Size));
+    if (verbose)
+        std::printf("signature: %s\n", DescribeSignature(CheckSignature(bundlePath)).c_str());
     PrintListing(stdout, entries, verbose, false);
     return true;
 }

@@ -93,6 +93,63 @@ bool ReadArchiveEntries(const std::string& archivePath, std::vector<ArchiveEntry
 // otherwise the reason.
 std::string CheckPayloadName(const std::string& name);
 
+// ---- Windows programs (program.cpp) ----
+struct ProgramHeaders {
+    uint16_t Machine = 0;
+    uint16_t Characteristics = 0;
+    uint16_t Subsystem = 0;
+    bool Wide = false;               // PE32+
+    int Sections = 0;
+    size_t SectionTable = 0;         // file offset of the section headers
+    uint32_t SectionsEnd = 0;        // where the sections' raw data ends in the file
+    size_t CertificateEntry = 0;     // file offset of the certificate table's directory entry
+    uint32_t CertificateStart = 0;   // a file offset, unlike the other directories' addresses
+    uint32_t CertificateSize = 0;
+    uint32_t ResourceRva = 0;
+    uint32_t ResourceSize = 0;
+};
+// False when the bytes hold no PE image.
+bool ReadProgramHeaders(const std::vector<unsigned char>& bytes, ProgramHeaders& headers);
+// Empty when the file is a Windows GUI program (32-bit, or the 64-bit test build) carrying
+// setup's resources: both dialogs, the message texts, the shell-extension stub, the version
+// record and the manifest. Otherwise the reason, to follow the file's name. wide, when given,
+// tells whether it is the 64-bit build.
+std::string CheckSetupProgram(const std::string& path, bool* wide = nullptr);
+
+// ---- Authenticode signatures (signing.cpp), made and checked with osslsigncode ----
+struct SigningOptions {
+    std::string Pkcs12Path;        // a PKCS#12 file with key and certificate, or
+    std::string KeyPath;           // a private key and
+    std::string CertificatePath;   // its certificate (with the chain, PEM or DER)
+    std::string PasswordFile;      // the key's password: the first line of this file, or
+    std::string PasswordVariable;  // the value of this environment variable
+    std::string TimestampUrl;      // an RFC 3161 time-stamp server, or empty
+};
+bool SigningWanted(const SigningOptions& options);
+// Empty when the options name one key and at most one password source, otherwise the problem.
+std::string CheckSigningOptions(const SigningOptions& options);
+// Signs the program at inPath with SHA-256 into outPath (the same path signs in place; an
+// earlier signature is replaced). The password reaches the signer through a pipe, never
+// through a command line.
+bool SignProgram(const SigningOptions& options, const std::string& inPath, const std::string& outPath,
+                 Problems& problems);
+
+enum class SignatureState {
+    Unsigned,
+    Intact,   // the signature verifies and its digest matches the file's bytes
+    Broken,   // Reason says why
+};
+struct SignatureReport {
+    SignatureState State = SignatureState::Unsigned;
+    std::string Subject;      // of the signer's certificate
+    std::string Reason;       // why the signature is broken
+    bool Trusted = false;     // the certificate chains to a root of the system's store
+    std::string TrustNote;    // why it does not
+};
+SignatureReport CheckSignature(const std::string& path);
+// "not signed", or "signed by SUBJECT: ..." with the state and the trust, on one line.
+std::string DescribeSignature(const SignatureReport& report);
+
 // ---- commands (build.cpp, verify.cpp) ----
 struct BuildOptions {
     std::string SetupPath;
@@ -102,10 +159,12 @@ struct BuildOptions {
     std::string Password = DefaultPassword;
     Compressor UseCompressor = Compressor::Libdeflate;
     bool ShowProgress = false;   // a progress bar on standard error while the payload is packed
+    SigningOptions Signing;      // setup.exe is signed before the text files take its time
 };
 bool BuildDistribution(const BuildOptions& options, PackStats& stats, Problems& problems);
-// Runs every check of the distribution; the engine's own messages are added to problems.
-bool VerifyDistribution(const std::string& distFolder, Problems& problems);
+// Runs every check of the distribution; the engine's own messages are added to problems, and
+// what is worth knowing but does not stop the installation (setup.exe's signature) to notes.
+bool VerifyDistribution(const std::string& distFolder, Problems& problems, Problems* notes = nullptr);
 // Prints the payload's entries in the listing format tqunzip -l shares.
 bool ListDistribution(const std::string& distFolder, bool verbose, Problems& problems);
 // Test run of the extraction engine over an archive with the default password and CRC errors
@@ -125,13 +184,14 @@ struct BundleOptions {
     std::string StubPath;  // the self-extractor program
     Compressor UseCompressor = Compressor::Libdeflate;
     bool ShowProgress = false;   // a progress bar on standard error while the files are packed
+    SigningOptions Signing;      // the finished download is signed
 };
 // Verifies the distribution first; writes nothing when it would not install.
 bool BundleDistribution(const BundleOptions& options, PackStats& stats, Problems& problems);
 // Everything the self-extractor and setup will meet: the program, the archive behind it and
 // its entries, the distribution's files with the times setup compares, and then the
 // distribution itself after the engine has unpacked it into a scratch folder.
-bool VerifyBundle(const std::string& bundlePath, Problems& problems);
+bool VerifyBundle(const std::string& bundlePath, Problems& problems, Problems* notes = nullptr);
 bool ListBundle(const std::string& bundlePath, bool verbose, Problems& problems);
 
 #endif

@@ -1,6 +1,7 @@
 // `tqpack verify` and `tqpack list`: everything setup checks in a distribution folder before
 // it installs (the seven text files with setup.exe's exact time, the payload archive), the
-// payload's records as the engine walks them, and a test run of the engine itself.
+// payload's records as the engine walks them, and a test run of the engine itself; besides,
+// that setup.exe is a setup program, and whether it is signed and the signature holds.
 #include "tqpack.h"
 
 #include <cctype>
@@ -49,12 +50,52 @@ static bool SameNameIgnoringCase(const std::string& a, const std::string& b)
     return true;
 }
 
-static void CheckTextFiles(const std::string& distFolder, Problems& problems)
+// setup.exe is a setup program, and its signature, if any, holds. Signing is the one change
+// after the build that a vendor makes on purpose, so a signed setup.exe whose time the text
+// files do not share is named as such.
+static void CheckSetupFile(const std::string& distFolder, Problems& problems, Problems* notes, bool& signedLater)
+{
+    std::string setupPath = JoinPath(distFolder, SetupProgramName);
+    bool wide = false;
+    std::string reason = CheckSetupProgram(setupPath, &wide);
+    if (!reason.empty()) {
+        problems.push_back(std::string(SetupProgramName) + " " + reason);
+        return;
+    }
+    if (wide && notes)
+        notes->push_back(std::string(SetupProgramName) + " is the 64-bit test build; a release ships the 32-bit one");
+    SignatureReport report = CheckSignature(setupPath);
+    std::string line = std::string(SetupProgramName) + ": " + DescribeSignature(report);
+    if (report.State == SignatureState::Broken)
+        problems.push_back(line);
+    else if (notes)
+        notes->push_back(line);
+    signedLater = report.State == SignatureState::Intact;
+}
+
+static void CheckTextFiles(const std::string& distFolder, bool setupSigned, Problems& problems)
 {
     std::string setupPath = JoinPath(distFolder, SetupProgramName);
     int64_t setupTicks = 0;
     if (!IsRegularFile(setupPath) || !GetFileTime100ns(setupPath, setupTicks)) {
         problems.push_back(std::string(SetupProgramName) + " missing");
+        return;
+    }
+    // A signed setup.exe newer than every text file: signed after the build.
+    int64_t latestText = 0;
+    int older = 0;
+    for (const char* name : TextFileNames) {
+        int64_t ticks = 0;
+        if (GetFileTime100ns(JoinPath(distFolder, name), ticks) && ticks < setupTicks) {
+            latestText = ticks > latestText ? ticks : latestText;
+            older++;
+        }
+    }
+    if (setupSigned && older == static_cast<int>(sizeof TextFileNames / sizeof TextFileNames[0])) {
+        problems.push_back("setup.exe was signed after the build: it was last written " + FormatTicks(setupTicks)
+                           + ", the text files before, up to " + FormatTicks(latestText)
+                           + " (setup stops with message 1023); sign it with tqpack build's --sign options, "
+                             "which sign setup.exe before the text files take its time");
         return;
     }
     for (const char* name : TextFileNames) {
@@ -131,14 +172,17 @@ bool TestArchiveWithEngine(const std::string& archivePath, Problems& problems)
     return RunEngine(archivePath, 0, nullptr, problems);
 }
 
-bool VerifyDistribution(const std::string& distFolder, Problems& problems)
+bool VerifyDistribution(const std::string& distFolder, Problems& problems, Problems* notes)
 {
     size_t problemsBefore = problems.size();
     if (!IsDirectory(distFolder)) {
         problems.push_back("distribution folder " + distFolder + " not found");
         return false;
     }
-    CheckTextFiles(distFolder, problems);
+    bool setupSigned = false;
+    if (IsRegularFile(JoinPath(distFolder, SetupProgramName)))
+        CheckSetupFile(distFolder, problems, notes, setupSigned);
+    CheckTextFiles(distFolder, setupSigned, problems);
     std::string archive = JoinPath(distFolder, PayloadArchiveName);
     if (!IsRegularFile(archive)) {
         problems.push_back(std::string(PayloadArchiveName) + " missing");
@@ -157,6 +201,9 @@ bool ListDistribution(const std::string& distFolder, bool verbose, Problems& pro
     std::vector<ArchiveEntry> entries;
     if (!ReadArchiveEntries(JoinPath(distFolder, PayloadArchiveName), entries, problems))
         return false;
+    if (verbose)
+        std::printf("%s: %s\n", SetupProgramName,
+                    DescribeSignature(CheckSignature(JoinPath(distFolder, SetupProgramName))).c_str());
     PrintListing(stdout, entries, verbose, false);
     return true;
 }

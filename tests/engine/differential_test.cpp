@@ -74,10 +74,12 @@ size_t DrawSize(ShapeSource& source, size_t largest)
     return size < low ? low : size > largest ? largest : size;
 }
 
+// The first two entries of a run are records against 32 window ends, the state that takes most
+// data to reach; the rest are drawn.
 Planned MakeData(ShapeSource& source, size_t largest, size_t index)
 {
-    Shape shape = (Shape)source.Below(ShapeCount);
-    size_t size = DrawSize(source, largest);
+    Shape shape = index < 2 ? Shape::WindowEnds : (Shape)source.Below(ShapeCount);
+    size_t size = index < 2 ? std::min(largest, 32 * WindowSize) : DrawSize(source, largest);
     Planned planned;
     planned.Name = "e" + std::to_string(index);
     planned.Data = MakeShape(shape, size, source);

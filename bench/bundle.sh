@@ -21,7 +21,7 @@ cmake --build --preset win64 --target sample_dist e2e_test -j2 >/dev/null
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
 TQ_FRESH_PREFIX=1 TQ_SETUP_DIST=$tree/sample-dist TQ_SETUP_BUNDLE=$tree/tessel81.exe \
-  tests/wine-run.sh "$tree/wineprefix" "$tree/tests/e2e/e2e_test.exe" --bench "$runs" | tee "$output"
+  tests/harness/wine-run.sh "$tree/wineprefix" "$tree/tests/e2e/e2e_test.exe" --bench "$runs" | tee "$output"
 
 {
   echo "# Installation from the bundle against installation from the folder"

@@ -4,12 +4,12 @@ set(TQ_WIN64 OFF)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(TQ_WIN64 ON)
   # The emulator is the Wine wrapper with the shared prefix of this build tree.
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/harness/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
 else()
   # 32-bit Wine runs here only through qemu-i386, which scripts/wine32.sh sets up; where it
   # cannot, the script exits with CTest's skip code and says why.
   set(CMAKE_CROSSCOMPILING_EMULATOR bash ${PROJECT_SOURCE_DIR}/scripts/wine32.sh run
-      ${PROJECT_SOURCE_DIR}/tests/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
+      ${PROJECT_SOURCE_DIR}/tests/harness/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
 endif()
 
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0400 WINVER=0x0400 _WIN32_IE=0x0400)
@@ -30,13 +30,27 @@ if(NOT EXISTS ${TQ_NO_MANIFEST_DIR}/default-manifest.o)
 endif()
 add_link_options(-B${TQ_NO_MANIFEST_DIR}/)
 
+# What ships (setup.exe, the stub library, the self-extractor) carries no debug sections and no
+# symbols: the debug information goes into <file>.debug beside it in the build tree (for a
+# debugger: gdb -e FILE -s FILE.debug). The stripped file must end where its last section ends
+# (the self-extractor's archive is appended there), so it keeps no COFF string table: the one
+# section name longer than the header's eight bytes, .eh_frame, is shortened (the loader and the
+# unwinder find sections by address, never by name), and no .gnu_debuglink section is added
+# (objcopy declares a whole file-alignment unit for its 20 bytes, past the file's end).
+function(tq_split_debug_info target)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --rename-section .eh_frame=.ehframe $<TARGET_FILE:${target}>
+    VERBATIM)
+endfunction()
+
 add_subdirectory(res)
 
 # The program's code as one library, so that the tests call the very code that setup.exe runs.
 file(GLOB TQ_CORE_SOURCES CONFIGURE_DEPENDS
-  setup/*.cpp ui/*.cpp steps/*.cpp util/*.cpp unzip/*.cpp)
+  setup/*.cpp ui/*.cpp steps/*.cpp unzip/*.cpp util/*.cpp base/*.cpp)
 # The wait times are not part of it: setup.exe links the real ones, the tests shortened ones.
-list(REMOVE_ITEM TQ_CORE_SOURCES ${PROJECT_SOURCE_DIR}/setup/main.cpp ${PROJECT_SOURCE_DIR}/setup/waits.cpp)
+list(REMOVE_ITEM TQ_CORE_SOURCES ${PROJECT_SOURCE_DIR}/setup/main.cpp ${PROJECT_SOURCE_DIR}/steps/waits.cpp)
 add_library(tqcore STATIC ${TQ_CORE_SOURCES})
 target_include_directories(tqcore PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(tqcore PRIVATE ${TQ_WARNINGS})
@@ -44,10 +58,11 @@ target_link_libraries(tqcore PUBLIC comctl32 advapi32 gdi32 user32 kernel32)
 file(GLOB TQ_ENGINE_SOURCES CONFIGURE_DEPENDS unzip/*.cpp)
 set_source_files_properties(${TQ_ENGINE_SOURCES} PROPERTIES COMPILE_OPTIONS -fno-exceptions)
 
-add_executable(setup WIN32 setup/main.cpp setup/waits.cpp $<TARGET_OBJECTS:tqresources>)
+add_executable(setup WIN32 setup/main.cpp steps/waits.cpp $<TARGET_OBJECTS:tqresources>)
 target_compile_options(setup PRIVATE ${TQ_WARNINGS})
 target_link_libraries(setup PRIVATE tqcore)
 add_dependencies(setup tqresources)
+tq_split_debug_info(setup)
 
 # The release (32-bit) tree installs setup.exe and its stub library where an installed tqpack
 # looks for them: <prefix>/share/tessel.

@@ -2,7 +2,7 @@
 // test run that reports CRC errors and as an extraction into the scratch folder that ignores
 // them (so later entries are reached). Stored paths are not kept, so nothing lands outside it.
 #include "fuzz/run_checked.h"
-#include "unzip/posix/sink.h"
+#include "base/posix/sink.h"
 #include "unzip/unzip.h"
 
 #include <dirent.h>

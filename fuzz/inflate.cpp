@@ -2,7 +2,7 @@
 // of the one deflated entry of an archive held in a memory file, and a test run decodes it. The
 // run reports CRC errors, so the abort path and its clean-up are taken on almost every input.
 #include "fuzz/run_checked.h"
-#include "unzip/posix/sink.h"
+#include "base/posix/sink.h"
 #include "unzip/unzip.h"
 
 #include <stdint.h>

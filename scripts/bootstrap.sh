@@ -13,10 +13,11 @@ packages=(
   groff-base
   osslsigncode openssl
   qemu-user-static wine32:i386
+  g++-multilib zlib1g-dev:i386 libdeflate-dev:i386
 )
 
 # 32-bit Wine (for the 32-bit release's installations, through qemu-i386: scripts/wine32.sh)
-# comes from Debian's i386 architecture.
+# and the 32-bit zlib and libdeflate of the native32 tree come from Debian's i386 architecture.
 add_i386=0
 dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
 

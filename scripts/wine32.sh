@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs commands under 32-bit Wine, which this machine's kernel cannot start by itself: 32-bit
 # Linux programs go to qemu-i386 through a binfmt_misc entry, and a small library of ours
-# (tests/wine32/qemu_mend.c) is preloaded to mend two faults of Debian 12's qemu that stop Wine.
+# (scripts/qemu_mend.c) is preloaded to mend two faults of Debian 12's qemu that stop Wine.
 #   bash scripts/wine32.sh check           says whether 32-bit Wine can run here, and if not why
 #   bash scripts/wine32.sh run CMD [ARG...] runs CMD with WINELOADER, WINEARCH and LD_PRELOAD set
 #                                          for 32-bit Wine; exits 77 with the reason when it
@@ -36,7 +36,7 @@ why_not() {
 
 # Builds both widths of the preload library, each where ld.so's $LIB leads it.
 build_mend() {
-  local source=$root/tests/wine32/qemu_mend.c width dir
+  local source=$root/scripts/qemu_mend.c width dir
   for width in 32 64; do
     dir=$mend/lib/i386-linux-gnu
     [ "$width" = 64 ] && dir=$mend/lib/x86_64-linux-gnu
@@ -53,13 +53,10 @@ register() { # DIRECTORY: adds the entry to the binfmt_misc mounted there, unles
   [ -e "$1/$entry" ] || printf '%s' ":$entry:M::$magic:$mask:$qemu:F" >"$1/register"
 }
 
-# Runs "$@" in a new user and mount namespace with binfmt_misc of its own.
+# Runs "$@" in a new user and mount namespace with binfmt_misc of its own: this script again,
+# as its "inside" command, which mounts that binfmt_misc and registers the entry there.
 private_binfmt() {
-  unshare --user --map-root-user --mount bash -c '
-    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || exit
-    '"$(declare -f register); entry=$entry magic='$magic' mask='$mask' qemu=$qemu"'
-    register /proc/sys/fs/binfmt_misc
-    exec "$@"' private "$@"
+  unshare --user --map-root-user --mount bash "$0" inside "$@"
 }
 
 global_binfmt_ready() {
@@ -68,6 +65,13 @@ global_binfmt_ready() {
 }
 
 case "${1:-}" in
+inside)
+  # Within the namespace of private_binfmt, never called directly.
+  shift
+  mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  register /proc/sys/fs/binfmt_misc
+  exec "$@"
+  ;;
 check)
   reason=$(why_not)
   if [ -n "$reason" ]; then

@@ -20,7 +20,7 @@ constexpr int ArgvSwitchLength = sizeof ArgvSwitch - 1;
 constexpr char PayloadArchiveName[] = "setup.tq";
 constexpr char InstallSwitchSuffix[] = "S"; // "/installS": the install command of the main program
 constexpr UINT NotInstalledBoxType = MB_TASKMODAL | MB_ICONINFORMATION;
-constexpr int MeterUnitKB = 10;             // one Meter unit is 10 KiB, 10240 bytes
+constexpr unsigned MeterUnitKB = ProgressUnitBytes / 1024;   // one Meter unit is one progress unit
 
 // The main program is started by its quoted full path first and, should that fail, by its name
 // relative to the install folder, which is then the current folder. The path is quoted because

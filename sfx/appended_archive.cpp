@@ -10,6 +10,7 @@
 // So the archive begins behind the sections, or behind a certificate table that starts there,
 // and ends at a certificate table that starts behind it, or at the end of the file.
 #include "sfx/sfx.h"
+#include "util/bytes.h"
 
 constexpr LONG NewHeaderPointerOffset = 0x3C;
 constexpr DWORD PeSignature = 0x00004550;        // "PE\0\0"
@@ -29,16 +30,6 @@ constexpr int OptionalHeaderReadSize = Pe32PlusDirectoriesOffset + 8 * (Certific
 constexpr DWORD LocalHeaderSignature = 0x04034b50; // APPNOTE 4.3.7
 constexpr DWORD LargestStart = 0x7FFFFFFF;       // the engine's StartOffset is an int
 constexpr DWORD CertificateAlignment = 8;        // a signer pads the file to it first
-
-static DWORD Little32(const unsigned char* p)
-{
-    return p[0] | (DWORD)p[1] << 8 | (DWORD)p[2] << 16 | (DWORD)p[3] << 24;
-}
-
-static WORD Little16(const unsigned char* p)
-{
-    return (WORD)(p[0] | p[1] << 8);
-}
 
 static int ReadAt(HFILE file, DWORD offset, void* buffer, UINT count)
 {
@@ -61,11 +52,11 @@ static int ReadImageLayout(HFILE file, ImageLayout* layout)
     unsigned char bytes[OptionalHeaderReadSize];
     if (!ReadAt(file, NewHeaderPointerOffset, bytes, 4))
         return 0;
-    DWORD peOffset = Little32(bytes);
-    if (!ReadAt(file, peOffset, bytes, 4 + FileHeaderSize) || Little32(bytes) != PeSignature)
+    DWORD peOffset = ReadLittle32(bytes);
+    if (!ReadAt(file, peOffset, bytes, 4 + FileHeaderSize) || ReadLittle32(bytes) != PeSignature)
         return 0;
-    int sections = Little16(bytes + 4 + SectionCountOffset);
-    DWORD optionalSize = Little16(bytes + 4 + OptionalHeaderSizeOffset);
+    int sections = ReadLittle16(bytes + 4 + SectionCountOffset);
+    DWORD optionalSize = ReadLittle16(bytes + 4 + OptionalHeaderSizeOffset);
     if (sections == 0 || sections > MaxSections)
         return 0;
     DWORD optionalStart = peOffset + 4 + FileHeaderSize;
@@ -73,15 +64,15 @@ static int ReadImageLayout(HFILE file, ImageLayout* layout)
     for (int i = 0; i < sections; ++i) {
         if (!ReadAt(file, optionalStart + optionalSize + (DWORD)i * SectionHeaderSize, bytes, SectionHeaderSize))
             return 0;
-        DWORD rawStart = Little32(bytes + RawDataPointerOffset);
-        DWORD rawSize = Little32(bytes + RawDataSizeOffset);
+        DWORD rawStart = ReadLittle32(bytes + RawDataPointerOffset);
+        DWORD rawSize = ReadLittle32(bytes + RawDataSizeOffset);
         if (rawSize != 0 && rawStart + rawSize > end && rawStart + rawSize >= rawStart)
             end = rawStart + rawSize;
     }
     DWORD readSize = optionalSize < sizeof bytes ? optionalSize : sizeof bytes;
     if (!ReadAt(file, optionalStart, bytes, readSize))
         return 0;
-    WORD magic = Little16(bytes);
+    WORD magic = ReadLittle16(bytes);
     DWORD directories = magic == Pe32Magic ? Pe32DirectoriesOffset
                       : magic == Pe32PlusMagic ? Pe32PlusDirectoriesOffset : 0;
     if (directories == 0)
@@ -91,8 +82,8 @@ static int ReadImageLayout(HFILE file, ImageLayout* layout)
     layout->CertificateSize = 0;
     DWORD certificate = directories + 8 * CertificateDirectory;
     if (certificate + 8 <= readSize) {
-        DWORD certificateStart = Little32(bytes + certificate);
-        DWORD certificateSize = Little32(bytes + certificate + 4);
+        DWORD certificateStart = ReadLittle32(bytes + certificate);
+        DWORD certificateSize = ReadLittle32(bytes + certificate + 4);
         if (certificateSize != 0 && certificateStart + certificateSize > certificateStart) {
             layout->CertificateStart = certificateStart;
             layout->CertificateSize = certificateSize;
@@ -144,7 +135,7 @@ int FindAppendedArchive(const char* programPath, AppendedArchive* archive)
     unsigned char signature[4];
     int found = start != 0 && end > start && end - start >= sizeof signature
                 && ReadAt(file, start, signature, sizeof signature)
-                && Little32(signature) == LocalHeaderSignature;
+                && ReadLittle32(signature) == LocalHeaderSignature;
     _lclose(file);
     if (!found)
         return 0;

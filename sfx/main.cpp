@@ -1,6 +1,6 @@
 // Program entry of the self-extractor: hardens the library search before anything else (the
 // program runs from the download folder), finds its own full path and runs the sequence.
-#include "setup/setup.h"
+#include "base/base.h"
 #include "sfx/sfx.h"
 #include "util/path.h"
 

@@ -1,10 +1,10 @@
 // The self-extractor's sequence: find the archive appended to the program's own file, unpack it
-// into a new folder under the user's temporary folder, start setup.exe from there and wait until
-// it has ended, then remove the folder, whatever happened on the way. Everything runs on the one
-// thread: the unpack window lives on the engine's progress reports, and the wait for setup
-// dispatches messages itself. The exit code is setup's, or SfxExitFailed after a message box,
+// into a new folder under the user's temporary folder (closed to others and held open meanwhile),
+// start setup.exe from there and wait until it has ended, then remove the folder, whatever
+// happened on the way. Everything runs on the one thread: the unpack window lives on the
+// engine's progress reports, and the wait for setup dispatches messages itself. The exit code is setup's, or SfxExitFailed after a message box,
 // or SfxExitCancelled.
-#include "setup/setup.h"
+#include "base/base.h"
 #include "sfx/sfx.h"
 
 #include "res/resource.h"
@@ -16,8 +16,6 @@
 
 constexpr char SetupProgramName[] = "setup.exe";
 constexpr UINT ErrorBoxType = MB_ICONERROR;
-constexpr DWORD ProgressUnitBytes = 10240;  // the engine reports read bytes in these units
-constexpr int EngineCancelled = 99;         // ExtractRequest::Result after a cancel
 
 // Setup takes everything after "-argv0" as the path of the downloaded file, blanks included, and
 // quotes it itself when it passes it on; so the path goes unquoted. Setup's own path is quoted,
@@ -45,8 +43,8 @@ static void CloseUnpackWindow(void)
 }
 
 // Unpacks the whole archive, flat, into folder, with CRC errors reported, under the unpack
-// window. Returns the engine's Result: 0 unpacked, 2 failed (the engine has said why), 99
-// cancelled.
+// window. Returns the engine's Result: 0 unpacked, AbortError (the engine has said why) or
+// AbortCancelled.
 static int UnpackArchive(const char* programPath, const AppendedArchive& archive, const char* folder)
 {
     RegisterMeterClass(ModuleInstance);
@@ -111,7 +109,7 @@ static int UnpackAndRunSetup(const char* programPath, const AppendedArchive& arc
     int result = UnpackArchive(programPath, archive, folder);
     if (result != 0)
         CloseUnpackWindow();
-    if (result == EngineCancelled)
+    if (result == AbortCancelled)
         return SfxExitCancelled;
     if (result != 0) {
         ShowMessage(nullptr, IDS_SFX_NOT_UNPACKED, ErrorBoxType, programPath);
@@ -143,11 +141,12 @@ int RunSelfExtractor(HINSTANCE instance, const char* programPath)
         return SfxExitFailed;
     }
     char folder[PathBufferSize];
-    if (!CreateUnpackFolder(folder)) {
+    HANDLE hold;
+    if (!CreateUnpackFolder(folder, &hold)) {
         ShowMessage(nullptr, IDS_SFX_NO_TEMP_FOLDER, ErrorBoxType, folder);
         return SfxExitFailed;
     }
     int exitCode = UnpackAndRunSetup(programPath, archive, folder);
-    DeleteFolderTree(folder);
+    DeleteFolderTree(folder, hold);
     return exitCode;
 }

@@ -30,11 +30,16 @@ int FindAppendedArchive(const char* programPath, AppendedArchive* archive); // 1
 DWORD GetImageEnd(const char* programPath);
 
 // The unpack folder (sfx/unpack_folder.cpp). CreateUnpackFolder makes a new folder with an
-// unpredictable name under the temporary folder and writes its path, ending in "\", into
-// folder (PathBufferSize bytes); on failure folder holds the temporary folder's path, maybe
-// empty. DeleteFolderTree removes a folder (path ending in "\") with everything below it.
-int CreateUnpackFolder(char* folder);    // 1 created, 0 not
-int DeleteFolderTree(const char* folder); // 1 gone, 0 something stayed
+// unpredictable name under the temporary folder, with the access of sfx/folder_access.cpp, and
+// writes its path, ending in "\", into folder (PathBufferSize bytes); on failure folder holds the
+// temporary folder's path, maybe empty. The folder is open in *hold from its creation on, without
+// delete sharing, so that nobody can rename or delete it (and put something else in its place)
+// until DeleteFolderTree closes the handle; *hold is INVALID_HANDLE_VALUE where the system cannot
+// hold a folder. DeleteFolderTree removes a folder (path ending in "\") with everything below
+// it; a link or junction, the folder itself or any entry below it, is removed as a link and
+// what it points to stays untouched.
+int CreateUnpackFolder(char* folder, HANDLE* hold);    // 1 created, 0 not
+int DeleteFolderTree(const char* folder, HANDLE hold); // 1 gone, 0 something stayed
 
 // The unpack window, template IDD_UNPACK (sfx/unpack_window.cpp).
 INT_PTR CALLBACK UnpackDlgProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);

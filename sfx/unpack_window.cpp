@@ -3,7 +3,7 @@
 // sends it WM_SETUP_FILENAME before each entry and WM_SETUP_PROGRESS as it reads, and dispatches
 // the pending messages at each report, which is when a click on Cancel arrives. Cancel needs no
 // confirmation: nothing has been installed yet, and the engine removes the file it was writing.
-#include "setup/setup.h"
+#include "base/base.h"
 #include "sfx/sfx.h"
 
 #include "res/resource.h"

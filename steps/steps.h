@@ -3,7 +3,7 @@
 #ifndef TQ_STEPS_STEPS_H
 #define TQ_STEPS_STEPS_H
 
-#include <windows.h>
+#include "steps/record.h"
 
 // Text files (steps/text_files.cpp).
 struct TextFileEntry {
@@ -18,6 +18,9 @@ extern WIN32_FIND_DATAA FindRecord;      // filled by ProbeFile for the file jus
 int ProcessTextFiles(HWND owner, int copyMode);
 int CopyTextFile(const char* sourcePath, int index);
 int CopyFileContents(const char* sourcePath, const char* destinationPath); // 0 or 1017/1018/1019
+// Shows the message of a copy failure (a code of CopyFileContents) naming the file it concerns,
+// owned by the progress dialog; 0 when shown, 1 for a code that is no copy failure.
+int ReportCopyError(int code, const char* source, const char* destination);
 int MatchesSetupTimestamp(void);
 unsigned int SizeIfCompressed(const char* path, unsigned int size);
 void StampWithPayloadTime(HFILE file);

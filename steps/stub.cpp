@@ -3,9 +3,10 @@
 // shell holds the installed stub or worker library they cannot be replaced, so the step waits for
 // exclusive access, looks for product files in use, and can turn the shell extension off.
 #include "steps/steps.h"
+#include "util/bytes.h"
 
 #include "res/resource.h"
-#include "setup/setup.h"
+#include "steps/record.h"
 #include "util/path.h"
 
 #include <stdlib.h>
@@ -21,7 +22,6 @@ constexpr unsigned short VersionPartLimit = 20;
 
 constexpr const char StubFileName[] = "TQSHLSTB.DLL";
 constexpr const char FmKeyPath[] = "Software\\Ostrel Computing\\Tessel\\fm";
-constexpr DWORD LoadLibrarySearchSystem32 = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 const unsigned char* StubData;
 DWORD StubSize;
@@ -41,21 +41,10 @@ const char* const BusyCheckList[] = {
 typedef DWORD(WINAPI* GetFileVersionInfoSizeAFunction)(LPCSTR, LPDWORD);
 typedef BOOL(WINAPI* GetFileVersionInfoAFunction)(LPCSTR, DWORD, DWORD, LPVOID);
 typedef BOOL(WINAPI* VerQueryValueAFunction)(LPCVOID, LPCSTR, LPVOID*, PUINT);
-typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
 
 static GetFileVersionInfoSizeAFunction GetFileVersionInfoSizeAPointer;
 static GetFileVersionInfoAFunction GetFileVersionInfoAPointer;
 static VerQueryValueAFunction VerQueryValueAPointer;
-
-static DWORD ReadLittleEndian32(const unsigned char* bytes)
-{
-    return (DWORD)bytes[0] | (DWORD)bytes[1] << 8 | (DWORD)bytes[2] << 16 | (DWORD)bytes[3] << 24;
-}
-
-static unsigned short ReadLittleEndian16(const unsigned char* bytes)
-{
-    return (unsigned short)(bytes[0] | bytes[1] << 8);
-}
 
 // Joins InstallFolder and a name into a 260-byte buffer; 0 when it does not fit.
 static int JoinInstallPath(char* buffer, const char* name)
@@ -80,21 +69,9 @@ static int BindVersionFunctions(void)
         && VerQueryValueAPointer != nullptr)
         return 1;
 
-    char path[PathBufferSize];
-    UINT length = GetSystemDirectoryA(path, PathBufferSize);
-    const char libraryName[] = "\\version.dll";
-    if (length == 0 || length + sizeof libraryName > (UINT)PathBufferSize)
-        return 0;
-    memcpy(path + length, libraryName, sizeof libraryName);
-
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    SetDefaultDllDirectoriesFunction setDefaultDllDirectories = kernel != nullptr
-        ? (SetDefaultDllDirectoriesFunction)(void*)GetProcAddress(kernel, "SetDefaultDllDirectories")
-        : nullptr;
-    if (setDefaultDllDirectories != nullptr)
-        setDefaultDllDirectories(LoadLibrarySearchSystem32);
-
-    HMODULE library = LoadLibraryA(path);
+    // From the system folder alone, never from setup's own (download) folder.
+    RestrictLibrarySearch();
+    HMODULE library = LoadSystemLibrary("version.dll");
     if (library == nullptr)
         return 0;
     GetFileVersionInfoSizeAPointer =
@@ -159,13 +136,13 @@ int FindFixedFileInfo(const unsigned char* bytes, int count, unsigned short limi
         return 0;
     for (int position = 0; position <= count - FixedFileInfoSize; position++) {
         const unsigned char* start = bytes + position;
-        if (start[0] != FixedFileInfoFirstByte || ReadLittleEndian32(start) != FixedFileInfoSignature)
+        if (start[0] != FixedFileInfoFirstByte || ReadLittle32(start) != FixedFileInfoSignature)
             continue;
         unsigned char candidate[FixedFileInfoSize];
         memcpy(candidate, start, FixedFileInfoSize);
         int withinLimit = 1;
         for (int offset = FileVersionOffset; offset < VersionPartsEnd; offset += 2) {
-            if (ReadLittleEndian16(candidate + offset) > limit)
+            if (ReadLittle16(candidate + offset) > limit)
                 withinLimit = 0;
         }
         if (!withinLimit)
@@ -201,8 +178,8 @@ void CompareStubVersion(char* stubPath)
         return;
     }
     FileVersion payload;
-    payload.MostSignificant = ReadLittleEndian32(record + FileVersionOffset);
-    payload.LeastSignificant = ReadLittleEndian32(record + FileVersionOffset + 4);
+    payload.MostSignificant = ReadLittle32(record + FileVersionOffset);
+    payload.LeastSignificant = ReadLittle32(record + FileVersionOffset + 4);
     TraceVersion("Existing stub version = %d.%d.%d.%d", &existing);
     TraceVersion("New stub version = %d.%d.%d.%d", &payload);
     if (SameFileVersion(&existing, &payload)) {

@@ -3,16 +3,16 @@
 // into the install folder with progress on the Meter, stamps the copies with the payload's time
 // and stops after the current buffer once the user has confirmed a cancel.
 #include "steps/steps.h"
+#include "util/bytes.h"
 
 #include "res/resource.h"
-#include "setup/setup.h"
-#include "ui/ui.h"
+#include "steps/record.h"
+#include "unzip/unzip.h"
 #include "util/path.h"
 
 #include <string.h>
 
 constexpr UINT CopyBufferSize = 15360;   // bytes per read and write
-constexpr unsigned int MeterUnit = 10240; // bytes per Meter position
 
 // MS-DOS COMPRESS ("SZDD") header, 14 bytes, little-endian: two magic values, the compression
 // mode, the lost last character of the name, then the uncompressed size at offset 10.
@@ -51,11 +51,6 @@ static int JoinPath(char* buffer, const char* folder, const char* name)
     return 1;
 }
 
-static DWORD ReadLittleEndian32(const unsigned char* bytes)
-{
-    return (DWORD)bytes[0] | (DWORD)bytes[1] << 8 | (DWORD)bytes[2] << 16 | (DWORD)bytes[3] << 24;
-}
-
 int MatchesSetupTimestamp(void)
 {
     return FindRecord.ftLastWriteTime.dwLowDateTime == SetupTimestamp.dwLowDateTime
@@ -72,9 +67,9 @@ unsigned int SizeIfCompressed(const char* path, unsigned int size)
     _lclose(file);
     if (bytesRead != (UINT)CompressedHeaderSize)
         return size;
-    if (ReadLittleEndian32(header) != CompressedMagic || ReadLittleEndian32(header + 4) != CompressedSecondMagic)
+    if (ReadLittle32(header) != CompressedMagic || ReadLittle32(header + 4) != CompressedSecondMagic)
         return size;
-    return ReadLittleEndian32(header + CompressedSizeOffset);
+    return ReadLittle32(header + CompressedSizeOffset);
 }
 
 void StampWithPayloadTime(HFILE file)
@@ -85,9 +80,9 @@ void StampWithPayloadTime(HFILE file)
 // Moves the Meter once the bytes copied since its last move, over all files, reach one unit.
 static void ReportCopyProgress(void)
 {
-    if (CopiedBytes < CopiedAtLastReport + MeterUnit)
+    if (CopiedBytes < CopiedAtLastReport + ProgressUnitBytes)
         return;
-    SendDlgItemMessageA(ProgressDialog, IDC_METER, MTR_SETPOS, CopiedBytes / MeterUnit, 0);
+    SendDlgItemMessageA(ProgressDialog, IDC_METER, MTR_SETPOS, CopiedBytes / ProgressUnitBytes, 0);
     CopiedAtLastReport = CopiedBytes;
 }
 
@@ -164,6 +159,25 @@ int CopyFileContents(const char* sourcePath, const char* destinationPath)
     GlobalUnlock(memory);
     GlobalFree(memory);
     return result;
+}
+
+int ReportCopyError(int code, const char* source, const char* destination)
+{
+    const char* argument;
+    switch (code) {
+    case IDS_SAME_AS_SOURCE:    // names no file
+    case IDS_CANNOT_OPEN:
+        argument = source;
+        break;
+    case IDS_CANNOT_OPEN_FOR_WRITING:
+    case IDS_ERROR_WRITING:
+        argument = destination;
+        break;
+    default:
+        return 1;
+    }
+    ShowMessage(ProgressDialog, code, MB_ICONERROR, argument);
+    return 0;
 }
 
 int CopyTextFile(const char* sourcePath, int index)

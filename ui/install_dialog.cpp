@@ -6,7 +6,7 @@
 #include "ui/ui.h"
 
 #include "res/resource.h"
-#include "setup/setup.h"
+#include "steps/record.h"
 #include "steps/steps.h"
 #include "util/path.h"
 
@@ -46,13 +46,7 @@ static GetPathFromIDListProc GetPathFromIDList;
 static int BindFolderBrowser(void)
 {
     if (Shell32Library == nullptr) {
-        char path[PathBufferSize];
-        UINT length = GetSystemDirectoryA(path, sizeof path);
-        if (length == 0 || length + sizeof "\\Shell32.dll" > sizeof path)
-            return 0;
-        AppendBackslash(path);
-        lstrcatA(path, "Shell32.dll");
-        Shell32Library = LoadLibraryA(path);
+        Shell32Library = LoadSystemLibrary("Shell32.dll");
         if (Shell32Library == nullptr)
             return 0;
     }
@@ -185,8 +179,8 @@ static int FormInFolder(char* path, const char* folder, const char* name)
     return 1;
 }
 
-// Steps 1 to 5 of OK: the field's text becomes InstallPath and InstallFolder, absolute.
-// Returns 0 after the message when the text is no usable folder.
+// The form of the folder, first when OK is pressed: the field's text becomes InstallPath and
+// InstallFolder, absolute. Returns 0 after the message when the text is no usable folder.
 static int TakeFolderFromField(HWND dialog)
 {
     char text[PathBufferSize];
@@ -213,7 +207,7 @@ static int TakeFolderFromField(HWND dialog)
     return 1;
 }
 
-// Steps 6 and 7: a help file that stays locked means a folder we cannot write to; a 16-bit
+// What the folder already holds: a help file that stays locked means a folder we cannot write to; a 16-bit
 // copy of the product is deleted only after two Yes answers.
 static int PrepareFolderContents(HWND dialog)
 {
@@ -235,7 +229,7 @@ static int PrepareFolderContents(HWND dialog)
     return 1;
 }
 
-// Steps 8 and 9: the text files and the payload archive must be there; their sizes give
+// The distribution: the text files and the payload archive must be there; their sizes give
 // InstallSizeKB, counted afresh on every OK.
 static int TotalInstallSize(HWND dialog)
 {
@@ -252,7 +246,7 @@ static int TotalInstallSize(HWND dialog)
     return 1;
 }
 
-// Step 10: the folder becomes the current directory, created with its parents when needed.
+// The folder becomes the current directory, created with its parents when needed.
 static int EnterInstallFolder(HWND dialog)
 {
     if (_chdir(InstallPath) == 0)
@@ -300,7 +294,7 @@ static int WaitForLibrariesShowingStars(HWND dialog, const char* stubPath, const
     return WaitForLibraryAccess(LibraryWaitStep, stubPath, workerPath);
 }
 
-// Steps 12 to 17, once the folder is settled: the stub library from the resources, the wait for
+// Once the folder is settled: the stub library from the resources, the wait for
 // the installed libraries, the busy program files, and writing the stub. Returns the dialog's
 // result.
 static int InstallStubStep(HWND dialog)

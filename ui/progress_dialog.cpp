@@ -4,13 +4,13 @@
 #include "ui/ui.h"
 
 #include "res/resource.h"
-#include "setup/setup.h"
+#include "steps/record.h"
 #include "steps/steps.h"
+#include "unzip/unzip.h"
 #include "util/path.h"
 
 // Meter positions count units of this many bytes, the same unit as the extraction engine's
 // progress reports.
-constexpr unsigned int ProgressUnitBytes = 10240;
 
 static INT_PTR ProgressOnInitDialog(HWND dialog)
 {

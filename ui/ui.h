@@ -1,18 +1,8 @@
-// Message texts and boxes, the install-folder dialog, the progress dialog and the Meter control.
+// The install-folder dialog, the progress dialog and the Meter control.
 #ifndef TQ_UI_UI_H
 #define TQ_UI_UI_H
 
-#include <windows.h>
-
-// Message texts (ui/messages.cpp). LoadMessage returns one of three rotating buffers.
-char* LoadMessage(UINT id);
-int ShowMessage(HWND owner, UINT id, UINT type, ...);
-int ReportCopyError(int code, const char* source, const char* destination);
-
-// Message dispatching during the work (ui/dispatch.cpp). CancelRequested is set once the user
-// has confirmed cancelling in the progress dialog and is never cleared.
-extern int CancelRequested;
-int DispatchPendingMessages(void); // translates and dispatches everything pending; returns CancelRequested
+#include "base/base.h"
 
 // Meter control (ui/meter.cpp): window class "Meter".
 ATOM RegisterMeterClass(HINSTANCE instance);

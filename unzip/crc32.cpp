@@ -3,8 +3,10 @@
 // on x86 processors with carry-less multiplication, by folding: 64 bytes at a time are reduced
 // modulo the polynomial to 16 that leave the same remainder (the method of Intel's white paper
 // "Fast CRC Computation for Generic Polynomials Using PCLMULQDQ Instruction"), and the table
-// finishes the last of them. Both give the register of one byte at a time. The traditional
-// cipher uses CrcTable for its keys.
+// finishes the last of them. Both give the register of one byte at a time. Folding works in the
+// XMM registers, so it also needs a system that saves them at each task switch, which the
+// platform side answers (UseCrcFolding); until it has, the table runs. The traditional cipher
+// uses CrcTable for its keys.
 #include "unzip/decode.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
@@ -133,14 +135,26 @@ static uint32_t AddBytesByFolding(uint32_t crc, const unsigned char* bytes, size
     return AddBytesBySlices(0, rest, sizeof rest);
 }
 
-static bool CanFold(void)
+static bool ProcessorCanFold(void)
 {
     __builtin_cpu_init();
     return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
 }
 
-static const bool FoldingAvailable = CanFold();
+static const bool ProcessorFolds = ProcessorCanFold();
+static bool FoldingAvailable;   // the processor folds and the system saves the XMM registers
 #endif
+
+bool UseCrcFolding(bool systemSavesVectorState)
+{
+#ifdef TQ_CRC_FOLDING
+    FoldingAvailable = systemSavesVectorState && ProcessorFolds;
+    return FoldingAvailable;
+#else
+    (void)systemSavesVectorState;
+    return false;
+#endif
+}
 
 uint32_t AddToCrc(uint32_t crc, const unsigned char* bytes, size_t count)
 {

@@ -38,6 +38,11 @@ void ReadArchiveBytes(void* buffer, unsigned count);
 // gives the register after count more bytes (no inversion at either end).
 extern const uint32_t (&CrcTable)[256];
 uint32_t AddToCrc(uint32_t crc, const unsigned char* bytes, size_t count);
+// Entry CRCs fold by carry-less multiplication where the processor has it and the system saves
+// the XMM registers it works in (a processor with the instructions under a system that leaves
+// that state alone faults on the first of them); otherwise, and until this is called, the
+// table runs. Returns whether entry CRCs fold from now on.
+bool UseCrcFolding(bool systemSavesVectorState);
 
 // Traditional PKWARE encryption, APPNOTE 6.1 (decrypt.cpp).
 extern const char DefaultPassword[];

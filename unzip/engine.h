@@ -8,17 +8,13 @@
 
 #include "unzip/decode.h"
 #include "unzip/unzip.h"
+#include "util/bytes.h"
 
 constexpr unsigned IoBufferSize = 28692;    // InputBuffer and OutputBuffer; BlockSize of each is used
 constexpr unsigned ArchiveNameSize = 288;   // ArchivePath, possibly with ".ZIP" added
 constexpr unsigned EntryNameSize = 264;     // a stored name of up to 263 characters
-constexpr unsigned OutputPathSize = 260;    // an output path of up to 259 characters
+constexpr unsigned OutputPathSize = OutputPathLimit + 1;
 constexpr unsigned MessageTextSize = 1025;  // wsprintfA writes at most 1024 characters
-constexpr uint32_t ProgressStep = 10240;    // bytes per progress unit
-
-// Abort codes stored in ExtractRequest::Result.
-constexpr int AbortError = 2;
-constexpr int AbortCancelled = 99;
 
 // State of the run (walk.cpp).
 extern ExtractRequest* Request;
@@ -44,15 +40,6 @@ extern uint32_t BytesRead;                // compressed entry bytes read in this
 extern uint32_t LastReported;             // BytesRead at the last progress report
 void ExtractEntry(void);
 void UpdateCrc(const unsigned char* bytes, unsigned count);
-
-inline unsigned ReadLittle16(const unsigned char* p)
-{
-    return p[0] | (unsigned)p[1] << 8;
-}
-
-inline uint32_t ReadLittle32(const unsigned char* p)
-{
-    return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
+bool SystemSavesVectorState(void);        // the system saves the XMM registers of every thread
 
 #endif

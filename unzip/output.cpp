@@ -5,7 +5,7 @@
 #include "unzip/engine.h"
 
 #include "res/resource.h"
-#include "ui/ui.h"
+#include "base/base.h"
 
 #include <string.h>
 
@@ -32,12 +32,26 @@ void UpdateCrc(const unsigned char* bytes, unsigned count)
     CrcRegister = AddToCrc(CrcRegister, bytes, count);
 }
 
+typedef BOOL(WINAPI* IsProcessorFeaturePresentProc)(DWORD feature);
+
+// The processor's flag says only that the instructions exist: Windows 95 and NT 4.0 run on such
+// processors without saving the XMM registers. The system's answer for SSE2 includes its own
+// part; a kernel32 without the call (Windows 95) counts as no.
+bool SystemSavesVectorState(void)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr)
+        return false;
+    auto isPresent = (IsProcessorFeaturePresentProc)(void*)GetProcAddress(kernel, "IsProcessorFeaturePresent");
+    return isPresent != nullptr && isPresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != 0;
+}
+
 static void ReportProgress(int force, uint32_t count)
 {
     BytesRead += count;
-    if (!force && BytesRead < LastReported + ProgressStep)
+    if (!force && BytesRead < LastReported + ProgressUnitBytes)
         return;
-    WPARAM units = (WPARAM)((BytesRead / ProgressStep) & 0xFFFF);
+    WPARAM units = (WPARAM)((BytesRead / ProgressUnitBytes) & 0xFFFF);
     if (SendMessageA(Request->OwnerWindow, WM_SETUP_PROGRESS, units, 0) != 0)
         AbortRun(AbortCancelled);
     if (DispatchPendingMessages())

@@ -21,13 +21,40 @@ struct ExtractRequest {
     int KeepPaths;
     int StartOffset;
     HWND OwnerWindow;               // owns the error boxes, receives the progress messages
-    int Result;                     // set only by an aborted run: 2 error, 99 cancelled
+    int Result;                     // set only by an aborted run: AbortError or AbortCancelled
     int SkipEmpty;
     int HasPassword;
     const char* Password;
 };
 
+// Outcomes of an aborted run, stored in ExtractRequest::Result.
+constexpr int AbortError = 2;       // the engine has shown why
+constexpr int AbortCancelled = 99;  // the owner window answered a progress message with 1
+
 // 0: refused, a run is in progress. 1: the request was run; its outcome is in Result.
 int ExtractArchive(ExtractRequest* request);
+
+// While it reads an entry, the engine sends its owner window WM_SETUP_PROGRESS (res/resource.h)
+// with the compressed bytes read so far in this run, counted in units of this many bytes (the
+// count's low 16 bits).
+constexpr unsigned ProgressUnitBytes = 10240;
+
+// The password of the setup payload's entries, used unless a request brings its own.
+extern const char DefaultPassword[];
+
+// The one rule for the name of an output file below a destination folder. The engine refuses
+// (message 1030, no file created) every name that breaks it; the tools check names by it before
+// they hand them over. name is the part below the folder, "\" or "/" between components; folder
+// may be null, which leaves the length out.
+enum OutputNameVerdict {
+    OutputNameSafe = 0,
+    OutputNameFromRoot,      // begins with a separator: a root or a server
+    OutputNameHasColon,      // a drive or a stream
+    OutputNameLeavesFolder,  // a component of dots and blanks that Windows reads as the parent
+    OutputNameIsDevice,      // a component Windows opens as a device (CON, COM1, CLOCK$, ...)
+    OutputNameTooLong,       // folder, a separator and name are longer than OutputPathLimit
+};
+constexpr unsigned OutputPathLimit = 259;   // characters of an output path
+int CheckOutputName(const char* folder, const char* name);
 
 #endif

@@ -5,7 +5,7 @@
 #include "unzip/engine.h"
 
 #include "res/resource.h"
-#include "ui/ui.h"
+#include "base/base.h"
 
 #include <setjmp.h>
 #include <stdlib.h>
@@ -200,10 +200,28 @@ static int SameLetters(const char* text, const char* upper, size_t length)
     return 1;
 }
 
+// The bytes of the superscript digits 1, 2 and 3 in the ANSI code pages of Western Windows.
+static int IsSuperscriptDigitByte(unsigned char byte)
+{
+    return byte == 0xB9 || byte == 0xB2 || byte == 0xB3;
+}
+
+// The digit that Windows accepts after COM and LPT for a device: 0 to 9, or a superscript 1, 2
+// or 3, as the name is stored or as its OEM-to-ANSI conversion creates it.
+static int IsPortDigit(char character)
+{
+    if (character >= '0' && character <= '9')
+        return 1;
+    char stored[2] = {character, '\0'};
+    char created[2];
+    OemToCharA(stored, created);
+    return IsSuperscriptDigitByte((unsigned char)character) || IsSuperscriptDigitByte((unsigned char)created[0]);
+}
+
 // A component that Windows opens as a device wherever it stands in a path: CON, PRN, AUX, NUL,
-// COM1 to COM9 and LPT1 to LPT9, in any case, with any extension, and with the blanks that
-// normalisation drops before the extension ("nul.txt", "Con .log"). Writing to it would reach
-// the device, never a file in the folder.
+// CLOCK$, COM0 to COM9 and LPT0 to LPT9 (with superscript 1, 2 and 3 too), in any case, with any
+// extension, and with the blanks that normalisation drops before the extension ("nul.txt",
+// "Con .log"). Writing to it would reach the device, never a file in the folder.
 static int IsDeviceComponent(const char* component, const char* end)
 {
     const char* stemEnd = component;
@@ -215,30 +233,41 @@ static int IsDeviceComponent(const char* component, const char* end)
     if (length == 3)
         return SameLetters(component, "CON", 3) || SameLetters(component, "PRN", 3)
             || SameLetters(component, "AUX", 3) || SameLetters(component, "NUL", 3);
-    if (length == 4 && component[3] >= '1' && component[3] <= '9')
+    if (length == 4 && IsPortDigit(component[3]))
         return SameLetters(component, "COM", 3) || SameLetters(component, "LPT", 3);
+    if (length == 6)
+        return SameLetters(component, "CLOCK", 5) && component[5] == '$';
     return 0;
 }
 
 // A relative name stays below the destination folder, in files of its own, unless it names a
 // drive or stream (":"), starts at a root or server (a separator in front), climbs with a parent
-// component, or has a component that is a device.
-static int IsSafeOutputName(const char* name)
+// component, or has a component that is a device; and the whole output path fits its buffer.
+int CheckOutputName(const char* folder, const char* name)
 {
     if (IsSeparatorAt(name))
-        return 0;
+        return OutputNameFromRoot;
     const char* component = name;
     for (const char* p = name;; p = CharNextA(p)) {
         if (*p == ':')
-            return 0;
+            return OutputNameHasColon;
         if (IsSeparatorAt(p) || *p == '\0') {
-            if (IsParentComponent(component, p) || IsDeviceComponent(component, p))
-                return 0;
+            if (IsParentComponent(component, p))
+                return OutputNameLeavesFolder;
+            if (IsDeviceComponent(component, p))
+                return OutputNameIsDevice;
             if (*p == '\0')
-                return 1;
+                break;
             component = p + 1;
         }
     }
+    if (folder != nullptr) {
+        size_t length = strlen(folder);
+        int needsSeparator = length != 0 && !IsSeparatorAt(LastCharacter(folder));
+        if (length + needsSeparator + strlen(name) > OutputPathLimit)
+            return OutputNameTooLong;
+    }
+    return OutputNameSafe;
 }
 
 static void BuildOutputPath(void)
@@ -254,7 +283,7 @@ static void BuildOutputPath(void)
         name = BaseName(EntryName);
     }
     int needsSeparator = length != 0 && !IsSeparatorAt(LastCharacter(folder));
-    if (!IsSafeOutputName(name) || length + needsSeparator + strlen(name) >= OutputPathSize) {
+    if (CheckOutputName(folder, name) != OutputNameSafe) {
         ShowEngineError(IDS_CANT_CREATE_OUTPUT, EntryName);
         AbortRun(AbortError);
     }
@@ -478,6 +507,7 @@ int ExtractArchive(ExtractRequest* request)
     TestOnly = request->DestFolder == nullptr;
     Encrypted = 0;
     HasDataDescriptor = 0;
+    UseCrcFolding(SystemSavesVectorState());
 
     // A path without any "." (folder names included) is taken to mean a .ZIP file.
     size_t length = strlen(request->ArchivePath);

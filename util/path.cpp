@@ -153,15 +153,6 @@ int CanOpenExclusive(const char* path)
     return 1;
 }
 
-// The waits for a file keep the thread's windows alive between tries; keyboard messages need no
-// translation there, since no window of the waiting thread takes typing while it waits.
-void DispatchWaitingMessages(void)
-{
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&msg);
-}
-
 // Retries the exclusive open as fast as it can until the time-out, dispatching the thread's
 // window messages between tries so that its windows stay responsive. A missing file is retried
 // like a busy one. The deadline is computed once with 32-bit wrap-around and compared unsigned.

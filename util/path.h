@@ -3,7 +3,7 @@
 #ifndef TQ_UTIL_PATH_H
 #define TQ_UTIL_PATH_H
 
-#include <windows.h>
+#include "base/base.h"
 
 char* FindNextSeparator(const char* text);
 char* FindChar(const char* text, unsigned int byteValue);
@@ -22,8 +22,16 @@ int RemoveFile(const char* path);                  // 0 = deleted; 1 = failed
 int RenameFile(const char* existing, const char* newPath); // 0 = renamed; 1 = failed
 int CanOpenExclusive(const char* path);            // 1 = free (or no path); 0 = busy or missing
 int WaitForExclusiveAccess(const char* path, DWORD timeout);
-void DispatchWaitingMessages(void);                // every pending message, untranslated
 void CentreWindow(HWND window);
+
+// Long names (util/long_name.cpp). ExpandLongName writes source with its 8.3 aliases expanded into
+// output (capacity characters and the NUL); the length written, or 0 when a part is missing or
+// the result does not fit. ExpandLongNameInPlace keeps the path as it is when it cannot expand it.
+int ExpandLongName(const char* source, char* output, int capacity);
+char* ExpandLongNameInPlace(char* path);
+// 1 when both paths name the same file or folder: compared by their full long forms, with
+// relative parts, "." and "..", 8.3 aliases, letter case and a trailing separator resolved.
+int IsSamePath(const char* first, const char* second);
 
 // Library loading (util/library.cpp). RestrictLibrarySearch comes first in a program: from then
 // on no library is looked for in the program's own (download) folder where Windows allows it.

@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <stdio.h>
+#include <set>
 #include <string.h>
 
 bool SetupProcess::Running() const
@@ -204,14 +205,16 @@ int SendToItem(HWND dialog, int id, UINT msg, DWORD timeoutMs, bool* answered)
     return (int)result;
 }
 
-bool SaveScreenshot(HWND window, const std::string& path)
+// The window's pixels as the screen shows them, frame and caption included, as 24-bit rows
+// bottom-up (BMP order); empty when the window has no area.
+static std::string CaptureWindow(HWND window, BITMAPINFOHEADER* header)
 {
     RECT rect;
     if (!GetWindowRect(window, &rect))
-        return false;
+        return std::string();
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
     if (width <= 0 || height <= 0)
-        return false;
+        return std::string();
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info{};
@@ -227,19 +230,65 @@ bool SaveScreenshot(HWND window, const std::string& path)
     BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
     GdiFlush();
     DWORD stride = ((DWORD)width * 3 + 3) & ~3u;
-    DWORD imageSize = stride * (DWORD)height;
-    BITMAPFILEHEADER header{};
-    header.bfType = 0x4D42; // "BM"
-    header.bfOffBits = sizeof header + sizeof info.bmiHeader;
-    header.bfSize = header.bfOffBits + imageSize;
-    std::string bytes((const char*)&header, sizeof header);
-    bytes.append((const char*)&info.bmiHeader, sizeof info.bmiHeader);
-    bytes.append((const char*)bits, imageSize);
+    std::string pixels((const char*)bits, stride * (DWORD)height);
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+    *header = info.bmiHeader;
+    return pixels;
+}
+
+static bool WriteBitmap(const BITMAPINFOHEADER& info, const std::string& pixels, const std::string& path)
+{
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42; // "BM"
+    header.bfOffBits = sizeof header + sizeof info;
+    header.bfSize = header.bfOffBits + (DWORD)pixels.size();
+    std::string bytes((const char*)&header, sizeof header);
+    bytes.append((const char*)&info, sizeof info);
+    bytes.append(pixels);
     return WriteWholeFile(path, bytes);
+}
+
+bool SaveScreenshot(HWND window, const std::string& path)
+{
+    BITMAPINFOHEADER info;
+    std::string pixels = CaptureWindow(window, &info);
+    return !pixels.empty() && WriteBitmap(info, pixels, path);
+}
+
+// How many colours the picture holds, counted up to limit.
+static int CountColours(const std::string& pixels, int limit)
+{
+    std::set<DWORD> colours;
+    for (size_t i = 0; i + 3 <= pixels.size() && (int)colours.size() < limit; i += 3)
+        colours.insert((DWORD)(unsigned char)pixels[i] | (DWORD)(unsigned char)pixels[i + 1] << 8 |
+                       (DWORD)(unsigned char)pixels[i + 2] << 16);
+    return (int)colours.size();
+}
+
+bool SaveScreenshotWhenPainted(HWND window, const std::string& path, DWORD timeoutMs)
+{
+    // A window that has not painted yet shows one colour (black on a fresh display) or what lay
+    // beneath it; a painted dialog has a face, a frame, a caption bar and text.
+    constexpr int PaintedColours = 4;
+    constexpr DWORD PollMs = 100;
+    BITMAPINFOHEADER info;
+    std::string pixels;
+    for (DWORD waited = 0;; waited += PollMs) {
+        if (!IsWindow(window))
+            return false;
+        pixels = CaptureWindow(window, &info);
+        if (CountColours(pixels, PaintedColours) >= PaintedColours || waited >= timeoutMs)
+            break;
+        Sleep(PollMs);
+    }
+    // Painting goes on for a moment after the first strokes (the texts after the face).
+    Sleep(PollMs);
+    if (IsWindow(window))
+        pixels = CaptureWindow(window, &info);
+    return !pixels.empty() && WriteBitmap(info, pixels, path);
 }
 
 std::string UnixToWindowsPath(const char* path)

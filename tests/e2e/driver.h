@@ -53,8 +53,11 @@ void PressButton(HWND dialog, int id);      // as a click: WM_COMMAND posted to 
 void TypeText(HWND dialog, int id, const std::string& text); // WM_SETTEXT to the control
 int SendToItem(HWND dialog, int id, UINT msg, DWORD timeoutMs, bool* answered = nullptr);
 
-// Saves the window's pixels as read from the screen into a 24-bit BMP file.
+// Saves the window's pixels as read from the screen, frame and caption included, into a 24-bit
+// BMP file; SaveScreenshotWhenPainted first waits (timeoutMs at most) until the window shows
+// what a painted dialog shows rather than one colour.
 bool SaveScreenshot(HWND window, const std::string& path);
+bool SaveScreenshotWhenPainted(HWND window, const std::string& path, DWORD timeoutMs);
 
 // Files.
 std::string UnixToWindowsPath(const char* path);  // "/a/b" -> "Z:\a\b"

@@ -29,6 +29,9 @@ static int PlantKeys(void)
     return planted == 16 ? 0 : 1;
 }
 
+// Under qemu-i386 a dialog may take seconds to paint.
+constexpr DWORD PaintTimeoutMs = 10000;
+
 struct WatchState {
     std::set<HWND>* Seen;
     const std::string* Folder;
@@ -47,14 +50,13 @@ static BOOL CALLBACK WatchProc(HWND window, LPARAM context)
     if (process == GetCurrentProcessId())
         return TRUE;
     state->Seen->insert(window);
-    Sleep(250); // let it paint, frame and caption included
     std::string caption = WindowText(window);
     char file[64];
     snprintf(file, sizeof file, "\\%d-", *state->Count + 1);
     std::string tidy;
     for (char c : caption)
         tidy += isalnum((unsigned char)c) ? c : '-';
-    if (IsWindowVisible(window) && SaveScreenshot(window, *state->Folder + file + tidy + ".bmp"))
+    if (IsWindowVisible(window) && SaveScreenshotWhenPainted(window, *state->Folder + file + tidy + ".bmp", PaintTimeoutMs))
         ++*state->Count;
     return TRUE;
 }

@@ -4,6 +4,7 @@
 #include "archive_writer.h"
 #include "driver.h"
 #include "e2e.h"
+#include "res/resource.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,27 @@ const char* const TextFileNames[] = {"README.TXT", "TESSEL.TXT", "LICENSE.TXT", 
 constexpr char NotInstalledText[] = "The software has not been successfully installed.";
 constexpr char ConfirmCancelText[] = "Are you sure you want to cancel?";
 constexpr char OriginPathGiven[] = "C:\\users\\Public\\Downloads\\tessel 81 setup.exe";
+
+constexpr DWORD MeterPollMs = 50;
+
+// The dialogs' pictures show them as a person sees them: painted, with frame and caption; the
+// progress dialog once its Meter stands part-way (or has run through, on a fast machine).
+void SaveDialogPicture(HWND dialog, const std::string& path)
+{
+    SaveScreenshotWhenPainted(dialog, path, WindowTimeoutMs);
+}
+
+void SaveProgressPicture(HWND progress, const std::string& path)
+{
+    for (DWORD waited = 0; waited < WindowTimeoutMs; waited += MeterPollMs) {
+        bool answered = false;
+        int position = SendToItem(progress, IDC_METER, MTR_GETPOS, WindowTimeoutMs, &answered);
+        if (!answered || position > 0)
+            break;
+        Sleep(MeterPollMs);
+    }
+    SaveScreenshotWhenPainted(progress, path, WindowTimeoutMs);
+}
 
 void PlantShellExtensionKeys()
 {
@@ -268,14 +290,13 @@ TEST_F(Install, HappyPathWithTheProposedFolder)
     EXPECT_EQ("Tessel Setup", WindowText(dialog));
     std::string folder = ItemText(dialog, 101);
     EXPECT_EQ("C:\\Program Files\\Tessel", folder);
-    SaveScreenshot(dialog, Config.Screenshots + "\\1-install-folder-dialog.bmp");
+    SaveDialogPicture(dialog, Config.Screenshots + "\\1-install-folder-dialog.bmp");
     PressButton(dialog, IDOK);
 
     HWND progress = Wait(SetupWindow::ProgressDialog, WindowTimeoutMs);
     if (progress != nullptr) {
         EXPECT_EQ("Tessel Setup", WindowText(progress));
-        Sleep(300); // some way into the payload
-        SaveScreenshot(progress, Config.Screenshots + "\\2-progress-dialog.bmp");
+        SaveProgressPicture(progress, Config.Screenshots + "\\2-progress-dialog.bmp");
     }
     ExpectEndsQuietly();
 
@@ -323,10 +344,10 @@ TEST_F(Install, CancelDuringExtraction)
     EXPECT_NE(std::string::npos, question.Text.find(ConfirmCancelText)) << question.Text;
     EXPECT_EQ(progress, question.Owner);
     bool answered = false;
-    int before = SendToItem(progress, 100, 1027 /* MTR_GETPOS */, 5000, &answered);
+    int before = SendToItem(progress, IDC_METER, MTR_GETPOS, 5000, &answered);
     EXPECT_TRUE(answered);
     Sleep(300);
-    EXPECT_EQ(before, SendToItem(progress, 100, 1027, 5000)) << "the work waits while the question is up";
+    EXPECT_EQ(before, SendToItem(progress, IDC_METER, MTR_GETPOS, 5000)) << "the work waits while the question is up";
     Answer(question.Window, IDNO);
     int after = before;
     DWORD start = GetTickCount();
@@ -407,11 +428,11 @@ TEST_F(Install, FromTheBundleInTheDownloadsFolder)
     Sleep(300);
     EXPECT_EQ("Tessel Setup", WindowText(dialog));
     EXPECT_EQ("C:\\Program Files\\Tessel", ItemText(dialog, 101));
-    SaveScreenshot(dialog, Config.Screenshots + "\\bundle-1-install-folder-dialog.bmp");
+    SaveDialogPicture(dialog, Config.Screenshots + "\\bundle-1-install-folder-dialog.bmp");
     PressButton(dialog, IDOK);
     HWND progress = Wait(SetupWindow::ProgressDialog);
     if (progress != nullptr)
-        SaveScreenshot(progress, Config.Screenshots + "\\bundle-2-progress-dialog.bmp");
+        SaveProgressPicture(progress, Config.Screenshots + "\\bundle-2-progress-dialog.bmp");
     ExpectEndsQuietly();
     EXPECT_EQ(0u, extractor.WaitForExit(ExitTimeoutMs)) << "setup's exit code, passed on";
     EXPECT_TRUE(FindUnpackFolders().empty()) << unpacked[0] << " stayed";

@@ -10,7 +10,9 @@
 //                                           releases it ("release") or keeps it ("hold")
 //   tqstandin -argv0 <path>                 setup.exe as the self-extractor starts it: writes its
 //                                           command line and current folder, one a line, to the
-//                                           file named by TQ_STANDIN_RECORD and exits with 7
+//                                           file named by TQ_STANDIN_RECORD and exits with 7;
+//                                           when TQ_STANDIN_HOLD names a file, not before that
+//                                           file exists (a minute at most)
 #include <windows.h>
 
 #include "res/resource.h"
@@ -85,6 +87,20 @@ static void PublishHandle(HWND window)
 }
 
 constexpr int SetupStandInExitCode = 7;
+constexpr int HoldPolls = 600;
+constexpr DWORD HoldPollMs = 100;
+
+// Waits until the file named by TQ_STANDIN_HOLD exists, while a test looks at what the
+// self-extractor has made.
+static void WaitForRelease(void)
+{
+    char path[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("TQ_STANDIN_HOLD", path, sizeof path);
+    if (length == 0 || length >= sizeof path)
+        return;
+    for (int poll = 0; poll < HoldPolls && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES; ++poll)
+        Sleep(HoldPollMs);
+}
 
 static int RecordSetupStart(void)
 {
@@ -97,6 +113,7 @@ static int RecordSetupStart(void)
         return 3;
     fprintf(record, "%s\n%s\n", GetCommandLineA(), folder);
     fclose(record);
+    WaitForRelease();
     return SetupStandInExitCode;
 }
 

@@ -3,7 +3,8 @@
 straight from the PE files.
 
     check_setup_exe.py --bits 32|64 --exe setup.exe --stub TQSHLSTB.dll --manifest setup.manifest
-                       --resource-header resource.h [--check NAME ...]
+                       --resource-header resource.h [--max-size BYTES --stub-max-size BYTES]
+                       [--check NAME ...]
     check_setup_exe.py --program sfx --bits 32|64 --exe tqsfx.exe --manifest sfx.manifest
                        --resource-header resource.h --max-size BYTES [--check NAME ...]
 
@@ -20,7 +21,10 @@ Checks (all when none is named):
              same machine whose version record has no part above 20
   icon       icon group 10 and every icon it names
   version    a version record for setup.exe
-  size       (sfx) the program without an archive is at most --max-size bytes
+  size       each program's size is printed and at most --max-size (the stub: --stub-max-size)
+             bytes; for the self-extractor that is the program without an archive
+  debug      what ships holds no debug sections and no symbol table, and ends where its last
+             section ends; the debug information lies beside it in FILE.debug
 For the self-extractor, which runs from the download folder, "system libraries" are the ones
 Windows always loads from the system folder (COMCTL32 is not among them), and no function that
 starts a thread may be imported: it runs single-threaded, also under 32-bit Wine through
@@ -69,7 +73,7 @@ class Pe:
         if d[self.pe:self.pe + 4] != b'PE\0\0':
             raise ValueError(f'{path}: no PE signature')
         coff = self.pe + 4
-        (self.machine, sections, _, _, _, optional_size,
+        (self.machine, sections, _, self.symbol_table, self.symbol_count, optional_size,
          self.characteristics) = struct.unpack_from('<HHIIIHH', d, coff)
         self.optional = coff + 20
         self.magic = struct.unpack_from('<H', d, self.optional)[0]
@@ -78,10 +82,24 @@ class Pe:
         count = struct.unpack_from('<I', d, directories - 4)[0]
         self.directories = [struct.unpack_from('<II', d, directories + 8 * i) for i in range(count)]
         self.sections = []
+        self.section_names = []
+        self.raw_end = 0
         table = self.optional + optional_size
         for i in range(sections):
             name, vsize, rva, raw_size, raw = struct.unpack_from('<8sIIII', d, table + 40 * i)
             self.sections.append((rva, max(vsize, raw_size), raw))
+            self.section_names.append(self.section_name(name.rstrip(b'\0').decode('ascii', 'replace')))
+            if raw_size:
+                self.raw_end = max(self.raw_end, raw + raw_size)
+
+    def section_name(self, name):
+        """A name longer than eight bytes is "/offset" into the COFF string table, which
+        follows the symbol table (18 bytes a symbol)."""
+        if not name.startswith('/') or not self.symbol_table:
+            return name
+        at = self.symbol_table + 18 * self.symbol_count + int(name[1:])
+        end = self.data.find(b'\0', at)
+        return self.data[at:end].decode('ascii', 'replace') if 0 <= at < end else name
 
     def offset(self, rva):
         for start, size, raw in self.sections:
@@ -284,15 +302,35 @@ class Checks:
                     f'{self.name} has no version record')
 
     def size(self):
-        limit = self.args.max_size
-        self.expect(limit is not None, '--max-size is needed for the size check')
-        if limit is not None:
-            self.expect(len(self.exe.data) <= limit, f'{self.name}: {len(self.exe.data)} bytes, more than {limit}')
+        limits = {self.name: self.args.max_size, 'stub': self.args.stub_max_size}
+        for name, pe in self.programs():
+            limit = limits[name]
+            print(f'  {name}: {len(pe.data)} bytes (at most {limit})')
+            self.expect(limit is not None, f'a size limit for {name} is needed for the size check')
+            if limit is not None:
+                self.expect(len(pe.data) <= limit, f'{name}: {len(pe.data)} bytes, more than {limit}')
+
+    def debug(self):
+        paths = {self.name: self.args.exe, 'stub': self.args.stub}
+        for name, pe in self.programs():
+            shipped = [section for section in pe.section_names if section.startswith(('.debug', '.zdebug', '/'))]
+            self.expect(not shipped, f'{name} ships debug sections (or names it cannot resolve): {shipped}')
+            self.expect(not pe.symbol_table and not pe.symbol_count,
+                        f'{name} ships a symbol table ({pe.symbol_count} symbols at {pe.symbol_table:#x})')
+            self.expect(pe.raw_end == len(pe.data),
+                        f'{name}: its sections end at {pe.raw_end}, the file at {len(pe.data)}')
+            try:
+                kept = Pe(paths[name] + '.debug')
+            except (OSError, ValueError) as error:
+                self.expect(False, f'{name}: no debug information beside it: {error}')
+                continue
+            self.expect('.debug_info' in kept.section_names,
+                        f'{name}.debug holds no .debug_info: {kept.section_names}')
 
 
 CHECKS = {'format': Checks.format, 'imports': Checks.imports, 'manifest': Checks.manifest,
           'strings': Checks.strings, 'dialogs': Checks.dialogs, 'stub': Checks.stub_library,
-          'icon': Checks.icon, 'version': Checks.version, 'size': Checks.size}
+          'icon': Checks.icon, 'version': Checks.version, 'size': Checks.size, 'debug': Checks.debug}
 
 
 def main():
@@ -302,6 +340,7 @@ def main():
     parser.add_argument('--program', choices=('setup', 'sfx'), default='setup')
     parser.add_argument('--stub')
     parser.add_argument('--max-size', type=int)
+    parser.add_argument('--stub-max-size', type=int)
     parser.add_argument('--manifest', required=True)
     parser.add_argument('--resource-header', required=True)
     parser.add_argument('--check', action='append', choices=sorted(CHECKS))
@@ -309,7 +348,7 @@ def main():
     if args.program == 'setup' and not args.stub:
         parser.error('--stub is needed for setup.exe')
     checks = Checks(args)
-    applicable = sorted(set(CHECKS) - ({'stub'} if checks.sfx else {'size'}))
+    applicable = sorted(set(CHECKS) - ({'stub'} if checks.sfx else set()))
     for name in args.check or applicable:
         if name not in applicable:
             parser.error(f'check {name} does not apply to {checks.name}')

@@ -16,7 +16,8 @@ template <typename Buffer> static bool WriteBuffer(const std::string& path, cons
     FILE* file = fopen(path.c_str(), "wb");
     if (file == nullptr)
         return false;
-    bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    // An empty vector's data() may be null, which fwrite must not be given even for no bytes.
+    bool written = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return fclose(file) == 0 && written;
 }
 

@@ -165,6 +165,12 @@ TEST_F(TqpackTest, PayloadNamesSetupCannotWriteSafely)
         {"nul.txt", false},
         {"Com1.log", false},
         {"COM10.log", true},
+        {"COM0", false},
+        {"lpt0.txt", false},
+        {"CLOCK$", false},
+        {"clock$.dat", false},
+        {"CON .txt", false},
+        {"CLOCK.txt", true},
         {"", false},
     };
     for (const Case& c : cases)

@@ -2,6 +2,9 @@
 // tqunzip and tqpack share. The reader finds the end-of-central-directory record from the end of
 // the file (APPNOTE 4.3.16) and walks the central directory headers (APPNOTE 4.3.12).
 #include "tools/common/archive.h"
+#include "util/bytes.h"
+
+#include "unzip/unzip.h"
 
 #include <ctype.h>
 #include <errno.h>
@@ -16,25 +19,15 @@ constexpr int BarWidth = 30;
 constexpr size_t LabelWidth = 40;          // characters of the current item shown beside the bar
 constexpr char NoEndRecord[] = "no end-of-central-directory record: not a ZIP archive, or one cut short";
 
-static uint16_t Get16(const unsigned char* p)
-{
-    return (uint16_t)(p[0] | p[1] << 8);
-}
-
-static uint32_t Get32(const unsigned char* p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
 void ReadEntryFields(const unsigned char* flags, ArchiveEntry& entry)
 {
-    entry.Flags = Get16(flags);
-    entry.Method = Get16(flags + 2);
-    entry.DosTime = Get16(flags + 4);
-    entry.DosDate = Get16(flags + 6);
-    entry.Crc = Get32(flags + 8);
-    entry.CompressedSize = Get32(flags + 12);
-    entry.UncompressedSize = Get32(flags + 16);
+    entry.Flags = ReadLittle16(flags);
+    entry.Method = ReadLittle16(flags + 2);
+    entry.DosTime = ReadLittle16(flags + 4);
+    entry.DosDate = ReadLittle16(flags + 6);
+    entry.Crc = ReadLittle32(flags + 8);
+    entry.CompressedSize = ReadLittle32(flags + 12);
+    entry.UncompressedSize = ReadLittle32(flags + 16);
 }
 
 static DirectoryStatus Fail(DirectoryStatus status, std::string& reason, const char* text)
@@ -67,7 +60,7 @@ static DirectoryStatus ReadDirectoryBytes(FILE* file, std::vector<unsigned char>
     const unsigned char* end = nullptr;
     for (size_t at = tailSize - EndRecordSize + 1; at-- > 0;) {
         const unsigned char* p = tail.data() + at;
-        if (Get32(p) == EndRecordSignature && at + EndRecordSize + Get16(p + 20) <= tailSize) {
+        if (ReadLittle32(p) == EndRecordSignature && at + EndRecordSize + ReadLittle16(p + 20) <= tailSize) {
             end = p;
             break;
         }
@@ -75,13 +68,13 @@ static DirectoryStatus ReadDirectoryBytes(FILE* file, std::vector<unsigned char>
     if (end == nullptr)
         return Fail(DirectoryStatus::NotAnArchive, reason, NoEndRecord);
 
-    count = Get16(end + 10);
-    uint32_t directorySize = Get32(end + 12);
+    count = ReadLittle16(end + 10);
+    uint32_t directorySize = ReadLittle32(end + 12);
     long endPosition = tailStart + (long)(end - tail.data());
     if (directorySize > (uint32_t)endPosition)
         return Fail(DirectoryStatus::Damaged, reason, "damaged: central directory larger than the file");
     start = endPosition - (long)directorySize;
-    shift = (int64_t)start - (int64_t)Get32(end + 16);
+    shift = (int64_t)start - (int64_t)ReadLittle32(end + 16);
     directory.resize(directorySize);
     if (fseek(file, start, SEEK_SET) != 0
         || fread(directory.data(), 1, directorySize, file) != directorySize)
@@ -108,16 +101,16 @@ DirectoryStatus ReadCentralDirectory(const std::string& path, std::vector<Archiv
         *directoryStart = (uint64_t)start;
 
     size_t at = 0;
-    while (at + CentralHeaderSize <= directory.size() && Get32(&directory[at]) == CentralHeaderSignature) {
+    while (at + CentralHeaderSize <= directory.size() && ReadLittle32(&directory[at]) == CentralHeaderSignature) {
         const unsigned char* h = &directory[at];
-        size_t nameLength = Get16(h + 28);
-        size_t recordSize = CentralHeaderSize + nameLength + Get16(h + 30) + Get16(h + 32);
+        size_t nameLength = ReadLittle16(h + 28);
+        size_t recordSize = CentralHeaderSize + nameLength + ReadLittle16(h + 30) + ReadLittle16(h + 32);
         if (at + recordSize > directory.size())
             return Fail(DirectoryStatus::Damaged, reason, "damaged: central directory cut short");
         ArchiveEntry entry;
         entry.Name.assign((const char*)h + CentralHeaderSize, nameLength);
         ReadEntryFields(h + 8, entry);
-        int64_t offset = (int64_t)Get32(h + 42) + shift;
+        int64_t offset = (int64_t)ReadLittle32(h + 42) + shift;
         if (offset < 0)
             return Fail(
                 DirectoryStatus::Damaged, reason, "damaged: a local header offset lies before the file");
@@ -262,4 +255,29 @@ void EndProgress(ProgressBar& bar)
     bar.Drawn = false;
     bar.LastPercent = -1;
     bar.LastLabel.clear();
+}
+
+std::string OutputNameRefusal(const std::string& folder, const std::string& name)
+{
+    switch (CheckOutputName(folder.c_str(), name.c_str())) {
+    case OutputNameSafe:
+        return std::string();
+    case OutputNameFromRoot:
+        return "the name starts at a root";
+    case OutputNameHasColon:
+        return "the name holds a \":\", a drive or stream on Windows";
+    case OutputNameLeavesFolder:
+        return "the name leads out of the destination folder";
+    case OutputNameIsDevice:
+        return "the name is a device on Windows";
+    default:
+        return "the output path would exceed " + std::to_string(OutputPathLimit) + " characters";
+    }
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name)
+{
+    if (folder.empty())
+        return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
 }

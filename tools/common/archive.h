@@ -61,6 +61,13 @@ std::string FormatDosDateTime(uint16_t date, uint16_t time);
 // in the stored name counts as "/", as the extraction engine selects names.
 bool NameMatches(const std::string& stored, const std::string& pattern);
 
+// folder "/" name, without a second "/" where folder ends in one; name alone for an empty folder.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// Why the extraction engine would refuse to write name (the part of an output path below folder)
+// by its one rule for output names (CheckOutputName, unzip/unzip.h); empty when it would not.
+std::string OutputNameRefusal(const std::string& folder, const std::string& name);
+
 // A one-line progress bar on a terminal: a bar, the percentage and the current item. Inactive
 // (every call does nothing) unless it was started with enabled set, which callers give only
 // when the stream is a terminal and the user did not ask for quiet.

@@ -141,13 +141,6 @@ bool ListDirectory(const std::string& path, std::vector<std::string>& names)
     return true;
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name)
-{
-    if (folder.empty())
-        return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
 std::string CanonicalFolder(const std::string& path)
 {
     char resolved[PATH_MAX];

@@ -147,12 +147,9 @@ struct CommandOption {
     bool* Flag;
 };
 
-static int UsageError(const std::string& command, const std::string& problem)
+static int CommandUsageError(const std::string& command, const std::string& problem)
 {
-    std::string who = command.empty() ? "tqpack" : "tqpack " + command;
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", who.c_str(), problem.c_str(),
-                 who.c_str());
-    return ExitUsage;
+    return UsageError(command.empty() ? "tqpack" : "tqpack " + command, problem);
 }
 
 // Parses a command's arguments: options from the table, -h/--help, --version, "--" and the
@@ -177,8 +174,7 @@ static int ParseArguments(const std::string& command, const char* usage, int arg
             return ExitSuccess;
         }
         if (argument == "--version") {
-            std::printf("tqpack (Tessel tools) %s\n", TQ_TOOLS_VERSION);
-            return ExitSuccess;
+            return PrintVersion("tqpack");
         }
         std::string name = argument, value;
         bool inlineValue = false;
@@ -193,16 +189,16 @@ static int ParseArguments(const std::string& command, const char* usage, int arg
             if (name == option.Name || (option.Short && name.size() == 2 && name[1] == option.Short))
                 match = &option;
         if (!match)
-            return UsageError(command, "unknown option " + name);
+            return CommandUsageError(command, "unknown option " + name);
         if (match->Flag) {
             if (inlineValue)
-                return UsageError(command, name + " takes no value");
+                return CommandUsageError(command, name + " takes no value");
             *match->Flag = true;
             continue;
         }
         if (!inlineValue) {
             if (i + 1 >= argc)
-                return UsageError(command, name + " needs a value");
+                return CommandUsageError(command, name + " needs a value");
             value = argv[++i];
         }
         *match->Value = value;
@@ -277,21 +273,21 @@ static int RunBuild(int argc, char** argv)
     if (parsed != -1)
         return parsed;
     if (!positional.empty())
-        return UsageError("build", "unexpected argument " + positional[0]);
+        return CommandUsageError("build", "unexpected argument " + positional[0]);
     if (options.SetupPath.empty())
         options.SetupPath = InstalledFile(TQ_INSTALLED_SETUP);
     if (options.PayloadFolder.empty() || options.TextsFolder.empty() || options.OutFolder.empty())
-        return UsageError("build", "--payload, --texts and --out are all needed");
+        return CommandUsageError("build", "--payload, --texts and --out are all needed");
     if (options.SetupPath.empty())
-        return UsageError("build", "--setup is needed: no setup.exe is installed under tqpack's prefix");
+        return CommandUsageError("build", "--setup is needed: no setup.exe is installed under tqpack's prefix");
     if (!ChooseCompressor(deflate, options.UseCompressor))
-        return UsageError("build", "--deflate takes libdeflate or zlib");
+        return CommandUsageError("build", "--deflate takes libdeflate or zlib");
     // Setup has no way to learn another password: it decrypts with its built-in one.
     if (!password.empty() && password != DefaultPassword)
-        return UsageError("build", "--password: setup decrypts the payload with its built-in password only, "
+        return CommandUsageError("build", "--password: setup decrypts the payload with its built-in password only, "
                                    "so a payload encrypted with another one would not install");
     if (SigningWanted(options.Signing) && !CheckSigningOptions(options.Signing).empty())
-        return UsageError("build", CheckSigningOptions(options.Signing));
+        return CommandUsageError("build", CheckSigningOptions(options.Signing));
     options.ShowProgress = !quiet && isatty(STDERR_FILENO);
 
     PackStats stats;
@@ -316,7 +312,7 @@ static int RunFolderCommand(const char* command, const char* usage, int argc, ch
     if (parsed != -1)
         return parsed;
     if (positional.size() != 1)
-        return UsageError(
+        return CommandUsageError(
             command, positional.empty() ? "no distribution folder given" : "one distribution folder, please");
     Problems problems;
     const std::string& folder = positional[0];
@@ -350,18 +346,18 @@ static int RunBundle(int argc, char** argv)
     if (parsed != -1)
         return parsed;
     if (positional.size() > 1)
-        return UsageError("bundle", "one distribution folder, please");
+        return CommandUsageError("bundle", "one distribution folder, please");
     if (positional.empty() || options.OutFile.empty())
-        return UsageError("bundle", "a distribution folder and --out are needed");
+        return CommandUsageError("bundle", "a distribution folder and --out are needed");
     if (options.StubPath.empty())
         options.StubPath = InstalledFile(TQ_INSTALLED_STUB);
     if (options.StubPath.empty())
-        return UsageError("bundle", "--stub is needed: no tqsfx.exe is installed under tqpack's prefix");
+        return CommandUsageError("bundle", "--stub is needed: no tqsfx.exe is installed under tqpack's prefix");
     options.DistFolder = positional[0];
     if (!ChooseCompressor(deflate, options.UseCompressor))
-        return UsageError("bundle", "--deflate takes libdeflate or zlib");
+        return CommandUsageError("bundle", "--deflate takes libdeflate or zlib");
     if (SigningWanted(options.Signing) && !CheckSigningOptions(options.Signing).empty())
-        return UsageError("bundle", CheckSigningOptions(options.Signing));
+        return CommandUsageError("bundle", CheckSigningOptions(options.Signing));
     options.ShowProgress = !quiet && isatty(STDERR_FILENO);
 
     PackStats stats;
@@ -384,10 +380,10 @@ static int RunSign(int argc, char** argv)
     if (parsed != -1)
         return parsed;
     if (positional.size() != 1)
-        return UsageError("sign", positional.empty() ? "no program given" : "one program, please");
+        return CommandUsageError("sign", positional.empty() ? "no program given" : "one program, please");
     std::string wrong = CheckSigningOptions(signing);
     if (!wrong.empty())
-        return UsageError("sign", wrong);
+        return CommandUsageError("sign", wrong);
     const std::string& program = positional[0];
     Problems problems;
     std::vector<unsigned char> bytes;
@@ -404,21 +400,37 @@ static int RunSign(int argc, char** argv)
     return ExitSuccess;
 }
 
+static int RunVerify(int argc, char** argv)
+{
+    return RunFolderCommand("verify", VerifyUsage, argc, argv);
+}
+
+static int RunList(int argc, char** argv)
+{
+    return RunFolderCommand("list", ListUsage, argc, argv);
+}
+
+// The commands, each run with the arguments behind its name.
+struct Command {
+    const char* Name;
+    int (*Run)(int argc, char** argv);
+};
+static const Command Commands[] = {
+    {"build", RunBuild},
+    {"verify", RunVerify},
+    {"list", RunList},
+    {"bundle", RunBundle},
+    {"sign", RunSign},
+};
+
 int main(int argc, char** argv)
 {
     if (argc < 2)
-        return UsageError("", "no command given");
+        return CommandUsageError("", "no command given");
     std::string command = argv[1];
-    if (command == "build")
-        return RunBuild(argc - 2, argv + 2);
-    if (command == "verify")
-        return RunFolderCommand("verify", VerifyUsage, argc - 2, argv + 2);
-    if (command == "list")
-        return RunFolderCommand("list", ListUsage, argc - 2, argv + 2);
-    if (command == "bundle")
-        return RunBundle(argc - 2, argv + 2);
-    if (command == "sign")
-        return RunSign(argc - 2, argv + 2);
+    for (const Command& entry : Commands)
+        if (command == entry.Name)
+            return entry.Run(argc - 2, argv + 2);
     if (command == "help") {
         std::fputs(MainUsage, stdout);
         return ExitSuccess;
@@ -427,5 +439,5 @@ int main(int argc, char** argv)
     int parsed = ParseArguments("", MainUsage, argc - 1, argv + 1, {}, positional);
     if (parsed != -1)
         return parsed;
-    return UsageError("", "unknown command " + command);
+    return CommandUsageError("", "unknown command " + command);
 }

@@ -5,6 +5,7 @@
 #include "tqpack.h"
 
 #include "res/resource.h"
+#include "util/bytes.h"
 
 constexpr size_t NewHeaderPointerOffset = 0x3C;
 constexpr size_t FileHeaderSize = 20;          // COFF file header, behind "PE\0\0"
@@ -31,14 +32,15 @@ constexpr int ResourceTypeString = 6;
 constexpr int ResourceTypeManifest = 24;
 constexpr int MaxSections = 96;
 
+// The field at a position of the file's bytes; 0 where the file ends before it.
 static uint32_t Get16(const std::vector<unsigned char>& bytes, size_t at)
 {
-    return at + 2 <= bytes.size() ? bytes[at] | bytes[at + 1] << 8 : 0;
+    return at + 2 <= bytes.size() ? ReadLittle16(&bytes[at]) : 0;
 }
 
 static uint32_t Get32(const std::vector<unsigned char>& bytes, size_t at)
 {
-    return at + 4 <= bytes.size() ? Get16(bytes, at) | Get16(bytes, at + 2) << 16 : 0;
+    return at + 4 <= bytes.size() ? ReadLittle32(&bytes[at]) : 0;
 }
 
 // The file offset of a relative virtual address, through the section that holds it; 0 when

@@ -5,6 +5,8 @@
 #define TQ_TOOLS_TQPACK_H
 
 #include "tools/common/archive.h"
+#include "tools/common/cli.h"
+#include "unzip/unzip.h"
 
 #include <cstdint>
 #include <string>
@@ -12,12 +14,9 @@
 
 typedef std::vector<std::string> Problems;
 
-// Exit codes: 0 success, 1 failure (the problems are listed), 64 usage error (sysexits EX_USAGE).
-constexpr int ExitSuccess = 0;
+// Exit codes: ExitSuccess, 1 failure (the problems are listed), ExitUsage (tools/common/cli.h).
 constexpr int ExitFailure = 1;
-constexpr int ExitUsage = 64;
 
-constexpr const char DefaultPassword[] = "Rv4-Tg9 Lm2 Qz7-Kp5 Vx8 Hc3-Nb6 Js1 Df0-Ya7E";
 constexpr const char SetupProgramName[] = "setup.exe";
 constexpr const char PayloadArchiveName[] = "setup.tq";
 constexpr const char PayloadMainProgram[] = "tessel32.ex_"; // setup renames it to TESSEL32.EXE
@@ -26,7 +25,7 @@ extern const char* const TextFileNames[7];
 
 // Engine limits on a stored name and an output path (its EntryName and CreateName buffers).
 constexpr size_t MaxStoredName = 263;
-constexpr size_t MaxOutputPath = 259;
+constexpr size_t MaxOutputPath = OutputPathLimit;
 // The longest folder setup proposes by itself ("C:\Program Files (x86)\Tessel32\"): a payload
 // name must fit behind it within MaxOutputPath.
 constexpr const char LongestProposedFolder[] = "C:\\Program Files (x86)\\Tessel32\\";
@@ -43,7 +42,6 @@ bool IsDirectory(const std::string& path);
 bool MakeDirectory(const std::string& path);
 // Names in a folder (not "." or ".."), sorted by byte value; folders get a trailing "/".
 bool ListDirectory(const std::string& path, std::vector<std::string>& names);
-std::string JoinPath(const std::string& folder, const std::string& name);
 // Canonical absolute form of an existing folder; empty when it cannot be resolved.
 std::string CanonicalFolder(const std::string& path);
 

@@ -9,7 +9,7 @@
 #include <ctime>
 
 #ifdef TQPACK_WITH_ENGINE
-#include "unzip/posix/sink.h"
+#include "base/posix/sink.h"
 #include "unzip/unzip.h"
 
 // The engine's error boxes of the current run; the native layer hands them here.

@@ -3,6 +3,7 @@
 // compressed size, then the central directory (4.3.12), which must describe the same entries,
 // and the end record (4.3.16). Also the rule for names that setup can write safely.
 #include "tqpack.h"
+#include "util/bytes.h"
 
 #include <cctype>
 #include <cstdio>
@@ -14,16 +15,6 @@ constexpr uint32_t EndRecordSignature = 0x06054b50;
 constexpr size_t LocalFixedSize = 26;   // after the signature
 constexpr size_t CentralFixedSize = 42;
 constexpr size_t EndFixedSize = 18;
-
-static uint16_t Get16(const unsigned char* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-static uint32_t Get32(const unsigned char* p)
-{
-    return static_cast<uint32_t>(Get16(p)) | static_cast<uint32_t>(Get16(p + 2)) << 16;
-}
 
 static bool ReadExactly(FILE* file, unsigned char* buffer, size_t size)
 {
@@ -47,7 +38,7 @@ static bool ReadName(FILE* file, size_t length, std::string& name)
 static bool ReadLocalEntry(FILE* file, uint64_t offset, ArchiveEntry& entry, Problems& problems)
 {
     unsigned char fixed[LocalFixedSize];
-    if (!ReadExactly(file, fixed, sizeof fixed) || !ReadName(file, Get16(fixed + 22), entry.Name)) {
+    if (!ReadExactly(file, fixed, sizeof fixed) || !ReadName(file, ReadLittle16(fixed + 22), entry.Name)) {
         problems.push_back("local header at offset " + std::to_string(offset) + " is cut short");
         return false;
     }
@@ -58,7 +49,7 @@ static bool ReadLocalEntry(FILE* file, uint64_t offset, ArchiveEntry& entry, Pro
         problems.push_back(entry.Name + ": uses a data descriptor; setup reads only local headers");
         return false;
     }
-    long skip = static_cast<long>(Get16(fixed + 24)) + static_cast<long>(entry.CompressedSize);
+    long skip = static_cast<long>(ReadLittle16(fixed + 24)) + static_cast<long>(entry.CompressedSize);
     if (std::fseek(file, skip, SEEK_CUR) != 0) {
         problems.push_back(entry.Name + ": entry data cut short");
         return false;
@@ -71,18 +62,18 @@ static bool ReadCentralEntry(FILE* file, const ArchiveEntry* local, Problems& pr
 {
     unsigned char fixed[CentralFixedSize];
     std::string name;
-    if (!ReadExactly(file, fixed, sizeof fixed) || !ReadName(file, Get16(fixed + 24), name)) {
+    if (!ReadExactly(file, fixed, sizeof fixed) || !ReadName(file, ReadLittle16(fixed + 24), name)) {
         problems.push_back("central directory cut short");
         return false;
     }
-    std::fseek(file, static_cast<long>(Get16(fixed + 26)) + Get16(fixed + 28), SEEK_CUR);
+    std::fseek(file, static_cast<long>(ReadLittle16(fixed + 26)) + ReadLittle16(fixed + 28), SEEK_CUR);
     if (!local) {
         problems.push_back("central directory names " + name + ", which has no local header");
         return false;
     }
-    if (name != local->Name || Get16(fixed + 4) != local->Flags || Get16(fixed + 6) != local->Method
-        || Get32(fixed + 12) != local->Crc || Get32(fixed + 16) != local->CompressedSize
-        || Get32(fixed + 20) != local->UncompressedSize || Get32(fixed + 38) != local->HeaderOffset) {
+    if (name != local->Name || ReadLittle16(fixed + 4) != local->Flags || ReadLittle16(fixed + 6) != local->Method
+        || ReadLittle32(fixed + 12) != local->Crc || ReadLittle32(fixed + 16) != local->CompressedSize
+        || ReadLittle32(fixed + 20) != local->UncompressedSize || ReadLittle32(fixed + 38) != local->HeaderOffset) {
         problems.push_back("central directory disagrees with the local header of " + local->Name);
         return false;
     }
@@ -110,7 +101,7 @@ bool ReadArchiveEntries(const std::string& archivePath, std::vector<ArchiveEntry
             problems.push_back(archivePath + ": no end-of-central-directory record");
             break;
         }
-        uint32_t value = Get32(signature);
+        uint32_t value = ReadLittle32(signature);
         if (value == LocalHeaderSignature && centralCount == 0) {
             ArchiveEntry entry;
             if (ReadLocalEntry(file, static_cast<uint64_t>(position), entry, problems))
@@ -123,7 +114,7 @@ bool ReadArchiveEntries(const std::string& archivePath, std::vector<ArchiveEntry
             unsigned char fixed[EndFixedSize];
             if (!ReadExactly(file, fixed, sizeof fixed))
                 problems.push_back(archivePath + ": end record cut short");
-            else if (Get16(fixed + 6) != entries.size() || centralCount != entries.size())
+            else if (ReadLittle16(fixed + 6) != entries.size() || centralCount != entries.size())
                 problems.push_back(archivePath + ": entry counts of the central directory and the "
                                    "local headers differ");
             ended = true;
@@ -143,14 +134,9 @@ std::string CheckPayloadName(const std::string& name)
         return "empty name";
     if (name.size() > MaxStoredName)
         return "name longer than " + std::to_string(MaxStoredName) + " characters";
-    if (std::strlen(LongestProposedFolder) + name.size() > MaxOutputPath)
-        return "in " + std::string(LongestProposedFolder) + " the output path would exceed "
-             + std::to_string(MaxOutputPath) + " characters";
     for (unsigned char c : name) {
         if (c == '/' || c == '\\')
             return "holds a path separator (setup writes every entry into the install folder itself)";
-        if (c == ':')
-            return "holds a \":\" (a drive or a stream name on Windows)";
         if (c < 0x20 || c >= 0x7F)
             // Setup converts names from the OEM to the ANSI code page; only ASCII reads the
             // same in every pair of code pages.
@@ -160,16 +146,8 @@ std::string CheckPayloadName(const std::string& name)
     }
     if (name.back() == '.' || name.back() == ' ')
         return "ends in a dot or a blank, which Windows drops";
-    // Device names, with or without an extension, open a device instead of a file.
-    std::string stem = name.substr(0, name.find('.'));
-    for (char& c : stem)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CLOCK$"};
-    for (const char* device : devices)
-        if (stem == device)
-            return "is a device name on Windows";
-    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0)
-        && stem[3] >= '0' && stem[3] <= '9')
-        return "is a device name on Windows";
-    return std::string();
+    // The engine's own rule: no drive or stream, no device, and room behind the longest folder
+    // that setup proposes.
+    std::string refusal = OutputNameRefusal(LongestProposedFolder, name);
+    return refusal.empty() ? refusal : "in " + std::string(LongestProposedFolder) + " " + refusal;
 }

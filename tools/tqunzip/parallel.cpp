@@ -36,11 +36,11 @@ struct Worker {
     std::string Partial[StreamCount];       // what came after the last line break
     uint64_t Share = 0;                     // bytes of entry data in its share
     uint64_t Done = 0;                      // bytes read, as its last progress line said
-    int Status = ExitOk;
+    int Status = ExitSuccess;
     bool Stopped = false;                   // stopped here after another process failed
 };
 
-static volatile sig_atomic_t Interrupted;   // SIGINT or SIGTERM reached this process
+static volatile sig_atomic_t Interrupted;   // one of StopSignals reached this process
 
 static void OnInterrupt(int)
 {
@@ -130,8 +130,8 @@ static bool StartWorker(const Options& options, const Plan& plan, std::vector<Pl
     if (pid == 0) {
         // Until the engine's run sets its own handlers, a stop simply ends the process: it has
         // written nothing yet.
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
+        for (int stop : StopSignals)
+            signal(stop, SIG_DFL);
         setpgid(0, 0);
         for (Worker& other : workers)
             for (int fd : other.Pipe)
@@ -257,11 +257,11 @@ static void Finish(const Options& options, Merge& merge, std::vector<Worker>& wo
                                         + strsignal(WTERMSIG(wait)));
         worker.Status = ExitDamaged;
     }
-    if (worker.Status == ExitOk) {
+    if (worker.Status == ExitSuccess) {
         worker.Done = worker.Share;
         ShowSum(merge, workers);
     }
-    if (worker.Status == ExitOk || worker.Stopped || Interrupted)
+    if (worker.Status == ExitSuccess || worker.Stopped || Interrupted)
         return;
     for (Worker& other : workers)
         if (other.Pid > 0 && !other.Stopped) {
@@ -277,11 +277,13 @@ int RunInParallel(const Options& options, const Plan& plan)
     for (const PlannedEntry& planned : plan.Run)
         total += planned.Entry.CompressedSize;
 
-    struct sigaction action, oldInterrupt, oldTerminate;
+    // A stop of any kind reaches the processes as TERM (Stop), which each answers like its own.
+    constexpr size_t StopCount = sizeof StopSignals / sizeof StopSignals[0];
+    struct sigaction action, oldActions[StopCount];
     memset(&action, 0, sizeof action);
     action.sa_handler = OnInterrupt;
-    sigaction(SIGINT, &action, &oldInterrupt);
-    sigaction(SIGTERM, &action, &oldTerminate);
+    for (size_t i = 0; i < StopCount; ++i)
+        sigaction(StopSignals[i], &action, &oldActions[i]);
 
     Merge merge;
     merge.ShowNames = !options.Quiet && !isatty(STDOUT_FILENO);
@@ -336,8 +338,8 @@ int RunInParallel(const Options& options, const Plan& plan)
         }
     }
     EndProgress(merge.Bar);
-    sigaction(SIGINT, &oldInterrupt, nullptr);
-    sigaction(SIGTERM, &oldTerminate, nullptr);
+    for (size_t i = 0; i < StopCount; ++i)
+        sigaction(StopSignals[i], &oldActions[i], nullptr);
 
     // A process stopped here after another failed is no failure of its own.
     for (const Worker& worker : workers)
@@ -347,12 +349,7 @@ int RunInParallel(const Options& options, const Plan& plan)
         Report(options.Archive, "", "interrupted; the files being written were removed");
         return WorseStatus(status, ExitInterrupted);
     }
-    if (status == ExitOk && options.Mode == RunMode::Test && !options.Quiet) {
-        if (plan.WholeArchive)
-            printf("No errors detected in %s\n", options.Archive.c_str());
-        else
-            printf("No errors detected in %zu %s of %s\n", plan.Run.size(),
-                   plan.Run.size() == 1 ? "entry" : "entries", options.Archive.c_str());
-    }
+    if (status == ExitSuccess && options.Mode == RunMode::Test && !options.Quiet)
+        ReportNoErrors(options.Archive, plan.Run.size(), plan.WholeArchive);
     return status;
 }

@@ -5,6 +5,9 @@
 // cannot extract faithfully (other methods, streamed entries), works out each output path by the
 // engine's own rules, applies the overwrite policy and only then creates folders.
 #include "tools/tqunzip/tqunzip.h"
+#include "util/bytes.h"
+
+#include "unzip/unzip.h"
 
 #include <ctype.h>
 #include <errno.h>
@@ -20,37 +23,10 @@
 
 constexpr uint32_t LocalHeaderSignature = 0x04034b50;
 constexpr size_t LocalHeaderSize = 30;        // signature included, APPNOTE 4.3.7
-constexpr size_t EngineOutputPathLimit = 259; // the engine's output path buffer holds 259 characters
 constexpr uint16_t FlagStrongEncryption = 1 << 6;
 constexpr size_t ShownClashes = 10;           // clashes named before "and N more"
 constexpr uint64_t DataDescriptorSize = 16;   // with its signature, APPNOTE 4.3.9
 constexpr uint64_t DescriptorSignature = 4;
-
-static uint16_t Get16(const unsigned char* p)
-{
-    return (uint16_t)(p[0] | p[1] << 8);
-}
-
-static uint32_t Get32(const unsigned char* p)
-{
-    return (uint32_t)Get16(p) | (uint32_t)Get16(p + 2) << 16;
-}
-
-// Ranks exit statuses so that the worst outcome of a run is the one reported.
-static int Rank(int status)
-{
-    static const int order[] = {ExitOk, ExitWarning, ExitNoMatch, ExitDamaged, ExitUnsupported,
-                                ExitBadPassword, ExitSevere, ExitNotFound, ExitDiskFull, ExitInterrupted};
-    for (int i = 0; i < (int)(sizeof order / sizeof order[0]); ++i)
-        if (order[i] == status)
-            return i;
-    return 0;
-}
-
-int WorseStatus(int a, int b)
-{
-    return Rank(b) > Rank(a) ? b : a;
-}
 
 static bool Exists(const std::string& path)
 {
@@ -69,58 +45,12 @@ std::string EngineBaseName(const std::string& name)
     return at == std::string::npos || at == 0 ? name : name.substr(at + 1);
 }
 
-// The engine's containment rule for the part of an output path below the destination: no
-// root or server in front, no drive or stream (":"), no component of dots and blanks only that
-// Windows would read as the parent folder. Empty when the name passes, else why not.
-static std::string ContainmentRefusal(const std::string& name)
-{
-    if (!name.empty() && (name[0] == '/' || name[0] == '\\'))
-        return "the name starts at a root";
-    size_t start = 0;
-    for (size_t i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && name[i] == ':')
-            return "the name holds a \":\", a drive or stream on Windows";
-        if (i == name.size() || name[i] == '/' || name[i] == '\\') {
-            int dots = 0;
-            bool onlyDots = true;
-            for (size_t k = start; k < i; ++k) {
-                if (name[k] == '.')
-                    ++dots;
-                else if (name[k] != ' ')
-                    onlyDots = false;
-            }
-            if (onlyDots && dots >= 2)
-                return "the name leads out of the destination folder";
-            start = i + 1;
-        }
-    }
-    return std::string();
-}
-
-std::string OutputRefusal(const std::string& folder, const std::string& below)
-{
-    std::string refusal = ContainmentRefusal(below);
-    if (!refusal.empty())
-        return refusal;
-    size_t separator = !folder.empty() && folder.back() != '/';
-    if (folder.size() + separator + below.size() > EngineOutputPathLimit)
-        return "the output path would be longer than " + std::to_string(EngineOutputPathLimit) + " characters";
-    return std::string();
-}
-
 static std::string Slashed(std::string path)
 {
     for (char& c : path)
         if (c == '\\')
             c = '/';
     return path;
-}
-
-static std::string JoinPath(const std::string& folder, const std::string& name)
-{
-    if (folder.empty())
-        return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
 // Creates path and every missing folder above it (mkdir -p). False with errno set on failure.
@@ -161,16 +91,16 @@ static bool ReadLocalHeader(FILE* file, const ArchiveEntry& central, ArchiveEntr
 {
     unsigned char fixed[LocalHeaderSize];
     if (fseeko(file, (off_t)central.HeaderOffset, SEEK_SET) != 0
-        || fread(fixed, 1, sizeof fixed, file) != sizeof fixed || Get32(fixed) != LocalHeaderSignature)
+        || fread(fixed, 1, sizeof fixed, file) != sizeof fixed || ReadLittle32(fixed) != LocalHeaderSignature)
         return false;
     local = central;
-    local.Flags = Get16(fixed + 6);
-    local.Method = Get16(fixed + 8);
-    local.Crc = Get32(fixed + 14);
-    local.CompressedSize = Get32(fixed + 18);
-    local.UncompressedSize = Get32(fixed + 22);
-    local.Name.assign(Get16(fixed + 26), '\0');
-    next = central.HeaderOffset + LocalHeaderSize + local.Name.size() + Get16(fixed + 28) + local.CompressedSize
+    local.Flags = ReadLittle16(fixed + 6);
+    local.Method = ReadLittle16(fixed + 8);
+    local.Crc = ReadLittle32(fixed + 14);
+    local.CompressedSize = ReadLittle32(fixed + 18);
+    local.UncompressedSize = ReadLittle32(fixed + 22);
+    local.Name.assign(ReadLittle16(fixed + 26), '\0');
+    next = central.HeaderOffset + LocalHeaderSize + local.Name.size() + ReadLittle16(fixed + 28) + local.CompressedSize
         + ((local.Flags & FlagDataDescriptor) ? DataDescriptorSize : 0);
     return local.Name.empty() || fread(&local.Name[0], 1, local.Name.size(), file) == local.Name.size();
 }
@@ -235,7 +165,7 @@ int ListEntries(const Options& options)
     int failed = OpenDirectory(options, path, entries);
     if (failed != -1)
         return failed;
-    int status = ExitOk;
+    int status = ExitSuccess;
     std::vector<bool> chosen = ChooseEntries(options, entries, status);
     std::vector<ArchiveEntry> listed;
     for (size_t i = 0; i < entries.size(); ++i)
@@ -416,7 +346,7 @@ int MakePlan(const Options& options, Plan& plan)
             std::string below = options.KeepPaths
                 ? entry.Name.substr(entry.Name[0] == '/' || entry.Name[0] == '\\')
                 : EngineBaseName(entry.Name);
-            std::string refusal = OutputRefusal(options.Destination, below);
+            std::string refusal = OutputNameRefusal(options.Destination, below);
             if (!refusal.empty()) {
                 Report(options.Archive, entry.Name, "refused: " + refusal);
                 plan.Status = WorseStatus(plan.Status, ExitDamaged);
@@ -455,7 +385,7 @@ int MakePlan(const Options& options, Plan& plan)
         }
         for (const std::string& folder : folders) {
             std::string below = Slashed(folder.substr(folder[0] == '/' || folder[0] == '\\'));
-            if (ContainmentRefusal(below).empty())
+            if (CheckOutputName(nullptr, below.c_str()) == OutputNameSafe)
                 made.push_back(JoinPath(options.Destination, below.substr(0, below.size() - 1)));
         }
     }

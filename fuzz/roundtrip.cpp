@@ -11,7 +11,7 @@
 #include "fuzz/run_checked.h"
 #include "tests/support/data_shapes.h"
 #include "tests/support/peer_deflate.h"
-#include "unzip/posix/sink.h"
+#include "base/posix/sink.h"
 #include "unzip/unzip.h"
 
 #include <zlib.h>

@@ -72,9 +72,9 @@ long)
   # The differential test of the engine suite at volume, in the native preset's tree.
   megabytes=${2:-500}
   [ -f build/native/build.ninja ] || cmake --preset native >/dev/null
-  cmake --build --preset native --target engine_tests
+  cmake --build --preset native --target unzip_tests
   TQ_DIFF_VOLUME_MB="$megabytes" TQ_DIFF_ENTRY_MB=8 ${3:+TQ_TEST_SEED=$3} \
-    build/native/tests/engine_tests --gtest_filter='Differential*'
+    build/native/tests/unzip/unzip_tests --gtest_filter='Differential*'
   ;;
 *)
   sed -n '2,13p' "$0"

@@ -5,7 +5,10 @@ inflate: raw Deflate streams (RFC 1951) of a few texts at several levels and str
 stored, fixed-code and dynamic-code blocks are all present. extract: small ZIP archives made with
 Python's zipfile (stored, deflated, empty and folder entries, streamed entries with a data
 descriptor, data in front of the archive) and one traditionally encrypted with the engine's
-built-in password (APPNOTE 6.1)."""
+built-in password (APPNOTE 6.1). roundtrip: the target's settings bytes (fuzz/roundtrip.cpp) for
+every data shape with both compressors, every zlib level, window size, memory level, strategy
+and kind of flush, and every libdeflate level, the shapes' random choices left to the target's
+generator; the window's end is reached in most."""
 import io
 import os
 import random
@@ -108,10 +111,52 @@ def extract_seeds():
     yield "encrypted", encrypted_archive(b"runs.bin", s["runs"])
 
 
+SHAPES = ["zeros", "far", "text", "random", "skewed", "ends", "patchwork"]
+STRATEGIES = ["default", "filtered", "huffman", "rle", "fixed"]
+FLUSHES = ["none", "partial", "sync", "full", "block"]
+
+
+def zlib_settings(rng, level, window_bits, mem_level, strategy, flush):
+    """The four settings bytes that roundtrip.cpp reads as these zlib settings, in pieces."""
+    while True:
+        first = rng.getrandbits(32)
+        if (first % 10, 9 + (first >> 4) % 7, 1 + (first >> 8) % 9, (first >> 12) % 5,
+                (first >> 16) % 5) == (level, window_bits, mem_level, strategy, flush) \
+                and (first >> 27) % 4 != 0:
+            return struct.pack("<I", first)
+
+
+def roundtrip_seeds():
+    rng = random.Random(258)
+    for index in range(60):
+        shape = index % len(SHAPES)
+        level, window_bits, mem_level = index % 10, 9 + index % 7, 1 + index % 9
+        strategy, flush = index % 5, (index // 5) % 5
+        size_bits = 20 if index % 15 == 0 else rng.choice([15, 16, 17])
+        header = bytes([shape << 1]) + zlib_settings(rng, level, window_bits, mem_level, strategy, flush)
+        name = "zlib-%s-l%d-w%d-m%d-%s-%s" % (SHAPES[shape], level, window_bits, mem_level,
+                                              STRATEGIES[strategy], FLUSHES[flush])
+        yield name, header + bytes([size_bits, rng.getrandbits(8)]) + rng.randbytes(16)
+    # Records against every window end (the "ends" shape) over 32 windows, at the zlib settings
+    # and libdeflate levels where a decoder's window-end fault first showed.
+    ends = SHAPES.index("ends")
+    for level, strategy in ((1, 0), (6, 0), (9, 0), (6, 1), (8, 4)):
+        header = bytes([ends << 1]) + zlib_settings(rng, level, 15, 8, strategy, 0)
+        name = "zlib-ends-1m-l%d-%s" % (level, STRATEGIES[strategy])
+        yield name, header + bytes([20, 0]) + rng.randbytes(16)
+    for level in (1, 6, 12):
+        yield "libdeflate-ends-1m-l%d" % level, bytes([ends << 1 | 1, level, 0, 0, 0, 20, 0]) + rng.randbytes(16)
+    for level in range(13):
+        shape = level % len(SHAPES)
+        header = bytes([shape << 1 | 1, level, 0, 0, 0, rng.choice([15, 16, 17]), rng.getrandbits(8)])
+        yield "libdeflate-%s-l%d" % (SHAPES[shape], level), header + rng.randbytes(16)
+
+
 def main():
     target, folder = sys.argv[1], sys.argv[2]
     os.makedirs(folder, exist_ok=True)
-    for name, data in {"inflate": inflate_seeds, "extract": extract_seeds}[target]():
+    seeds = {"inflate": inflate_seeds, "extract": extract_seeds, "roundtrip": roundtrip_seeds}
+    for name, data in seeds[target]():
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
 

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 // One name of a request's name list. The name is held in the node itself: allocate the node
 // with room for the whole text behind Name.
 struct NameNode {

@@ -13,18 +13,6 @@
 
 namespace {
 
-void Put16(std::vector<unsigned char>& bytes, size_t at, uint32_t value)
-{
-    bytes[at] = static_cast<unsigned char>(value);
-    bytes[at + 1] = static_cast<unsigned char>(value >> 8);
-}
-
-void Put32(std::vector<unsigned char>& bytes, size_t at, uint32_t value)
-{
-    Put16(bytes, at, value & 0xFFFF);
-    Put16(bytes, at + 2, value >> 16);
-}
-
 // A program image as the PE/COFF specification lays it out, as far as the end of the image
 // depends on it: the MS-DOS header pointing at "PE\0\0" (0x3C), the file header (section count,
 // optional header size), a PE32 or PE32+ optional header with the certificate directory (entry

@@ -106,8 +106,6 @@ CommandResult TqpackTest::Build(const std::string& extra, const std::string& out
                      + Quote(Texts) + " --out " + Quote(out.empty() ? Dist : out) + " " + extra);
 }
 
-namespace {
-
 void Put16(std::vector<unsigned char>& bytes, size_t at, uint32_t value)
 {
     bytes[at] = static_cast<unsigned char>(value);
@@ -119,6 +117,8 @@ void Put32(std::vector<unsigned char>& bytes, size_t at, uint32_t value)
     Put16(bytes, at, value & 0xFFFF);
     Put16(bytes, at + 2, value >> 16);
 }
+
+namespace {
 
 // The resource tree (PE/COFF 6.9): a directory of types, below each a directory of names,
 // below each a directory of one language pointing at a data entry; names as counted UTF-16

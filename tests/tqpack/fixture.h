@@ -24,6 +24,9 @@ CommandResult RunTqpack(const std::string& arguments);
 void WriteText(const std::string& path, const std::string& text);
 void SetMtime(const std::string& path, long long seconds, long nanoseconds);
 long long MtimeNanoseconds(const std::string& path); // seconds * 10^9 + nanoseconds
+// Little-endian fields written into a file image being built (PE headers, resource trees).
+void Put16(std::vector<unsigned char>& bytes, size_t at, uint32_t value);
+void Put32(std::vector<unsigned char>& bytes, size_t at, uint32_t value);
 
 // A Windows program as far as tqpack reads it (PE/COFF): a code section and a resource section
 // whose tree holds the listed resources, one language each. A resource is named by a number

@@ -1,9 +1,15 @@
 #!/usr/bin/env python3
-"""Writes the benchmark payload into a folder: about 64 MiB in some 300 files of one folder,
-like a program distribution: text (documentation, source code, logs, word lists), structured
-binary data (tables of small integers with embedded strings, as in program files) and
-incompressible data (already compressed media). Sizes range from 1 KiB to 6 MiB. The content
-is fixed by the seed, so every machine measures the same bytes."""
+"""Writes a benchmark payload into a folder. The default one is about 64 MiB in some 300 files of
+one folder, like a program distribution: text (documentation, source code, logs, word lists),
+structured binary data (tables of small integers with embedded strings, as in program files)
+and incompressible data (already compressed media). Sizes range from 1 KiB to 6 MiB.
+
+With --many N it is N small text files (100 to 1200 bytes: prose, source code, logs) in a tree
+of 50 folders with 7 subfolders each, src/d{i%50}/e{i%7}/f{i}.txt, where an extractor's costs
+per file and per folder outweigh its decoding. The content is fixed by the seed, so every
+machine measures the same bytes.
+
+usage: make_payload.py FOLDER | make_payload.py --many N FOLDER"""
 import array
 import itertools
 import os
@@ -83,7 +89,25 @@ def noise(rng, size):
     return rng.randbytes(size)
 
 
+MANY_FOLDERS, MANY_SUBFOLDERS = 50, 7
+MANY_SIZES = (100, 1200)
+
+
+def many(folder, count):
+    rng = random.Random(count)
+    makers = [prose, source, log]
+    for i in range(count):
+        path = os.path.join(folder, "src", "d%d" % (i % MANY_FOLDERS), "e%d" % (i % MANY_SUBFOLDERS))
+        os.makedirs(path, exist_ok=True)
+        with open(os.path.join(path, "f%d.txt" % i), "wb") as f:
+            f.write(rng.choice(makers)(rng, rng.randint(*MANY_SIZES)))
+    print("%d files" % count)
+
+
 def main():
+    if sys.argv[1] == "--many":
+        many(sys.argv[3], int(sys.argv[2]))
+        return
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
     rng = random.Random(64)

@@ -32,6 +32,9 @@ void EngineErrorBox(const char* text);
 void ShowEngineError(UINT id, const char* argument); // text id formatted with one "%s"
 const char* BaseName(const char* path);
 void MoveArchivePosition(LONG offset);    // relative seek; ends the run with 1034 where it fails
+// Reads up to count bytes ahead and leaves the archive position where it was; returns how many
+// came (0 at the end of the file, -1 when the read failed).
+LONG PeekArchiveBytes(unsigned char* buffer, unsigned count);
 void CreateOutputFile(void);
 
 // Entry output (output.cpp).

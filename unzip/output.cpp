@@ -151,14 +151,20 @@ static void CopyStoredEntry(void)
 }
 
 // The MS-DOS date and time are local time; the file gets the moment a local clock showing them
-// stands for. Failed conversions leave a zero time, which SetFileTime ignores.
+// stands for, unless the caller placed the entry with a time of its own. Failed conversions
+// leave a zero time, which SetFileTime ignores.
 static void SetOutputFileTime(void)
 {
     FILETIME local = {0, 0};
     FILETIME universal = {0, 0};
-    DosDateTimeToFileTime((WORD)ReadLittle16(LocalHeader + DateOffset),
-                          (WORD)ReadLittle16(LocalHeader + TimeOffset), &local);
-    LocalFileTimeToFileTime(&local, &universal);
+    const PlacedEntry* placed = Request->Placed != nullptr ? &Request->Placed[Request->PlacedReached] : nullptr;
+    if (placed != nullptr && (placed->LastWrite.dwLowDateTime != 0 || placed->LastWrite.dwHighDateTime != 0)) {
+        universal = placed->LastWrite;
+    } else {
+        DosDateTimeToFileTime((WORD)ReadLittle16(LocalHeader + DateOffset),
+                              (WORD)ReadLittle16(LocalHeader + TimeOffset), &local);
+        LocalFileTimeToFileTime(&local, &universal);
+    }
     SetFileTime((HANDLE)(INT_PTR)OutputFile, nullptr, nullptr, &universal);
 }
 
@@ -169,9 +175,7 @@ static void SetOutputFileTime(void)
 static int StoredDataMissing(void)
 {
     unsigned char descriptor[DescriptorProbeSize];
-    LONG got = _lread(ArchiveFile, descriptor, DescriptorProbeSize);
-    if (got > 0)
-        MoveArchivePosition(-got);
+    LONG got = PeekArchiveBytes(descriptor, DescriptorProbeSize);
     if (got < (LONG)DescriptorFieldsSize)
         return 1;
     const unsigned char* fields = descriptor;

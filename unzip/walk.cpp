@@ -1,7 +1,10 @@
 // The extraction run and the archive walk. ExtractArchive owns the run: its buffers, the abort
 // point that every error and cancel returns to, and the one clean-up. The walk reads the archive
 // strictly in file order from the request's start offset to the end-of-central-directory record
-// (APPNOTE 4.3.6): local entries are handled where they stand, central headers passed over.
+// (APPNOTE 4.3.6): local entries are handled where they stand, central headers passed over. A
+// run of placed entries instead goes from local header to local header through a read-ahead
+// block, where an archive of many small entries costs a read per block, not two seeks and two
+// reads per entry.
 #include "unzip/engine.h"
 
 #include "res/resource.h"
@@ -27,6 +30,10 @@ constexpr long LongestSkip = 0x7FFFFFFF;       // largest forward move of one re
 // signed 32-bit position cannot hold, are scanned like any other.
 constexpr LONG ScanStep = -(LONG)(SignatureSize - 1);
 constexpr LONG DescriptorRescan = -(LONG)DataDescriptorSize - 1;
+// A placed run's read-ahead block, and the rest of a read that goes past it straight into the
+// caller's buffer instead: a large entry's data is read once, never copied through the block.
+constexpr unsigned ReadAheadSize = 65536;
+constexpr unsigned DirectReadSize = 4096;
 
 // Offsets in the central directory header and the end record (after their signatures),
 // APPNOTE 4.3.12 and 4.3.16.
@@ -66,6 +73,12 @@ static HGLOBAL WindowMemory;
 static char* PasswordCopy;
 static jmp_buf AbortPoint;
 static int AbortCode;
+// A placed run's view of the archive: the file stands at AheadStart + AheadCount, the run's
+// archive position at AheadStart + AheadNext (AheadNext <= AheadCount). Null in a walk.
+static unsigned char* ReadAhead;
+static uint64_t AheadStart;
+static unsigned AheadCount;
+static unsigned AheadNext;
 
 [[noreturn]] void AbortRun(int code)
 {
@@ -91,10 +104,85 @@ void ShowEngineError(UINT id, const char* argument)
     AbortRun(AbortError);
 }
 
+// Reads up to count bytes of a placed run from its archive position on: those the block
+// holds, then the rest straight from the file when it is large, else through a refilled block.
+// Returns the bytes read (fewer at the end of the file), or HFILE_ERROR as _lread does.
+static UINT ReadPlacedBytes(unsigned char* buffer, unsigned count)
+{
+    unsigned done = 0;
+    while (done < count) {
+        unsigned held = AheadCount - AheadNext;
+        if (held != 0) {
+            unsigned piece = held < count - done ? held : count - done;
+            memcpy(buffer + done, ReadAhead + AheadNext, piece);
+            AheadNext += piece;
+            done += piece;
+            continue;
+        }
+        AheadStart += AheadCount;
+        AheadCount = AheadNext = 0;
+        if (count - done >= DirectReadSize) {
+            UINT got = _lread(ArchiveFile, buffer + done, count - done);
+            if (got == (UINT)HFILE_ERROR)
+                return (UINT)HFILE_ERROR;
+            AheadStart += got;
+            return done + got;
+        }
+        UINT got = _lread(ArchiveFile, ReadAhead, ReadAheadSize);
+        if (got == (UINT)HFILE_ERROR)
+            return (UINT)HFILE_ERROR;
+        if (got == 0)
+            break;
+        AheadCount = got;
+    }
+    return done;
+}
+
+// Moves a placed run to a position below 2 GiB: inside the block without a system call,
+// elsewhere by a seek that empties the block. False where the seek fails.
+static bool SetPlacedPosition(uint32_t position)
+{
+    if (position >= AheadStart && position - AheadStart <= AheadCount) {
+        AheadNext = (unsigned)(position - AheadStart);
+        return true;
+    }
+    if (position > (uint32_t)LongestSkip || _llseek(ArchiveFile, (LONG)position, FILE_BEGIN) == HFILE_ERROR)
+        return false;
+    AheadStart = position;
+    AheadCount = AheadNext = 0;
+    return true;
+}
+
 void ReadArchiveBytes(void* buffer, unsigned count)
 {
-    if (_lread(ArchiveFile, buffer, count) != count)
+    UINT got = ReadAhead != nullptr ? ReadPlacedBytes((unsigned char*)buffer, count)
+                                    : _lread(ArchiveFile, buffer, count);
+    if (got != count)
         FailRead();
+}
+
+LONG PeekArchiveBytes(unsigned char* buffer, unsigned count)
+{
+    if (ReadAhead == nullptr) {
+        LONG got = (LONG)_lread(ArchiveFile, buffer, count);
+        if (got > 0)
+            MoveArchivePosition(-got);
+        return got;
+    }
+    if (AheadCount - AheadNext < count) {
+        // The bytes held go to the front of the block, the file fills in behind them.
+        memmove(ReadAhead, ReadAhead + AheadNext, AheadCount - AheadNext);
+        AheadStart += AheadNext;
+        AheadCount -= AheadNext;
+        AheadNext = 0;
+        UINT got = _lread(ArchiveFile, ReadAhead + AheadCount, ReadAheadSize - AheadCount);
+        if (got != (UINT)HFILE_ERROR)
+            AheadCount += got;
+    }
+    unsigned held = AheadCount - AheadNext;
+    unsigned piece = held < count ? held : count;
+    memcpy(buffer, ReadAhead + AheadNext, piece);
+    return (LONG)piece;
 }
 
 // A relative seek. The file calls hold positions in 32 bits: a move that fails lands beyond
@@ -334,7 +422,7 @@ static void ProcessPlacedEntry(const PlacedEntry* placed)
     WriteLittle32(LocalHeader + CrcOffset, placed->Crc);
     uint32_t data = placed->HeaderOffset + SignatureSize + LocalHeaderSize
         + ReadLittle16(LocalHeader + NameLengthOffset) + ReadLittle16(LocalHeader + ExtraLengthOffset);
-    if (data > (uint32_t)LongestSkip || _llseek(ArchiveFile, (LONG)data, FILE_BEGIN) == HFILE_ERROR)
+    if (!SetPlacedPosition(data))
         FailRead();
     size_t length = strlen(placed->OutputName);
     if (length >= EntryNameSize)
@@ -349,17 +437,18 @@ static void ProcessPlacedEntry(const PlacedEntry* placed)
     ExtractEntry();
 }
 
-// The signature and the fixed part of the local header come in one read; the data is reached
-// by one seek from the header's lengths.
+// The signature and the fixed part of the local header come from the read-ahead block, and the
+// data behind the header's lengths too where the entries follow each other.
 static void WalkPlacedEntries(void)
 {
+    AheadStart = 0;
+    AheadCount = AheadNext = 0;
     for (unsigned i = 0; i < Request->PlacedCount; ++i) {
         const PlacedEntry* placed = &Request->Placed[i];
         Request->PlacedReached = i;
         unsigned char header[SignatureSize + LocalHeaderSize];
-        if (placed->HeaderOffset > (uint32_t)LongestSkip
-            || _llseek(ArchiveFile, (LONG)placed->HeaderOffset, FILE_BEGIN) == HFILE_ERROR
-            || _lread(ArchiveFile, header, sizeof header) != sizeof header
+        if (!SetPlacedPosition(placed->HeaderOffset)
+            || ReadPlacedBytes(header, sizeof header) != sizeof header
             || ReadLittle32(header) != LocalHeaderSignature) {
             EngineErrorBox(LoadMessage(IDS_INVALID_HEADER));
             AbortRun(AbortError);
@@ -505,7 +594,10 @@ static void AllocateBuffers(void)
         if (InputBuffer != nullptr)
             OutputBuffer = (unsigned char*)malloc(IoBufferSize);
     }
-    if (InflateWindow == nullptr || InputBuffer == nullptr || OutputBuffer == nullptr) {
+    if (InflateWindow != nullptr && InputBuffer != nullptr && OutputBuffer != nullptr && Request->Placed != nullptr)
+        ReadAhead = (unsigned char*)malloc(ReadAheadSize);
+    if (InflateWindow == nullptr || InputBuffer == nullptr || OutputBuffer == nullptr
+        || (Request->Placed != nullptr && ReadAhead == nullptr)) {
         EngineErrorBox(LoadMessage(IDS_NO_MEMORY));
         AbortRun(AbortError);
     }
@@ -546,6 +638,8 @@ static void CleanUp(void)
     InputBuffer = nullptr;
     free(OutputBuffer);
     OutputBuffer = nullptr;
+    free(ReadAhead);
+    ReadAhead = nullptr;
     free(PasswordCopy);
     PasswordCopy = nullptr;
     ActivePassword = DefaultPassword;

@@ -1,19 +1,18 @@
 // What tqunzip knows of single entries beyond their place in the plan: which ones the engine
 // cannot decode and why (methods by name, encryption other than the traditional one, ZIP64
 // positions beyond what the engine addresses), and what an extraction restores after the engine
-// has written a file (the Unix mode's permission bits, the extended timestamp) or warns about
-// (symbolic links, written as files). A leaf beside status.cpp: it calls no other file of the tool.
+// has written a file (the Unix mode's permission bits) or warns about (symbolic links, written as
+// files). A leaf beside status.cpp: it calls no other file of the tool.
 #include "tools/tqunzip/tqunzip.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 
 constexpr uint16_t FlagStrongEncryption = 1 << 6;   // APPNOTE 4.4.4
 constexpr uint16_t MethodAes = 99;                  // WinZip AES (AE-1, AE-2)
 constexpr uint64_t LargestPosition = 0x7FFFFFFF;    // what the engine's file calls address
 constexpr uint64_t LargestSize = 0xFFFFFFFF;
 constexpr uint32_t PermissionBits = 0777;           // set-id and sticky bits are never restored
+constexpr mode_t CreationMode = 0666;               // the engine's new files, less the umask
 
 std::string MethodDescription(uint16_t method)
 {
@@ -72,15 +71,17 @@ int RestoreAttributes(const Options& options, const PlannedEntry& planned)
                       "a symbolic link: written as a file that holds the link's target (links are never created)");
         return ExitWarning;
     }
-    if (S_ISREG(mode) || (mode != 0 && (mode & S_IFMT) == 0))
-        chmod(planned.Target.c_str(), (mode_t)(mode & PermissionBits));
-    if (entry.HasUnixTime) {
-        struct timespec times[2];
-        times[0].tv_sec = 0;
-        times[0].tv_nsec = UTIME_OMIT;
-        times[1].tv_sec = (time_t)entry.UnixTime;
-        times[1].tv_nsec = 0;
-        utimensat(AT_FDCWD, planned.Target.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    // A file the engine created has the mode of creation already; most archives ask for that.
+    static mode_t created = 0;
+    static bool knowsCreated = false;
+    if (!knowsCreated) {
+        mode_t mask = umask(0);
+        umask(mask);
+        created = CreationMode & ~mask;
+        knowsCreated = true;
     }
+    if ((S_ISREG(mode) || (mode != 0 && (mode & S_IFMT) == 0))
+        && !(planned.Fresh && (mode & PermissionBits) == created))
+        chmod(planned.Target.c_str(), (mode_t)(mode & PermissionBits));
     return ExitSuccess;
 }

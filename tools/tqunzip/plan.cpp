@@ -4,6 +4,11 @@
 // local header (the engine's view of the entry), matches the NAMEs, leaves out what the engine
 // cannot extract faithfully (other methods, streamed entries), works out each output path by the
 // engine's own rules, applies the overwrite policy and only then creates folders.
+//
+// An archive of thousands of small entries in a few hundred folders costs the plan little per
+// entry: the local headers come in reads of many at once, names and output files are looked up
+// in hash tables, and each folder is looked at once (FolderCache): a file below a folder that
+// does not exist yet needs no look of its own, and a folder known to stand no second one.
 #include "tools/tqunzip/tqunzip.h"
 #include "util/bytes.h"
 
@@ -19,14 +24,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 constexpr uint32_t LocalHeaderSignature = 0x04034b50;
 constexpr size_t LocalHeaderSize = 30;        // signature included, APPNOTE 4.3.7
 constexpr size_t ShownClashes = 10;           // clashes named before "and N more"
 constexpr uint64_t DataDescriptorSize = 16;   // with its signature, APPNOTE 4.3.9
 constexpr uint64_t DescriptorSignature = 4;
+constexpr size_t HeaderSpan = 262144;         // local headers read together at most this far apart
 
 static bool Exists(const std::string& path)
 {
@@ -53,30 +59,54 @@ static std::string Slashed(std::string path)
     return path;
 }
 
-// Creates path and every missing folder above it (mkdir -p). False with errno set on failure.
-// made holds the folders known to stand: an archive of many files in few folders costs one
-// check per folder, not one per file and level.
-static bool MakeFolders(const std::string& path, std::set<std::string>& made)
+// The folder that holds path: "." for a bare name, "/" for one at the root.
+static std::string ParentFolder(const std::string& path)
 {
-    if (made.count(path))
-        return true;
-    for (size_t at = 1; at <= path.size(); ++at) {
-        if (at < path.size() && path[at] != '/')
-            continue;
-        std::string part = path.substr(0, at);
-        if (made.count(part))
-            continue;
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// What stands at a folder path, each path looked at once. Below a path where no folder stands,
+// nothing can stand either: that needs no look (the system resolves "a/.." through "a" too).
+enum class Standing : uint8_t { Missing, Folder, Other };
+using FolderCache = std::unordered_map<std::string, Standing>;
+
+static Standing FolderStanding(FolderCache& cache, const std::string& path)
+{
+    auto known = cache.find(path);
+    if (known != cache.end())
+        return known->second;
+    Standing standing;
+    std::string parent = ParentFolder(path);
+    if (parent != path && parent != "." && FolderStanding(cache, parent) != Standing::Folder) {
+        standing = Standing::Missing;
+    } else {
         struct stat info;
-        if (stat(part.c_str(), &info) == 0) {
-            if (!S_ISDIR(info.st_mode)) {
-                errno = ENOTDIR;
-                return false;
-            }
-        } else if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-            return false;
-        }
-        made.insert(part);
+        standing = stat(path.c_str(), &info) != 0 ? Standing::Missing
+            : S_ISDIR(info.st_mode)                ? Standing::Folder
+                                                   : Standing::Other;
     }
+    cache.emplace(path, standing);
+    return standing;
+}
+
+// Creates path and every missing folder above it (mkdir -p). False with errno set on failure.
+static bool MakeFolders(FolderCache& cache, const std::string& path)
+{
+    Standing standing = FolderStanding(cache, path);
+    if (standing == Standing::Folder)
+        return true;
+    if (standing == Standing::Other) {
+        errno = ENOTDIR;
+        return false;
+    }
+    std::string parent = ParentFolder(path);
+    if (parent != path && parent != "." && !MakeFolders(cache, parent))
+        return false;
+    // Another name of a folder made already, on a file system that ignores letter case.
+    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+        return false;
+    cache[path] = Standing::Folder;
     return true;
 }
 
@@ -91,14 +121,42 @@ static bool FindArchive(const std::string& given, std::string& found)
     return false;
 }
 
-// Reads the local header of entry: the flags and method that the engine will use. Name, sizes
-// and CRC-32 stay the central directory's, which the engine is given. next receives where the
-// record behind the entry starts when a data descriptor, if any, has its signature.
-static bool ReadLocalHeader(int file, const ArchiveEntry& central, ArchiveEntry& local, uint64_t& next)
+// The fixed parts of the local headers, read in file order: a header comes in one read with
+// those behind it that start within HeaderSpan bytes of it, so that the headers of small
+// entries cost a read per span, those of large ones a read of their own.
+struct HeaderReader {
+    int File = -1;
+    std::vector<unsigned char> Bytes;
+    uint64_t Start = 0;   // the file position of Bytes[0]
+};
+
+// The fixed part of the local header at offsets[k]; offsets are in file order. Null where the
+// file ends before it.
+static const unsigned char* HeaderBytes(HeaderReader& reader, const std::vector<uint64_t>& offsets, size_t k)
 {
-    unsigned char fixed[LocalHeaderSize];
-    if (pread(file, fixed, sizeof fixed, (off_t)central.HeaderOffset) != (ssize_t)sizeof fixed
-        || ReadLittle32(fixed) != LocalHeaderSignature)
+    uint64_t at = offsets[k];
+    if (at < reader.Start || at + LocalHeaderSize > reader.Start + reader.Bytes.size()) {
+        uint64_t end = at + LocalHeaderSize;
+        for (size_t j = k + 1; j < offsets.size() && offsets[j] + LocalHeaderSize - at <= HeaderSpan; ++j)
+            end = std::max(end, offsets[j] + LocalHeaderSize);
+        reader.Bytes.resize((size_t)(end - at));
+        ssize_t got = pread(reader.File, reader.Bytes.data(), reader.Bytes.size(), (off_t)at);
+        reader.Bytes.resize(got < 0 ? 0 : (size_t)got);
+        reader.Start = at;
+        if (reader.Bytes.size() < LocalHeaderSize)
+            return nullptr;
+    }
+    return reader.Bytes.data() + (at - reader.Start);
+}
+
+// Reads the local header of entry (offsets[k]): the flags and method that the engine will use.
+// Name, sizes and CRC-32 stay the central directory's, which the engine is given. next receives
+// where the record behind the entry starts when a data descriptor, if any, has its signature.
+static bool ReadLocalHeader(HeaderReader& reader, const std::vector<uint64_t>& offsets, size_t k,
+                            const ArchiveEntry& central, ArchiveEntry& local, uint64_t& next)
+{
+    const unsigned char* fixed = HeaderBytes(reader, offsets, k);
+    if (fixed == nullptr || ReadLittle32(fixed) != LocalHeaderSignature)
         return false;
     local = central;
     local.Flags = ReadLittle16(fixed + 6);
@@ -179,6 +237,7 @@ std::string FoldedName(const std::string& name)
 std::string LandingKey(const std::string& target, bool foldCase)
 {
     std::string key;
+    key.reserve(target.size());
     size_t start = 0;
     if (!target.empty() && target[0] == '/')
         key = "/";
@@ -186,11 +245,11 @@ std::string LandingKey(const std::string& target, bool foldCase)
         size_t end = target.find('/', start);
         if (end == std::string::npos)
             end = target.size();
-        std::string part = target.substr(start, end - start);
-        if (!part.empty() && part != ".") {
+        size_t length = end - start;
+        if (length != 0 && !(length == 1 && target[start] == '.')) {
             if (!key.empty() && key.back() != '/')
                 key += '/';
-            key += part;
+            key.append(target, start, length);
         }
         start = end + 1;
     }
@@ -231,34 +290,43 @@ static bool FoldsCase(const std::string& path)
 
 // Applies the overwrite policy to the planned entries: to files already present and to entries
 // that land on one output file (by LandingKey) or on a folder another entry needs. Returns false
-// when the run must stop; links receives the symbolic links that -o replaces.
+// when the run must stop; links receives the symbolic links that -o replaces. folders learns
+// what stands at the folders of the output files.
 static bool ApplyPolicy(const Options& options, Plan& plan,
                         const std::vector<std::pair<std::string, std::string>>& folderEntries,
-                        std::vector<std::string>& links)
+                        std::vector<std::string>& links, FolderCache& folders)
 {
     bool foldCase = plan.FoldsCase = FoldsCase(options.Destination);
-    // Every folder some entry needs: those above each file and the folder entries.
-    std::map<std::string, std::string> neededBy;   // folder key -> the first entry that needs it
+    std::vector<std::string> keys(plan.Run.size());
+    for (size_t i = 0; i < plan.Run.size(); ++i)
+        keys[i] = LandingKey(plan.Run[i].Target, foldCase);
+    // Every folder some entry needs: those above each file and the folder entries, each with the
+    // first entry that needs it. A key's folders go in from the deepest up: one found already
+    // was entered with all those above it, by the same entry or an earlier one.
+    std::unordered_map<std::string, const std::string*> neededBy;   // folder key -> entry name
     auto need = [&](const std::string& key, const std::string& name) {
-        for (size_t slash = key.find('/', 1); slash != std::string::npos; slash = key.find('/', slash + 1))
-            neededBy.emplace(key.substr(0, slash), name);
+        for (size_t slash = key.rfind('/'); slash != std::string::npos && slash != 0; slash = key.rfind('/', slash - 1))
+            if (!neededBy.emplace(key.substr(0, slash), &name).second)
+                break;
     };
-    for (const PlannedEntry& planned : plan.Run)
-        need(LandingKey(planned.Target, foldCase), planned.Entry.Name);
+    for (size_t i = 0; i < plan.Run.size(); ++i)
+        need(keys[i], plan.Run[i].Entry.Name);
     for (const auto& folder : folderEntries)
         need(LandingKey(folder.first, foldCase) + "/", folder.second);
 
     std::vector<PlannedEntry> kept;
-    std::map<std::string, std::string> landedBy;   // output key -> the entry that lands there first
+    std::vector<std::string> keptKeys;
+    std::unordered_map<std::string, std::string> landedBy;   // output key -> the entry that lands there first
     size_t stopped = 0;
     bool clash = false;
-    for (PlannedEntry& planned : plan.Run) {
+    for (size_t i = 0; i < plan.Run.size(); ++i) {
+        PlannedEntry& planned = plan.Run[i];
         const std::string& name = planned.Entry.Name;
-        std::string key = LandingKey(planned.Target, foldCase);
+        const std::string& key = keys[i];
         auto folder = neededBy.find(key);
         if (folder != neededBy.end()) {
             // Neither -o nor -n makes one path a file and a folder.
-            std::string problem = planned.Target + " would be a folder for " + folder->second;
+            std::string problem = planned.Target + " would be a folder for " + *folder->second;
             if (options.Policy == OverwritePolicy::Stop) {
                 if (++stopped <= ShownClashes)
                     Report(options.Archive, name, problem);
@@ -271,7 +339,9 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
         }
         auto first = landedBy.find(key);
         struct stat info;
-        bool exists = lstat(planned.Target.c_str(), &info) == 0;
+        // Nothing stands below a folder that does not exist yet.
+        bool exists = FolderStanding(folders, ParentFolder(planned.Target)) == Standing::Folder
+            && lstat(planned.Target.c_str(), &info) == 0;
         std::string problem = first != landedBy.end()
             ? "lands on " + planned.Target + " like " + first->second
             : exists ? planned.Target + " exists" : std::string();
@@ -284,7 +354,8 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
                 links.push_back(planned.Target);
             landedBy.emplace(key, name);
             planned.Replaces = exists;
-            kept.push_back(planned);
+            kept.push_back(std::move(planned));
+            keptKeys.push_back(key);
         } else if (options.Policy == OverwritePolicy::Never) {
             // As unzip -n: what exists, or was written first, stays, without a word.
         } else {
@@ -305,37 +376,40 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
     }
     // Under -o only the last entry on a file needs writing: the earlier ones would be replaced.
     // One the engine's list cannot leave out (its name but for letter case is written) stays.
-    std::map<std::string, size_t> lastOnKey, namesAlike;
+    std::unordered_map<std::string, size_t> lastOnKey, namesAlike;
+    std::vector<std::string> folded(kept.size());
     for (size_t i = 0; i < kept.size(); ++i) {
-        lastOnKey[LandingKey(kept[i].Target, foldCase)] = i;
-        ++namesAlike[FoldedName(kept[i].Entry.Name)];
+        lastOnKey[keptKeys[i]] = i;
+        folded[i] = FoldedName(kept[i].Entry.Name);
+        ++namesAlike[folded[i]];
     }
-    std::vector<PlannedEntry> written;
+    size_t planned = plan.Run.size();
+    plan.Run.clear();
+    std::unordered_set<std::string> written;   // output keys an earlier entry of the run writes
     for (size_t i = 0; i < kept.size(); ++i)
-        if (lastOnKey[LandingKey(kept[i].Target, foldCase)] == i || namesAlike[FoldedName(kept[i].Entry.Name)] > 1)
-            written.push_back(kept[i]);
-    plan.WholeArchive = plan.WholeArchive && written.size() == plan.Run.size();
-    plan.Run = written;
+        if (lastOnKey[keptKeys[i]] == i || namesAlike[folded[i]] > 1) {
+            // The engine creates the file afresh: its mode is the one of creation.
+            kept[i].Fresh = !kept[i].Replaces && written.insert(keptKeys[i]).second;
+            plan.Run.push_back(std::move(kept[i]));
+        }
+    plan.WholeArchive = plan.WholeArchive && plan.Run.size() == planned;
     return true;
 }
 
 // The engine selects names without regard to letter case: an entry left out must not share its
-// name with one that runs, or the engine would write it all the same.
+// name with one that runs, or the engine would write it all the same. Every candidate runs
+// unless the run is shorter: the run is a part of the candidates, in their order.
 static bool CheckLeftOut(const Options& options, const std::vector<ArchiveEntry>& candidates, const Plan& plan)
 {
-    std::set<std::string> running, lowered;
+    if (plan.Run.size() == candidates.size())
+        return true;
+    std::unordered_set<std::string> running, lowered;
     for (const PlannedEntry& planned : plan.Run) {
         running.insert(planned.Entry.Name);
-        std::string folded = Slashed(planned.Entry.Name);
-        for (char& c : folded)
-            c = (char)tolower((unsigned char)c);
-        lowered.insert(folded);
+        lowered.insert(FoldedName(planned.Entry.Name));
     }
     for (const ArchiveEntry& entry : candidates) {
-        std::string folded = Slashed(entry.Name);
-        for (char& c : folded)
-            c = (char)tolower((unsigned char)c);
-        if (!running.count(entry.Name) && lowered.count(folded)) {
+        if (!running.count(entry.Name) && lowered.count(FoldedName(entry.Name))) {
             Report(options.Archive, entry.Name, "cannot be left out: another entry of the same name but for "
                                                 "letter case is extracted, and the extractor takes both");
             return false;
@@ -367,7 +441,8 @@ int MakePlan(const Options& options, Plan& plan)
         return ExitWarning;
     }
     std::vector<bool> chosen = ChooseEntries(options, plan.Entries, plan.Status);
-    int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    HeaderReader reader;
+    int file = reader.File = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (file < 0) {
         Report(options.Archive, "", strerror(errno));
         return ExitNotFound;
@@ -388,7 +463,11 @@ int MakePlan(const Options& options, Plan& plan)
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         return plan.Entries[a].HeaderOffset < plan.Entries[b].HeaderOffset;
     });
-    for (size_t i : order) {
+    std::vector<uint64_t> offsets(order.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        offsets[k] = plan.Entries[order[k]].HeaderOffset;
+    for (size_t k = 0; k < order.size(); ++k) {
+        size_t i = order[k];
         const ArchiveEntry& central = plan.Entries[i];
         if (central.HeaderOffset < (uint64_t)options.StartOffset) {
             beforeOffset += chosen[i];
@@ -400,7 +479,7 @@ int MakePlan(const Options& options, Plan& plan)
         bool beyond = central.HeaderOffset + central.CompressedSize > (uint64_t)INT32_MAX;
         if (beyond)
             local = central;
-        else if (!ReadLocalHeader(file, central, local, next)) {
+        else if (!ReadLocalHeader(reader, offsets, k, central, local, next)) {
             close(file);
             Report(options.Archive, central.Name,
                 "damaged: no local header at offset " + std::to_string(central.HeaderOffset));
@@ -417,7 +496,7 @@ int MakePlan(const Options& options, Plan& plan)
         }
         if (options.SkipEmpty && local.UncompressedSize == 0)
             continue;
-        candidates.push_back(local);
+        candidates.push_back(std::move(local));
         candidateIndex.push_back(i);
     }
     close(file);
@@ -458,7 +537,7 @@ int MakePlan(const Options& options, Plan& plan)
             }
             planned.Target = JoinPath(options.Destination, Slashed(below));
         }
-        plan.Run.push_back(planned);
+        plan.Run.push_back(std::move(planned));
     }
     plan.WholeArchive = !skipped && tiled;
     if (!extract)
@@ -474,7 +553,8 @@ int MakePlan(const Options& options, Plan& plan)
                 folderTargets.push_back({JoinPath(options.Destination, below.substr(0, below.size() - 1)), folder});
         }
     std::vector<std::string> links;
-    if (!ApplyPolicy(options, plan, folderTargets, links))
+    FolderCache standing;
+    if (!ApplyPolicy(options, plan, folderTargets, links, standing))
         return plan.Status;
     if (!CheckLeftOut(options, candidates, plan))
         return WorseStatus(plan.Status, ExitDamaged);
@@ -486,22 +566,21 @@ int MakePlan(const Options& options, Plan& plan)
         return -1;
     // Folders: the destination with its parents, then each entry's folders below it and the
     // folder entries chosen.
-    std::vector<std::string> made;
-    if (options.HasDestination)
-        made.push_back(options.Destination);
+    auto make = [&](const std::string& folder) {
+        if (MakeFolders(standing, folder))
+            return true;
+        Report(options.Archive, "", "cannot create the folder " + folder + ": " + strerror(errno));
+        return false;
+    };
+    if (options.HasDestination && !make(options.Destination))
+        return WorseStatus(plan.Status, ExitDiskFull);
     for (const PlannedEntry& planned : plan.Run) {
         size_t slash = planned.Target.find_last_of('/');
-        if (options.KeepPaths && slash != std::string::npos && slash != 0)
-            made.push_back(planned.Target.substr(0, slash));
+        if (options.KeepPaths && slash != std::string::npos && slash != 0 && !make(planned.Target.substr(0, slash)))
+            return WorseStatus(plan.Status, ExitDiskFull);
     }
     for (const auto& folder : folderTargets)
-        made.push_back(folder.first);
-    std::set<std::string> standing;
-    for (const std::string& folder : made) {
-        if (!MakeFolders(folder, standing)) {
-            Report(options.Archive, "", "cannot create the folder " + folder + ": " + strerror(errno));
+        if (!make(folder.first))
             return WorseStatus(plan.Status, ExitDiskFull);
-        }
-    }
     return -1;
 }

@@ -24,6 +24,8 @@
 #include <set>
 
 constexpr unsigned ProgressWrap = 65536;      // wParam carries the low 16 bits of the count
+constexpr int64_t SecondsFrom1601To1970 = 11644473600LL;
+constexpr int64_t FileTimeUnitsPerSecond = 10000000;   // FILETIME counts 100-ns units
 constexpr char PasswordText[] = "INCORRECT PASSWORD";   // the engine's one text without a number
 
 // What the run knows while the engine works.
@@ -204,6 +206,8 @@ static void OnFileName(const char* baseName)
     // at once, so nothing of it stays on disk once the engine closes it.
     if (!ScratchFolder.empty() && RunOptions->Mode != RunMode::Print)
         unlink((ScratchFolder + "/" + baseName).c_str());
+    if (ProgressFile < 0 && !ShowNames && Bar.Stream == nullptr)
+        return;   // a quiet run: nobody reads the name
     std::string shown = entry == nullptr ? baseName : entry->Target.empty() ? entry->Entry.Name : entry->Target;
     std::string line = std::string("  ") + (RunOptions->Mode == RunMode::Test ? "testing" : "extracting") + ": " + shown;
     if (ProgressFile >= 0) {
@@ -376,6 +380,12 @@ int RunEngine(const Options& options, Plan& plan, int progressFile)
         placed[i].CompressedSize = (uint32_t)planned.Entry.CompressedSize;
         placed[i].Crc = planned.Entry.Crc;
         placed[i].OutputName = outputNames[i].c_str();
+        // The extended timestamp's time, set by the engine instead of the MS-DOS one.
+        if (planned.Entry.HasUnixTime && planned.Entry.UnixTime > -SecondsFrom1601To1970) {
+            uint64_t units = (uint64_t)(planned.Entry.UnixTime + SecondsFrom1601To1970) * FileTimeUnitsPerSecond;
+            placed[i].LastWrite.dwLowDateTime = (DWORD)units;
+            placed[i].LastWrite.dwHighDateTime = (DWORD)(units >> 32);
+        }
     }
 
     SetMessageBoxSink(OnEngineMessageBox);

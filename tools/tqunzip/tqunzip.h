@@ -110,6 +110,8 @@ struct PlannedEntry {
     std::string Target;      // output path ("/" separators); empty in a test run
     size_t Order = 0;        // its place in the whole run, which a process of --jobs reports
     bool Replaces = false;   // a file stood at Target before the run (-o)
+    bool Fresh = false;      // the engine creates the file at Target: none stood there, no
+                             // earlier entry of the run writes it
 };
 
 struct Plan {
@@ -153,9 +155,9 @@ int RunEngine(const Options& options, Plan& plan, int progressFile);
 // tqunzip -p and -c: each planned entry's data to standard output, in archive order.
 int PrintEntries(const Options& options, Plan& plan);
 
-// After the engine has written an entry: its permission bits (entries made on Unix) and its
-// extended timestamp restored; a symbolic link is reported as written as a file. Returns the
-// exit status it adds (a warning for a link).
+// After the engine has written an entry: its permission bits restored (entries made on Unix;
+// the extended timestamp the engine sets itself); a symbolic link is reported as written as a
+// file. Returns the exit status it adds (a warning for a link).
 struct PlannedEntry;
 int RestoreAttributes(const Options& options, const PlannedEntry& planned);
 

@@ -103,9 +103,17 @@ static bool MakeFolders(FolderCache& cache, const std::string& path)
     std::string parent = ParentFolder(path);
     if (parent != path && parent != "." && !MakeFolders(cache, parent))
         return false;
-    // Another name of a folder made already, on a file system that ignores letter case.
-    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
-        return false;
+    if (mkdir(path.c_str(), 0777) != 0) {
+        // Another name of a folder made already, on a file system that ignores letter case, is
+        // that folder; a link that leads nowhere is no folder.
+        if (errno != EEXIST)
+            return false;
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            errno = EEXIST;
+            return false;
+        }
+    }
     cache[path] = Standing::Folder;
     return true;
 }
@@ -303,11 +311,14 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
     // Every folder some entry needs: those above each file and the folder entries, each with the
     // first entry that needs it. A key's folders go in from the deepest up: one found already
     // was entered with all those above it, by the same entry or an earlier one.
-    std::unordered_map<std::string, const std::string*> neededBy;   // folder key -> entry name
+    std::unordered_map<std::string, std::string> neededBy;   // folder key -> entry name
     auto need = [&](const std::string& key, const std::string& name) {
-        for (size_t slash = key.rfind('/'); slash != std::string::npos && slash != 0; slash = key.rfind('/', slash - 1))
-            if (!neededBy.emplace(key.substr(0, slash), &name).second)
+        for (size_t slash = key.rfind('/'); slash != std::string::npos && slash != 0; slash = key.rfind('/', slash - 1)) {
+            std::string folder = key.substr(0, slash);
+            if (neededBy.count(folder) != 0)
                 break;
+            neededBy.emplace(std::move(folder), name);
+        }
     };
     for (size_t i = 0; i < plan.Run.size(); ++i)
         need(keys[i], plan.Run[i].Entry.Name);
@@ -318,7 +329,7 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
     std::vector<std::string> keptKeys;
     std::unordered_map<std::string, std::string> landedBy;   // output key -> the entry that lands there first
     size_t stopped = 0;
-    bool clash = false;
+    bool clash = false, shared = false;   // shared: some entries kept land on one file
     for (size_t i = 0; i < plan.Run.size(); ++i) {
         PlannedEntry& planned = plan.Run[i];
         const std::string& name = planned.Entry.Name;
@@ -326,7 +337,7 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
         auto folder = neededBy.find(key);
         if (folder != neededBy.end()) {
             // Neither -o nor -n makes one path a file and a folder.
-            std::string problem = planned.Target + " would be a folder for " + *folder->second;
+            std::string problem = planned.Target + " would be a folder for " + folder->second;
             if (options.Policy == OverwritePolicy::Stop) {
                 if (++stopped <= ShownClashes)
                     Report(options.Archive, name, problem);
@@ -352,10 +363,12 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
             }
             if (exists && first == landedBy.end() && S_ISLNK(info.st_mode))
                 links.push_back(planned.Target);
-            landedBy.emplace(key, name);
+            shared = shared || first != landedBy.end();
+            if (first == landedBy.end())
+                landedBy.emplace(key, name);
             planned.Replaces = exists;
             kept.push_back(std::move(planned));
-            keptKeys.push_back(key);
+            keptKeys.push_back(std::move(keys[i]));
         } else if (options.Policy == OverwritePolicy::Never) {
             // As unzip -n: what exists, or was written first, stays, without a word.
         } else {
@@ -374,6 +387,16 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
         plan.Status = WorseStatus(plan.Status, ExitWarning);
         return false;
     }
+    size_t plannedCount = plan.Run.size();
+    plan.Run.clear();
+    if (!shared) {
+        for (PlannedEntry& each : kept) {
+            each.Fresh = !each.Replaces;   // the engine creates the file afresh: the mode is the one of creation
+            plan.Run.push_back(std::move(each));
+        }
+        plan.WholeArchive = plan.WholeArchive && plan.Run.size() == plannedCount;
+        return true;
+    }
     // Under -o only the last entry on a file needs writing: the earlier ones would be replaced.
     // One the engine's list cannot leave out (its name but for letter case is written) stays.
     std::unordered_map<std::string, size_t> lastOnKey, namesAlike;
@@ -383,16 +406,13 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
         folded[i] = FoldedName(kept[i].Entry.Name);
         ++namesAlike[folded[i]];
     }
-    size_t planned = plan.Run.size();
-    plan.Run.clear();
     std::unordered_set<std::string> written;   // output keys an earlier entry of the run writes
     for (size_t i = 0; i < kept.size(); ++i)
         if (lastOnKey[keptKeys[i]] == i || namesAlike[folded[i]] > 1) {
-            // The engine creates the file afresh: its mode is the one of creation.
             kept[i].Fresh = !kept[i].Replaces && written.insert(keptKeys[i]).second;
             plan.Run.push_back(std::move(kept[i]));
         }
-    plan.WholeArchive = plan.WholeArchive && plan.Run.size() == planned;
+    plan.WholeArchive = plan.WholeArchive && plan.Run.size() == plannedCount;
     return true;
 }
 

@@ -169,8 +169,9 @@ void LendBzip2(ExtractRequest& request);
 void ReleaseBzip2(void);
 
 // ---- parallel.cpp: uses run.cpp in each process ----
-// tqunzip -j: options.Jobs processes share the plan's entries (parallel.cpp).
-int RunInParallel(const Options& options, const Plan& plan);
+// tqunzip --jobs: options.Jobs processes share the plan's entries where that pays, else this
+// process runs them (parallel.cpp).
+int RunInParallel(const Options& options, Plan& plan);
 
 // tqunzip -l (plan.cpp).
 int ListEntries(const Options& options);

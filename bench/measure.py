@@ -2,15 +2,19 @@
 """Extracts each benchmark archive with tqunzip and its peers, side by side, as black boxes.
 
 For every archive: each program once as a warm-up whose output is checked against the payload
-(file count and bytes), then RUNS rounds in which every program runs once, in turn, into an
-emptied folder on tmpfs; interleaving the programs lets a change of the machine's load fall on
-all of them alike. A run is timed from start to exit; /usr/bin/time gives its peak resident
-memory and CPU time (user and system, of all its processes). The table gives medians and each
-program's ratio to tqunzip's (above 1: tqunzip is faster); the summary gives tqunzip's time as
-a fraction of the fastest peer's, by wall and by CPU time. On a loaded machine the CPU ratio is
-the steadier one for one process; the wall ratio is what -j changes.
+(file count and bytes, the whole tree), then RUNS rounds in which every program runs once, in
+turn, into an emptied folder on tmpfs; interleaving the programs lets a change of the machine's
+load fall on all of them alike. A run is timed from start to exit; /usr/bin/time gives its peak
+resident memory and CPU time (user and system, of all its processes). The table gives medians
+and each program's ratio to tqunzip's (above 1: tqunzip is faster); the summary gives tqunzip's
+time as a fraction of the fastest peer's, by wall and by CPU time, and each --jobs run's wall
+time as a fraction of one process's. On a loaded machine the CPU ratio is the steadier one for
+one process; the wall ratio is what --jobs changes.
 
-usage: measure.py TQUNZIP WORK_FOLDER RUNS [JOBS...]   (JOBS: also time tqunzip --jobs=JOBS)"""
+The default archives are the four of the 64 MiB payload; --many measures those of many small
+files (make_payload.py --many) instead, with twice the rounds, since each run is short.
+
+usage: measure.py [--many] TQUNZIP WORK_FOLDER RUNS [JOBS...]   (JOBS: also time tqunzip --jobs=JOBS)"""
 import os
 import shutil
 import statistics
@@ -19,7 +23,8 @@ import sys
 import time
 
 PASSWORD = "Rv4-Tg9 Lm2 Qz7-Kp5 Vx8 Hc3-Nb6 Js1 Df0-Ya7E"
-ARCHIVES = ["deflated-encrypted", "deflated", "stored", "stored-encrypted"]
+ARCHIVES = [(name, "payload") for name in ["deflated-encrypted", "deflated", "stored", "stored-encrypted"]]
+MANY_ARCHIVES = [("many-5000", "many-5000"), ("many-10000", "many-10000")]   # archive, payload folder
 PEERS = ["unzip", "bsdtar", "7z"]
 
 
@@ -29,7 +34,7 @@ def commands(tqunzip, jobs, archive, out):
     for n in jobs:
         programs["tqunzip --jobs=%d" % n] = [tqunzip, "-q", "--jobs=%d" % n, "-d", out, archive]
     programs.update({
-        "unzip": ["unzip", "-q", "-o", "-P", PASSWORD, archive, "-d", out],
+        "unzip": ["unzip", "-qq", "-o", "-P", PASSWORD, archive, "-d", out],
         "bsdtar": ["bsdtar", "-xf", archive, "-C", out, "--passphrase", PASSWORD],
         "7z": ["7z", "x", "-y", "-bd", "-bso0", "-bsp0", "-p" + PASSWORD, "-o" + out, archive],
     })
@@ -37,8 +42,13 @@ def commands(tqunzip, jobs, archive, out):
 
 
 def folder_summary(folder):
-    names = os.listdir(folder)
-    return len(names), sum(os.path.getsize(os.path.join(folder, n)) for n in names)
+    """Files below folder and their bytes, with their paths."""
+    files = {}
+    for root, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(root, name)
+            files[os.path.relpath(path, folder)] = os.path.getsize(path)
+    return len(files), sum(files.values()), sorted(files.items())
 
 
 def run_once(command, out, stats):
@@ -55,22 +65,31 @@ def run_once(command, out, stats):
 
 
 def main():
-    tqunzip, work, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    jobs = [int(n) for n in sys.argv[4:]]
-    payload = folder_summary(os.path.join(work, "payload"))
+    args = sys.argv[1:]
+    many = args[0] == "--many"
+    if many:
+        args = args[1:]
+    tqunzip, work, runs = args[0], args[1], int(args[2])
+    jobs = [int(n) for n in args[3:]]
+    archives = MANY_ARCHIVES if many else ARCHIVES
+    if many:
+        runs *= 2
+    payloads = {folder: folder_summary(os.path.join(work, folder)) for _, folder in archives}
     out, stats = os.path.join(work, "out"), os.path.join(work, "time.txt")
-    print("Payload: %d files, %.1f MiB. Median of %d interleaved rounds, extracting into tmpfs.\n"
-          % (payload[0], payload[1] / 1048576, runs))
+    for folder, payload in payloads.items():
+        print("Payload %s: %d files, %.1f MiB%s." % (folder, payload[0], payload[1] / 1048576,
+              (" in %d folders" % sum(len(d) for _, d, _ in os.walk(os.path.join(work, folder)))) if many else ""))
+    print("Median of %d interleaved rounds, extracting into tmpfs.\n" % runs)
     print("| archive | size MiB | program | wall ms | CPU ms | peak RSS KiB | wall / tqunzip's | CPU / tqunzip's |")
     print("|---|---|---|---|---|---|---|---|")
     summary = []
-    for name in ARCHIVES:
+    for name, folder in archives:
         archive = os.path.join(work, name + ".zip")
         size = os.path.getsize(archive) / 1048576
         programs = commands(tqunzip, jobs, archive, out)
         for program, command in programs.items():
             run_once(command, out, stats)
-            if folder_summary(out) != payload:
+            if folder_summary(out) != payloads[folder]:
                 raise RuntimeError("%s extracted something else from %s" % (program, name))
         samples = {program: [] for program in programs}
         for _ in range(runs):
@@ -90,14 +109,17 @@ def main():
         row = [name, fastest, medians["tqunzip"][0] / medians[fastest][0],
                medians["tqunzip"][1] / min(medians[p][1] for p in PEERS)]
         row += [medians["tqunzip --jobs=%d" % n][0] / medians[fastest][0] for n in jobs]
+        row += [medians["tqunzip --jobs=%d" % n][0] / medians["tqunzip"][0] for n in jobs]
         row.append(max(m[2] for p, m in medians.items() if p.startswith("tqunzip")))
         summary.append(row)
     shutil.rmtree(out, ignore_errors=True)
 
-    print("\ntqunzip's time as a fraction of the fastest peer's (below 1: tqunzip faster)\n")
+    print("\ntqunzip's time as a fraction of the fastest peer's (below 1: tqunzip faster), and --jobs "
+          "against one process (at most 1: never slower)\n")
     print("| archive | fastest peer (wall) | tqunzip wall | tqunzip CPU / least peer CPU | "
-          + "".join("--jobs=%d wall | " % n for n in jobs) + "tqunzip peak RSS KiB |")
-    print("|---|---|---|---|" + "---|" * len(jobs) + "---|")
+          + "".join("--jobs=%d wall | " % n for n in jobs)
+          + "".join("--jobs=%d / one process | " % n for n in jobs) + "tqunzip peak RSS KiB |")
+    print("|---|---|---|---|" + "---|" * (2 * len(jobs)) + "---|")
     for row in summary:
         print("| %s | %s | %.2f | %.2f | " % tuple(row[:4])
               + "".join("%.2f | " % r for r in row[4:-1]) + "%d |" % row[-1])

@@ -3,14 +3,18 @@
 # zlib and libdeflate, and the traditional decryption in cycles per byte, on a generated payload
 # of about 64 MiB (text, program-like data and incompressible data) in four archives made by
 # Info-ZIP zip: deflated, deflated and encrypted with the setup program's built-in password,
-# stored, stored and encrypted. Everything happens on tmpfs (/dev/shm). Not part of the test
-# run; takes several minutes. The table goes to bench/RESULTS.md.
+# stored, stored and encrypted. Then the same programs on archives of many small files, where
+# the costs per file and per folder count (5,000 and 10,000 text files of 100 to 1,200 bytes in
+# 400 folders, made by Info-ZIP zip -r as users make them). Everything happens on tmpfs
+# (/dev/shm). Not part of the test run; takes several minutes. The tables go to
+# bench/RESULTS.md.
 #   bench/run.sh [RUNS]     medians of RUNS interleaved rounds (default 5)
 # TQ_BENCH_CALLGRIND=0 leaves out the instruction counts (valgrind's callgrind, a few minutes).
+# TQ_BENCH_WORK=FOLDER works there instead of /dev/shm/tq-bench (the payloads stay for later runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
-work=/dev/shm/tq-bench
+work=${TQ_BENCH_WORK:-/dev/shm/tq-bench}   # another folder keeps two benchmarks apart
 password='Rv4-Tg9 Lm2 Qz7-Kp5 Vx8 Hc3-Nb6 Js1 Df0-Ya7E'
 
 for program in zip unzip bsdtar 7z python3 /usr/bin/time; do
@@ -34,6 +38,13 @@ make_archive deflated -6
 make_archive deflated-encrypted -6 -P "$password"
 make_archive stored -0
 make_archive stored-encrypted -0 -P "$password"
+for count in 5000 10000; do
+  if [ ! -d "$work/many-$count" ]; then
+    python3 bench/make_payload.py --many "$count" "$work/many-$count.tmp" >/dev/null
+    mv "$work/many-$count.tmp" "$work/many-$count"
+  fi
+  [ -f "$work/many-$count.zip" ] || (cd "$work/many-$count" && zip -r -q "../many-$count.zip" src)
+done
 
 # Instructions per decoded byte do not depend on the machine's load.
 instructions() { # DECODER
@@ -59,6 +70,13 @@ jobs=()
   python3 bench/measure.py "$bin/tools/tqunzip/tqunzip" "$work" "$runs" "${jobs[@]}"
   echo
   echo "Stored and encrypted, one process: the decryption alone (next section) is its floor."
+  echo
+  echo "## Many small files"
+  echo
+  python3 bench/measure.py --many "$bin/tools/tqunzip/tqunzip" "$work" "$runs" "${jobs[@]}"
+  echo
+  echo "Small work stays in one process under --jobs (the rule in tools/tqunzip/parallel.cpp);"
+  echo "what --jobs adds there is the decision alone."
   echo
   echo "## Deflate decoder alone (deflated.zip, in memory, output through the CRC-32)"
   echo

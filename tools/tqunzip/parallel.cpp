@@ -1,8 +1,7 @@
 // tqunzip --jobs N: the planned entries are split into shares of about equal work and each share
 // is extracted by a process of its own, with an engine of its own (the engine serves one request
-// at a time): each process walks the archive and takes the names of its share. Shares follow
-// output files: every entry that lands on one file, or that the engine's name list would take
-// along with another (letter case), goes to one process, in archive order. The processes tell
+// at a time): each process is given the entries of its share. Shares follow output files:
+// every entry that lands on one file goes to one process, in archive order. The processes tell
 // what they do as records (tqunzip.h) that say which entry they are about; this process shows
 // them in archive order, one entry after the other, so the user reads what one process would
 // say. The first report in that order that ended its process's run ends the whole run there:
@@ -11,7 +10,6 @@
 // replaced). Warnings never stop anything. Small work runs in this one process (WorthSharing).
 #include "tools/tqunzip/tqunzip.h"
 
-#include <ctype.h>
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -96,25 +94,19 @@ static size_t Root(std::vector<size_t>& parent, size_t i)
 }
 
 // Entries that must go to one share: those on one output file (LandingKey, letter case folded
-// whatever the file system does, which only joins more) and those whose names the engine's list
-// does not tell apart (letter case, "\\" as "/"). Groups go, largest first, to the share with
-// the least work so far; each share keeps the archive's order.
+// whatever the file system does, which only joins more). Groups go, largest first, to the share
+// with the least work so far; each share keeps the archive's order.
 static std::vector<std::vector<PlannedEntry>> Split(const std::vector<PlannedEntry>& run, int shares)
 {
     std::vector<size_t> parent(run.size());
     std::map<std::string, size_t> firstOfKey;
     for (size_t i = 0; i < run.size(); ++i) {
         parent[i] = i;
-        std::string name = run[i].Entry.Name;
-        for (char& c : name)
-            c = c == '\\' ? '/' : (char)tolower((unsigned char)c);
-        for (const std::string& key : {"n" + name, "t" + LandingKey(run[i].Target, true)}) {
-            if (key == "t.")
-                continue;   // a test run has no output files
-            auto found = firstOfKey.emplace(key, i);
-            if (!found.second)
-                parent[Root(parent, i)] = Root(parent, found.first->second);
-        }
+        if (run[i].Target.empty())
+            continue;   // a test run has no output files
+        auto found = firstOfKey.emplace(LandingKey(run[i].Target, true), i);
+        if (!found.second)
+            parent[Root(parent, i)] = Root(parent, found.first->second);
     }
     std::map<size_t, size_t> groupOfRoot;
     std::vector<std::vector<size_t>> groups;
@@ -398,8 +390,9 @@ int RunInParallel(const Options& options, Plan& plan)
         whole.Run[i].Order = i;
     // A test of chosen entries decodes them in a scratch folder under names a test of the whole
     // archive never builds; where one would not fit, one process tests the whole archive.
-    // Entries that write one file in turn (names alike but for letter case, under -o) would
-    // leave another file than one process does if a failure fell between them.
+    // Two processes never write one file: entries that land on one file (the plan leaves none
+    // under -o, where only the last is written) would leave another file than one process does
+    // if a failure fell between them.
     bool alone = true;
     std::set<std::string> keys;
     for (const PlannedEntry& planned : whole.Run) {

@@ -25,7 +25,6 @@
 
 #include <algorithm>
 #include <unordered_map>
-#include <unordered_set>
 
 constexpr uint32_t LocalHeaderSignature = 0x04034b50;
 constexpr size_t LocalHeaderSize = 30;        // signature included, APPNOTE 4.3.7
@@ -174,26 +173,56 @@ static bool ReadLocalHeader(HeaderReader& reader, const std::vector<uint64_t>& o
     return true;
 }
 
+// The entries a NAME matches, by their index. A NAME without "*", "?" or "[" matches the names
+// equal to it but for "\\" as "/" (and letter case under -C): those are looked up in a table of
+// the names, made on the first such NAME, so that a long list of names costs no scan per name.
+struct NameIndex {
+    bool Made = false;
+    std::unordered_multimap<std::string, size_t> Entries;
+};
+
+static std::vector<size_t> Matching(const Options& options, const std::vector<ArchiveEntry>& entries,
+                                    NameIndex& index, const std::string& pattern)
+{
+    std::vector<size_t> found;
+    if (pattern.find_first_of("*?[") != std::string::npos) {
+        for (size_t i = 0; i < entries.size(); ++i)
+            if (NameMatches(entries[i].Name, pattern, options.IgnoreCase))
+                found.push_back(i);
+        return found;
+    }
+    auto key = [&](const std::string& name) { return options.IgnoreCase ? FoldedName(name) : Slashed(name); };
+    if (!index.Made) {
+        index.Entries.reserve(entries.size());
+        for (size_t i = 0; i < entries.size(); ++i)
+            index.Entries.emplace(key(entries[i].Name), i);
+        index.Made = true;
+    }
+    auto range = index.Entries.equal_range(key(pattern));
+    for (auto at = range.first; at != range.second; ++at)
+        found.push_back(at->second);
+    return found;
+}
+
 // Entries the NAMEs choose (all when none is given) less those an exclusion matches; each NAME
 // that matches nothing is reported.
 static std::vector<bool> ChooseEntries(
     const Options& options, const std::vector<ArchiveEntry>& entries, int& status)
 {
     std::vector<bool> chosen(entries.size(), options.Names.empty());
+    NameIndex index;
     for (const std::string& pattern : options.Names) {
-        bool matched = false;
-        for (size_t i = 0; i < entries.size(); ++i)
-            if (NameMatches(entries[i].Name, pattern, options.IgnoreCase))
-                chosen[i] = matched = true;
-        if (!matched) {
+        std::vector<size_t> found = Matching(options, entries, index, pattern);
+        for (size_t i : found)
+            chosen[i] = true;
+        if (found.empty()) {
             Report(options.Archive, pattern, "no entry matches this name");
             status = WorseStatus(status, ExitNoMatch);
         }
     }
     for (const std::string& pattern : options.Exclusions)
-        for (size_t i = 0; i < entries.size(); ++i)
-            if (NameMatches(entries[i].Name, pattern, options.IgnoreCase))
-                chosen[i] = false;
+        for (size_t i : Matching(options, entries, index, pattern))
+            chosen[i] = false;
     return chosen;
 }
 
@@ -397,44 +426,18 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
         plan.WholeArchive = plan.WholeArchive && plan.Run.size() == plannedCount;
         return true;
     }
-    // Under -o only the last entry on a file needs writing: the earlier ones would be replaced.
-    // One the engine's list cannot leave out (its name but for letter case is written) stays.
-    std::unordered_map<std::string, size_t> lastOnKey, namesAlike;
-    std::vector<std::string> folded(kept.size());
-    for (size_t i = 0; i < kept.size(); ++i) {
-        lastOnKey[keptKeys[i]] = i;
-        folded[i] = FoldedName(kept[i].Entry.Name);
-        ++namesAlike[folded[i]];
-    }
-    std::unordered_set<std::string> written;   // output keys an earlier entry of the run writes
+    // Under -o only the last entry on a file needs writing: the earlier ones would be replaced
+    // (the engine writes the entries it is given, whatever their names). That one makes its
+    // file afresh unless a file stood there.
+    std::unordered_map<std::string, size_t> lastOnKey;
     for (size_t i = 0; i < kept.size(); ++i)
-        if (lastOnKey[keptKeys[i]] == i || namesAlike[folded[i]] > 1) {
-            kept[i].Fresh = !kept[i].Replaces && written.insert(keptKeys[i]).second;
+        lastOnKey[keptKeys[i]] = i;
+    for (size_t i = 0; i < kept.size(); ++i)
+        if (lastOnKey[keptKeys[i]] == i) {
+            kept[i].Fresh = !kept[i].Replaces;
             plan.Run.push_back(std::move(kept[i]));
         }
     plan.WholeArchive = plan.WholeArchive && plan.Run.size() == plannedCount;
-    return true;
-}
-
-// The engine selects names without regard to letter case: an entry left out must not share its
-// name with one that runs, or the engine would write it all the same. Every candidate runs
-// unless the run is shorter: the run is a part of the candidates, in their order.
-static bool CheckLeftOut(const Options& options, const std::vector<ArchiveEntry>& candidates, const Plan& plan)
-{
-    if (plan.Run.size() == candidates.size())
-        return true;
-    std::unordered_set<std::string> running, lowered;
-    for (const PlannedEntry& planned : plan.Run) {
-        running.insert(planned.Entry.Name);
-        lowered.insert(FoldedName(planned.Entry.Name));
-    }
-    for (const ArchiveEntry& entry : candidates) {
-        if (!running.count(entry.Name) && lowered.count(FoldedName(entry.Name))) {
-            Report(options.Archive, entry.Name, "cannot be left out: another entry of the same name but for "
-                                                "letter case is extracted, and the extractor takes both");
-            return false;
-        }
-    }
     return true;
 }
 
@@ -576,8 +579,6 @@ int MakePlan(const Options& options, Plan& plan)
     FolderCache standing;
     if (!ApplyPolicy(options, plan, folderTargets, links, standing))
         return plan.Status;
-    if (!CheckLeftOut(options, candidates, plan))
-        return WorseStatus(plan.Status, ExitDamaged);
     // A link is replaced by the file, never written through to where it points.
     for (const std::string& link : links)
         unlink(link.c_str());

@@ -21,7 +21,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <set>
 
 constexpr unsigned ProgressWrap = 65536;      // wParam carries the low 16 bits of the count
 constexpr int64_t SecondsFrom1601To1970 = 11644473600LL;
@@ -277,14 +276,6 @@ static std::string BelowDestination(const std::string& folder, const std::string
     return target.substr(folder.size() + (folder.back() == '/' ? 0 : 1));
 }
 
-static std::string Slashed(std::string name)
-{
-    for (char& c : name)
-        if (c == '\\')
-            c = '/';
-    return name;
-}
-
 // Copies the file at path to standard output.
 static void CopyToOutput(const std::string& path)
 {
@@ -312,20 +303,9 @@ int PrintEntries(const Options& options, Plan& plan)
     // One request per entry: the engine writes each into a scratch folder of its own, which
     // goes to standard output and is removed before the next.
     int status = plan.Status;
-    std::set<std::string> seen;
     for (const PlannedEntry& planned : plan.Run) {
-        std::string folded = Slashed(planned.Entry.Name);
-        for (char& c : folded)
-            c = (char)tolower((unsigned char)c);
-        if (!seen.insert(folded).second) {
-            ReportWarning(options.Archive, planned.Entry.Name, "not written to standard output: an earlier "
-                                                             "entry of the same name but for letter case takes its place");
-            status = WorseStatus(status, ExitWarning);
-            continue;
-        }
         Plan one;
         one.EnginePath = plan.EnginePath;
-        one.Entries = plan.Entries;
         one.Run.push_back(planned);
         int ran = RunEngine(options, one, -1);
         status = WorseStatus(status, ran);

@@ -9,7 +9,7 @@ packages=(
   wine64 xvfb xauth x11-utils imagemagick
   googletest libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev libbz2-dev
   clang libclang-rt-14-dev llvm
-  unzip zip libarchive-tools p7zip-full
+  unzip zip libarchive-tools p7zip-full strace acl
   groff-base
   osslsigncode openssl
   qemu-user-static wine32:i386

@@ -21,6 +21,7 @@
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,8 +68,13 @@ static std::string ParentFolder(const std::string& path)
 
 // What stands at a folder path, each path looked at once. Below a path where no folder stands,
 // nothing can stand either: that needs no look (the system resolves "a/.." through "a" too).
-enum class Standing : uint8_t { Missing, Folder, Other };
+enum class Standing : uint8_t { Missing, Folder, Made, Other };   // Made: a folder this run made
 using FolderCache = std::unordered_map<std::string, Standing>;
+
+static bool IsFolder(Standing standing)
+{
+    return standing == Standing::Folder || standing == Standing::Made;
+}
 
 static Standing FolderStanding(FolderCache& cache, const std::string& path)
 {
@@ -77,7 +83,7 @@ static Standing FolderStanding(FolderCache& cache, const std::string& path)
         return known->second;
     Standing standing;
     std::string parent = ParentFolder(path);
-    if (parent != path && parent != "." && FolderStanding(cache, parent) != Standing::Folder) {
+    if (parent != path && parent != "." && !IsFolder(FolderStanding(cache, parent))) {
         standing = Standing::Missing;
     } else {
         struct stat info;
@@ -93,7 +99,7 @@ static Standing FolderStanding(FolderCache& cache, const std::string& path)
 static bool MakeFolders(FolderCache& cache, const std::string& path)
 {
     Standing standing = FolderStanding(cache, path);
-    if (standing == Standing::Folder)
+    if (IsFolder(standing))
         return true;
     if (standing == Standing::Other) {
         errno = ENOTDIR;
@@ -112,9 +118,31 @@ static bool MakeFolders(FolderCache& cache, const std::string& path)
             errno = EEXIST;
             return false;
         }
+        cache[path] = Standing::Folder;
+        return true;
     }
-    cache[path] = Standing::Folder;
+    cache[path] = Standing::Made;
     return true;
+}
+
+// Whether files created in folder take their mode from a default access list (POSIX.1e ACL)
+// instead of the umask. A folder this run made has the list of the folder above it, if any;
+// another one is asked once.
+static bool HasDefaultAcl(FolderCache& folders, std::unordered_map<std::string, bool>& known,
+                          const std::string& folder)
+{
+    auto found = known.find(folder);
+    if (found != known.end())
+        return found->second;
+    std::string parent = ParentFolder(folder);
+    bool has;
+    if (FolderStanding(folders, folder) == Standing::Made && parent != folder)
+        has = HasDefaultAcl(folders, known, parent);
+    else
+        has = getxattr(folder.c_str(), "system.posix_acl_default", nullptr, 0) >= 0
+            || (errno != ENODATA && errno != ENOTSUP);
+    known.emplace(folder, has);
+    return has;
 }
 
 // The archive as given, else with .zip, else with .ZIP added.
@@ -380,7 +408,7 @@ static bool ApplyPolicy(const Options& options, Plan& plan,
         auto first = landedBy.find(key);
         struct stat info;
         // Nothing stands below a folder that does not exist yet.
-        bool exists = FolderStanding(folders, ParentFolder(planned.Target)) == Standing::Folder
+        bool exists = IsFolder(FolderStanding(folders, ParentFolder(planned.Target)))
             && lstat(planned.Target.c_str(), &info) == 0;
         std::string problem = first != landedBy.end()
             ? "lands on " + planned.Target + " like " + first->second
@@ -603,5 +631,10 @@ int MakePlan(const Options& options, Plan& plan)
     for (const auto& folder : folderTargets)
         if (!make(folder.first))
             return WorseStatus(plan.Status, ExitDiskFull);
+    // A new file under a default access list has that list's mode, not the one of creation.
+    std::unordered_map<std::string, bool> acl;
+    for (PlannedEntry& planned : plan.Run)
+        if (planned.Fresh && HasDefaultAcl(standing, acl, ParentFolder(planned.Target)))
+            planned.Fresh = false;
     return -1;
 }

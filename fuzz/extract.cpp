@@ -1,6 +1,10 @@
 // Fuzzes whole archives: the input is written to a file in a scratch folder and run twice, as a
 // test run that reports CRC errors and as an extraction into the scratch folder that ignores
 // them (so later entries are reached). Stored paths are not kept, so nothing lands outside it.
+// Then once more with placed entries, as a tool places them: one at each local header
+// signature of the input, in file order, with the header's own size and CRC-32, under names of
+// their own; the placed run reads the archive ahead in blocks, and the input's sizes make it
+// step over, into and beyond what it holds.
 #include "fuzz/run_checked.h"
 #include "base/posix/sink.h"
 #include "unzip/unzip.h"
@@ -14,6 +18,12 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
+
+constexpr uint32_t LocalHeaderSignature = 0x04034b50;   // APPNOTE 4.3.7
+constexpr size_t CompressedSizeField = 18;               // from the signature
+constexpr size_t CrcField = 14;
+constexpr size_t MostPlaced = 64;
 
 static int SilentBox(HWND, const char*, const char*, UINT) { return IDOK; }
 static LRESULT SilentOwner(HWND, UINT, WPARAM, LPARAM) { return 0; }
@@ -70,5 +80,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Run(archive.c_str(), nullptr, 1);
     Run(archive.c_str(), output.c_str(), 0);
     ClearOutput();
+
+    auto little32 = [&](size_t at) {
+        return (uint32_t)data[at] | (uint32_t)data[at + 1] << 8 | (uint32_t)data[at + 2] << 16
+            | (uint32_t)data[at + 3] << 24;
+    };
+    std::vector<PlacedEntry> placed;
+    std::vector<std::string> names;
+    names.reserve(MostPlaced);
+    for (size_t at = 0; at + CompressedSizeField + 4 <= size && placed.size() < MostPlaced; ++at)
+        if (little32(at) == LocalHeaderSignature) {
+            names.push_back("e" + std::to_string(placed.size()));
+            PlacedEntry entry;
+            memset(&entry, 0, sizeof entry);
+            entry.HeaderOffset = (uint32_t)at;
+            entry.CompressedSize = little32(at + CompressedSizeField);
+            entry.Crc = little32(at + CrcField);
+            entry.OutputName = names.back().c_str();
+            entry.LastWrite.dwLowDateTime = (DWORD)at;   // now and then none: the header's time
+            placed.push_back(entry);
+        }
+    if (!placed.empty()) {
+        for (const char* destination : {(const char*)nullptr, output.c_str()}) {
+            ExtractRequest request;
+            memset(&request, 0, sizeof request);
+            request.ReportCrcErrors = destination == nullptr ? 1 : 0;
+            request.ArchivePath = archive.c_str();
+            request.DestFolder = destination;
+            request.Placed = placed.data();
+            request.PlacedCount = (unsigned)placed.size();
+            RunChecked(&request);
+        }
+        ClearOutput();
+    }
     return 0;
 }

@@ -170,6 +170,8 @@ static bool StartWorker(const Options& options, const Plan& plan, std::vector<Pl
         return false;
     }
     if (pid == 0) {
+        // Progress records wake this process up; they are sent only for a bar to draw.
+        bool barShown = !options.Quiet && isatty(STDERR_FILENO);
         // Until the engine's run sets its own handlers, a stop simply ends the process: it has
         // written nothing yet.
         for (int stop : StopSignals)
@@ -188,9 +190,8 @@ static bool StartWorker(const Options& options, const Plan& plan, std::vector<Pl
         }
         Plan part;
         part.EnginePath = plan.EnginePath;
-        part.Entries = plan.Entries;
         part.Run.swap(share);
-        int status = RunEngine(options, part, ends[Progress][1]);
+        int status = RunEngine(options, part, ends[Progress][1], barShown);
         fflush(stdout);
         fflush(stderr);
         _exit(status);

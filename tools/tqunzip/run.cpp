@@ -40,6 +40,7 @@ static unsigned long long Wraps;
 static int ProgressFile = -1;        // a process of tqunzip -j: its parent's progress pipe
 static uint64_t ProgressSent;        // bytes last sent there
 static uint64_t ProgressStride;      // bytes between sends: 1/256 of the process's share
+static bool ProgressWanted;          // the parent draws a bar from the progress records
 static volatile sig_atomic_t Interrupted;   // set by the first SIGINT, SIGTERM or SIGHUP
 
 // The entry an engine message is about: the placed entry the engine handles.
@@ -191,7 +192,7 @@ static void OnInterrupt(int)
 // Progress of a process of --jobs, for its parent: a record after each 1/256 of its share.
 static void SendProgress(uint64_t done)
 {
-    if (ProgressFile < 0 || done < ProgressSent + ProgressStride)
+    if (ProgressFile < 0 || !ProgressWanted || done < ProgressSent + ProgressStride)
         return;
     ProgressSent = done;
     SendRecord(ProgressFile, RecordProgress, 0, 0, std::to_string(done));
@@ -315,8 +316,9 @@ int PrintEntries(const Options& options, Plan& plan)
     return status;
 }
 
-int RunEngine(const Options& options, Plan& plan, int progressFile)
+int RunEngine(const Options& options, Plan& plan, int progressFile, bool barShown)
 {
+    ProgressWanted = barShown;
     RunOptions = &options;
     RunPlan = &plan;
     RunStatus = plan.Status;

@@ -147,10 +147,10 @@ std::string EngineBaseName(const std::string& name);
 // Where a test of chosen entries puts its scratch folder: a mkdtemp pattern below TMPDIR.
 std::string ScratchPattern();
 
-// Runs the engine over the plan; returns the exit status. A process of tqunzip -j runs its
-// share with progressFile, where its progress goes as lines "BYTES NAME" for its parent to sum
-// (no bar of its own, no closing summary); -1 otherwise.
-int RunEngine(const Options& options, Plan& plan, int progressFile);
+// Runs the engine over the plan; returns the exit status. A process of tqunzip --jobs runs its
+// share with progressFile, where it sends its records for its parent (no bar of its own, no
+// closing summary; progress records only when barShown, the parent drawing a bar); -1 otherwise.
+int RunEngine(const Options& options, Plan& plan, int progressFile, bool barShown = false);
 
 // tqunzip -p and -c: each planned entry's data to standard output, in archive order.
 int PrintEntries(const Options& options, Plan& plan);

@@ -4,7 +4,8 @@
 For every archive: each program once as a warm-up whose output is checked against the payload
 (file count and bytes, the whole tree), then RUNS rounds in which every program runs once, in
 turn, into an emptied folder on tmpfs; interleaving the programs lets a change of the machine's
-load fall on all of them alike. A run is timed from start to exit; /usr/bin/time gives its peak
+load fall on all of them alike, and each round starts with the next program, so that none
+always follows the same one. A run is timed from start to exit; /usr/bin/time gives its peak
 resident memory and CPU time (user and system, of all its processes). The table gives medians
 and each program's ratio to tqunzip's (above 1: tqunzip is faster); the summary gives tqunzip's
 time as a fraction of the fastest peer's, by wall and by CPU time, and each --jobs run's wall
@@ -12,7 +13,7 @@ time as a fraction of one process's. On a loaded machine the CPU ratio is the st
 one process; the wall ratio is what --jobs changes.
 
 The default archives are the four of the 64 MiB payload; --many measures those of many small
-files (make_payload.py --many) instead, with twice the rounds, since each run is short.
+files (make_payload.py --many) instead, with four times the rounds, since each run is short.
 
 usage: measure.py [--many] TQUNZIP WORK_FOLDER RUNS [JOBS...]   (JOBS: also time tqunzip --jobs=JOBS)"""
 import os
@@ -73,7 +74,7 @@ def main():
     jobs = [int(n) for n in args[3:]]
     archives = MANY_ARCHIVES if many else ARCHIVES
     if many:
-        runs *= 2
+        runs *= 4
     payloads = {folder: folder_summary(os.path.join(work, folder)) for _, folder in archives}
     out, stats = os.path.join(work, "out"), os.path.join(work, "time.txt")
     for folder, payload in payloads.items():
@@ -92,9 +93,10 @@ def main():
             if folder_summary(out) != payloads[folder]:
                 raise RuntimeError("%s extracted something else from %s" % (program, name))
         samples = {program: [] for program in programs}
-        for _ in range(runs):
-            for program, command in programs.items():
-                samples[program].append(run_once(command, out, stats))
+        names = list(programs)
+        for round_ in range(runs):
+            for program in names[round_ % len(names):] + names[:round_ % len(names)]:
+                samples[program].append(run_once(programs[program], out, stats))
         medians = {}
         for program, runs_of in samples.items():
             medians[program] = (statistics.median(s[0] for s in runs_of),

@@ -341,17 +341,17 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
     make("con.zip", {Entry("a.txt", ToBytes("a")), Entry("con.txt", ToBytes("c")), Entry("z.txt", ToBytes("z"))});
     make("bs.zip", {Entry("../up.txt", ToBytes("u")), Entry("a\\b.txt", ToBytes("ab")), Entry("z.txt", ToBytes("z"))});
     make("root.zip", {Entry("/abs.txt", ToBytes("abs"))});
-    // Work enough for several processes: two entries of 8 MB on one file under -j, and a test
+    // Work enough for several processes: two entries of 9 MB on one file under -j, and a test
     // of an archive with a damaged entry behind one whose name is too long to be tested alone.
-    make("big2.zip", {Entry("a/x", Bytes(8000000, 'A'), 8), Entry("b/x", Bytes(8000000, 'B'), 8)});
+    make("big2.zip", {Entry("a/x", Bytes(9000000, 'A'), 8), Entry("b/x", Bytes(9000000, 'B'), 8)});
     ZipEntry damaged = Entry("dmg.txt", Bytes(1000, 'x'));
     damaged.CrcOverride = Crc32(std::string(1000, 'y'));
     damaged.UseCrcOverride = true;
-    make("damaged.zip", {Entry("zeros", Bytes(9000000, 0), 8), Entry(std::string(240, 'n'), ToBytes("long")),
+    make("damaged.zip", {Entry("zeros", Bytes(18000000, 0), 8), Entry(std::string(240, 'n'), ToBytes("long")),
                          damaged, Entry("late.txt", ToBytes("late"))});
     // Code-page names whose trail byte is "\\" (0x5C), which the engine's list turns into "/".
     make("sjis.zip", {Entry("\x95\x5C.txt", ToBytes("hyo")), Entry("\x83\x5C\x83\x74\x83\x67", ToBytes("soft")),
-                      Entry("zeros", Bytes(9000000, 0), 8)});
+                      Entry("zeros", Bytes(18000000, 0), 8)});
     // Folders in any order: files before and after their folder entries, a folder entry before
     // its files, a deep tree, folder names that differ in letter case only.
     make("tree.zip", {Entry("x/y/z/f1", ToBytes("f1")), Entry("w/", {}), Entry("x/f2", ToBytes("f2")),
@@ -489,7 +489,7 @@ TEST_F(Tqunzip, OverwritePolicyNamesAndFolders)
         {"", {"-d", "q", "root.zip"}, 0, "", "test $(cat q/abs.txt) = abs"},
         // Several processes: entries on one output file go to one process, in archive order.
         {"", {"--jobs=2", "-j", "-o", "big2.zip"}, 1, "tqunzip: big2.zip: b/x: replaces a/x at x\n",
-            "test $(wc -c <x) = 8000000 && test -z \"$(tr -d B <x)\""},
+            "test $(wc -c <x) = 9000000 && test -z \"$(tr -d B <x)\""},
         // A test in several processes gives one process's verdict: the damage, not a warning.
         {"", {"--jobs=2", "-t", "damaged.zip"}, 2, crcError, "true"},
         // The run goes on behind a damaged entry.
@@ -760,11 +760,11 @@ TEST_F(Tqunzip, JobsShareOutOnlyWorkThatPays)
     } cases[] = {
         // Many small files: one process, whatever --jobs asks for.
         {"small.zip", 2000, 1000, 8, false, false},
-        // Data enough in all, but 64 KB stored per entry: the files cost what sharing saves.
-        {"stored.zip", 300, 65536, 0, false, false},
-        // The same under the cipher, which costs seven times more; 2 MB deflated per entry.
+        // Data enough in all, but 50 KB deflated per entry: the files cost what sharing saves.
+        {"middling.zip", 400, 51200, 8, false, false},
+        // 64 KB stored under the cipher, which costs seven times more; 2 MB deflated per entry.
         {"secret.zip", 300, 65536, 0, true, true},
-        {"large.zip", 9, 2 << 20, 8, false, true},
+        {"large.zip", 12, 2 << 20, 8, false, true},
         // Little data in all.
         {"few.zip", 3, 2 << 20, 8, false, false},
     };

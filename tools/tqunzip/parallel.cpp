@@ -34,11 +34,12 @@ constexpr uint64_t DecryptionFactor = 7;
 // When sharing pays. Processes save time on the data they decode side by side; the files they
 // create save little (the file system serialises creations in one folder), and every entry
 // costs a process of a share a record to this one and this one a wake-up, about what one
-// process spends on a small file in all. So a run is shared only when its data work (DataCost)
-// comes to SmallWork bytes and to SmallEntryWork bytes per entry on average: the 64 MiB of a
-// program distribution in 300 files is shared, 10,000 source files of 1 KB are not, whatever
-// their total.
-constexpr uint64_t SmallWork = 16u << 20;
+// process spends on a small file in all. Starting the processes and merging what they say
+// costs some milliseconds more, which the data of some 20 ms of work in one process no more
+// than repays. So a run is shared only when its data work (DataCost) comes to SmallWork bytes
+// and to SmallEntryWork bytes per entry on average: the 64 MiB of a program distribution in
+// 300 files is shared, 10,000 source files of 1 KB are not, whatever their total.
+constexpr uint64_t SmallWork = 32u << 20;
 constexpr uint64_t SmallEntryWork = 128u << 10;
 
 enum Stream { Output, Errors, Progress, StreamCount };

@@ -234,6 +234,29 @@ static inline void CopyWords(unsigned char* to, const unsigned char* from, unsig
     }
 }
 
+// A match of up to ShortMatch bytes whose source lies at least 8 bytes before or after its
+// destination, without a branch: two words of the window are loaded and stored back with the
+// match's bytes in place of their first length bytes, so the bytes behind the match keep what
+// they hold. The second source word is loaded after the first store: a source 8 to 15 bytes
+// behind reads bytes that store has just laid down.
+constexpr unsigned ShortMatch = 16;
+static inline void CopyShort(unsigned char* to, const unsigned char* from, unsigned length)
+{
+    unsigned head = length < 8 ? length : 8;   // at least 3
+    unsigned tail = length - head;
+    uint64_t headMask = ~uint64_t(0) >> (64 - 8 * head);
+    uint64_t tailMask = (uint64_t(1) << (4 * tail) << (4 * tail)) - 1;
+    uint64_t first, second, kept;
+    memcpy(&first, from, sizeof first);
+    memcpy(&kept, to, sizeof kept);
+    first = kept ^ ((first ^ kept) & headMask);
+    memcpy(to, &first, sizeof first);
+    memcpy(&second, from + 8, sizeof second);
+    memcpy(&kept, to + 8, sizeof kept);
+    second = kept ^ ((second ^ kept) & tailMask);
+    memcpy(to + 8, &second, sizeof second);
+}
+
 // A match closer than 8 bytes repeats a pattern of distance bytes. Its first bytes are copied
 // one at a time until the pattern has been laid down for a whole multiple of the distance of at
 // least 8; from there words copy from that multiple back.
@@ -408,13 +431,15 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
         // The destination stays inside the window; the source lies behind it, or ahead of it
         // where the window still holds bytes of its previous round.
         unsigned at = (unsigned)(out - window);
-        if (distance <= at) {
+        unsigned source = (at - distance) & WindowMask;
+        if (length <= ShortMatch && distance - 8 <= WindowSize - 16 && source <= WindowSize - ShortMatch) {
+            CopyShort(out, window + source, length);
+        } else if (distance <= at) {
             if (distance >= 8)
                 CopyWords(out, out - distance, length);
             else
                 CopyPattern(out, distance, length);
         } else {
-            unsigned source = at + WindowSize - distance;
             if (source >= at + 8 && source + length <= WindowSize)
                 CopyWords(out, window + source, length);
             else {

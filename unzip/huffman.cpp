@@ -38,7 +38,7 @@ static TableEntry MakeEntry(const CodeList& list, unsigned placed, unsigned code
     unsigned symbol = list.Sorted[placed];
     if (symbol < list.SimpleCount) {
         entry.Operation = symbol < 256 ? Literal : EndOfBlock;
-        entry.Value = (uint16_t)symbol;
+        entry.Value = (uint16_t)(symbol < 256 ? symbol | LiteralFlag : symbol);
     } else {
         entry.Operation = (uint8_t)list.Extras[symbol - list.SimpleCount];
         entry.Value = list.Bases[symbol - list.SimpleCount];
@@ -151,12 +151,13 @@ int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCou
     unsigned longest = MaxCodeLength;
     while (lengthCount[longest] == 0)
         --longest;
+    // A code whose longest code is shorter than the width asked for fills the first level at
+    // that width all the same, each entry repeated, so that its users may take the width as fixed.
     unsigned lookup = *width;
     if (lookup < shortest)
-        lookup = shortest;
+        lookup = *width = shortest;
     if (lookup > longest)
         lookup = longest;
-    *width = lookup;
 
     int freeCodes = 1 << shortest;
     for (unsigned k = shortest; k < longest; ++k, freeCodes <<= 1)
@@ -178,12 +179,17 @@ int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCou
 
     CodeList list = {lengthCount, sorted, count - lengthCount[0], simpleCount, bases, extras,
                      shortest, longest, lookup};
-    TableEntry* entries = (TableEntry*)malloc(PlaceCodes(list, nullptr) * sizeof(TableEntry));
+    unsigned size = PlaceCodes(list, nullptr);
+    if (size < (1u << *width))
+        size = 1u << *width;   // no sub-tables: the first level repeated
+    TableEntry* entries = (TableEntry*)malloc(size * sizeof(TableEntry));
     if (entries == nullptr) {
         fputs("\n*** inflate out of memory *** ", stderr);
         return 3;
     }
     PlaceCodes(list, entries);
+    for (unsigned index = 1u << lookup; index < (1u << *width); ++index)
+        entries[index] = entries[index & Mask(lookup)];
     *table = entries;
     return fillers != 0 && longest != 1 ? 1 : 0;
 }

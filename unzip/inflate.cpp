@@ -22,12 +22,11 @@ constexpr unsigned CodeLengthCodes = 19;
 constexpr unsigned SimpleLiteralCount = 257; // literals 0 to 255 and end of block
 // First-level widths: a literal/length code of up to 11 bits and a distance code of up to 8
 // take one lookup (most codes of real streams); tables of 2048 and 256 entries of 4 bytes stay
-// in the first-level data cache.
+// in the first-level data cache. Fixed blocks use the same widths, so that the fast gear's masks
+// are constants.
 constexpr unsigned LiteralLookupBits = 11;
 constexpr unsigned DistanceLookupBits = 8;
 constexpr unsigned CodeLengthLookupBits = 7;
-constexpr unsigned FixedLiteralLookupBits = 9;
-constexpr unsigned FixedDistanceLookupBits = 5;
 constexpr unsigned WindowMask = WindowSize - 1;
 // A lookup at the end of a valid stream reads ahead at most two bytes that the data does not
 // have; more than this many means the decoder is running on damaged data.
@@ -93,7 +92,7 @@ struct BitState {
     unsigned Count;
 };
 
-static inline uint32_t Mask(unsigned n)
+static constexpr uint32_t Mask(unsigned n)
 {
     return (1u << n) - 1;
 }
@@ -339,6 +338,11 @@ static inline unsigned OperationOf(uint32_t entry)
     return (entry >> 8) & 0xFF;
 }
 
+static inline bool IsLiteral(uint32_t entry)
+{
+    return (int32_t)entry < 0;
+}
+
 static inline void Consume(uint32_t entry, uint64_t& buffer, unsigned& count)
 {
     buffer >>= (uint8_t)entry;
@@ -369,9 +373,11 @@ static inline unsigned TakeBaseFast(uint32_t entry, uint64_t& buffer, unsigned& 
 // the next code is not a literal too, a match; the entry of the code after a match is looked up
 // before the match is copied, so the copy hides the lookup.
 // Returns 0 at the end of the block, 1 for damaged data, -1 when a bound is reached.
-static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
-                      unsigned literalMask, unsigned distanceMask, BitState& state, unsigned& pos)
+static int DecodeFast(const TableEntry* literals, const TableEntry* distances, BitState& state,
+                      unsigned& pos)
 {
+    constexpr unsigned literalMask = Mask(LiteralLookupBits);
+    constexpr unsigned distanceMask = Mask(DistanceLookupBits);
     unsigned char* const window = InflateWindow;
     unsigned char* out = window + pos;
     unsigned char* const outLast = window + (WindowSize - FastWindowRoom);
@@ -383,26 +389,26 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
     TopUp(buffer, count, in);
     uint32_t entry = LoadEntry(literals + (buffer & literalMask));
     do {
-        if (OperationOf(entry) == Literal) {
+        if (IsLiteral(entry)) {
             Consume(entry, buffer, count);
             *out++ = (unsigned char)(entry >> 16);
             entry = LoadEntry(literals + (buffer & literalMask));
-            if (OperationOf(entry) == Literal) {
+            if (IsLiteral(entry)) {
                 Consume(entry, buffer, count);
                 *out++ = (unsigned char)(entry >> 16);
                 entry = LoadEntry(literals + (buffer & literalMask));
-                if (OperationOf(entry) == Literal) {
+                if (IsLiteral(entry)) {
                     Consume(entry, buffer, count);
                     *out++ = (unsigned char)(entry >> 16);
                     entry = LoadEntry(literals + (buffer & literalMask));
                 }
             }
             TopUp(buffer, count, in);
-            if (OperationOf(entry) == Literal)
+            if (IsLiteral(entry))
                 continue;
         }
         entry = FollowLinks(entry, literals, buffer, count);
-        if (OperationOf(entry) == Literal) {
+        if (IsLiteral(entry)) {
             Consume(entry, buffer, count);
             *out++ = (unsigned char)(entry >> 16);
             TopUp(buffer, count, in);
@@ -462,24 +468,32 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
     return outcome;
 }
 
+// The distance table of a block without distance codes: invalid entries, which any length meets.
+struct InvalidTable {
+    TableEntry Entries[1u << DistanceLookupBits];
+    constexpr InvalidTable() : Entries()
+    {
+        for (TableEntry& entry : Entries)
+            entry = {0, InvalidCode, 0};
+    }
+};
+static constexpr InvalidTable NoDistanceCodes;
+
 // Literal/length and distance codes until the end of the block (RFC 1951 3.2.5): in the fast
-// gear while the bounds allow, else one symbol at a time, each bit asked for. A block without
-// distance codes gives the fast gear a table of one invalid entry, which any length meets.
+// gear while the bounds allow, else one symbol at a time, each bit asked for.
 static int DecodeSymbols(const TableEntry* literals, const TableEntry* distances,
                          unsigned literalBits, unsigned distanceBits)
 {
-    static const TableEntry NoDistanceCodes[1] = {{0, InvalidCode, 0}};
     if (literals == nullptr)
         return 1;   // no literal/length code at all: not even the end of the block is there
-    const TableEntry* fastDistances = distances != nullptr ? distances : NoDistanceCodes;
-    unsigned fastDistanceMask = distances != nullptr ? Mask(distanceBits) : 0;
+    const TableEntry* fastDistances = distances != nullptr ? distances : NoDistanceCodes.Entries;
+    bool fast = literalBits == LiteralLookupBits && (distances == nullptr || distanceBits == DistanceLookupBits);
     BitState state = {BitBuffer, BitCount};
     unsigned pos = WindowPos;
     unsigned char* window = InflateWindow;
     for (;;) {
-        if (InputCount >= FastInputBytes && pos <= WindowSize - FastWindowRoom) {
-            int outcome = DecodeFast(literals, fastDistances, Mask(literalBits), fastDistanceMask,
-                                     state, pos);
+        if (fast && InputCount >= FastInputBytes && pos <= WindowSize - FastWindowRoom) {
+            int outcome = DecodeFast(literals, fastDistances, state, pos);
             if (outcome == 1)
                 return 1;
             if (outcome == 0)
@@ -586,7 +600,7 @@ static int DecodeFixedBlock(void)
         lengths[symbol] = 7;
     for (; symbol < FixedLiteralCodes; ++symbol)
         lengths[symbol] = 8;
-    unsigned literalBits = FixedLiteralLookupBits;
+    unsigned literalBits = LiteralLookupBits;
     int result = BuildDecodeTable(lengths, FixedLiteralCodes, SimpleLiteralCount, LengthBases,
                                   LengthExtras, &LiteralTable, &literalBits);
     if (result != 0) {
@@ -595,7 +609,7 @@ static int DecodeFixedBlock(void)
     }
     for (symbol = 0; symbol < FixedDistanceCodes; ++symbol)
         lengths[symbol] = 5;
-    unsigned distanceBits = FixedDistanceLookupBits;
+    unsigned distanceBits = DistanceLookupBits;
     result = BuildDecodeTable(lengths, FixedDistanceCodes, 0, DistanceBases, DistanceExtras,
                               &DistanceTable, &distanceBits);
     if (result > 1) {   // the fixed distance code is incomplete by design: 1 is expected
@@ -643,7 +657,7 @@ static int DecodeDynamicBlock(void)
         }
         const TableEntry& entry = CodeLengthTable[(unsigned)state.Buffer & Mask(codeLengthBits)];
         TakeBits(state, entry.Bits);
-        unsigned symbol = entry.Value;
+        unsigned symbol = entry.Value & ~LiteralFlag;
         if (symbol < RepeatPrevious) {
             lengths[i++] = previous = symbol;
             continue;

@@ -38,6 +38,7 @@ constexpr unsigned MaxOverrunBytes = 4;
 // filled it to the end would need the write-out that only the careful way does, so one byte of
 // room is kept over. The fast gear never writes the window out.
 constexpr unsigned MaxMatchLength = 258;
+constexpr unsigned MaxExtraBits = 13;   // of a length or distance base; operations above are others
 constexpr unsigned MaxFastStep = MaxMatchLength + 3;
 constexpr unsigned FastInputBytes = 24;
 constexpr unsigned FastWindowRoom = MaxFastStep + 1;
@@ -407,28 +408,33 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances, B
             if (IsLiteral(entry))
                 continue;
         }
-        entry = FollowLinks(entry, literals, buffer, count);
-        if (IsLiteral(entry)) {
-            Consume(entry, buffer, count);
-            *out++ = (unsigned char)(entry >> 16);
-            TopUp(buffer, count, in);
-            entry = LoadEntry(literals + (buffer & literalMask));
-            continue;
-        }
-        if (OperationOf(entry) == EndOfBlock) {
-            Consume(entry, buffer, count);
-            outcome = 0;
-            break;
-        }
-        if (OperationOf(entry) == InvalidCode) {
-            outcome = 1;
-            break;
+        if (OperationOf(entry) > MaxExtraBits) {   // not a length: a link, the end or invalid
+            entry = FollowLinks(entry, literals, buffer, count);
+            if (IsLiteral(entry)) {
+                Consume(entry, buffer, count);
+                *out++ = (unsigned char)(entry >> 16);
+                TopUp(buffer, count, in);
+                entry = LoadEntry(literals + (buffer & literalMask));
+                continue;
+            }
+            if (OperationOf(entry) == EndOfBlock) {
+                Consume(entry, buffer, count);
+                outcome = 0;
+                break;
+            }
+            if (OperationOf(entry) == InvalidCode) {
+                outcome = 1;
+                break;
+            }
         }
         unsigned length = TakeBaseFast(entry, buffer, count);
-        entry = FollowLinks(LoadEntry(distances + (buffer & distanceMask)), distances, buffer, count);
-        if (OperationOf(entry) == InvalidCode) {
-            outcome = 1;
-            break;
+        entry = LoadEntry(distances + (buffer & distanceMask));
+        if (OperationOf(entry) > MaxExtraBits) {   // not a distance: a link or invalid
+            entry = FollowLinks(entry, distances, buffer, count);
+            if (OperationOf(entry) == InvalidCode) {
+                outcome = 1;
+                break;
+            }
         }
         unsigned distance = TakeBaseFast(entry, buffer, count);
         TopUp(buffer, count, in);

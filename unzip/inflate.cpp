@@ -314,8 +314,8 @@ static unsigned CopyMatch(unsigned pos, unsigned source, unsigned length)
 // places, so they may stay in the buffer.
 static inline void TopUp(uint64_t& buffer, unsigned& count, const unsigned char*& in)
 {
-    buffer |= LoadLittle64(in) << count;
-    in += (63 - count) >> 3;
+    buffer |= LoadLittle64(in) << (count & 63);
+    in += (~count & 63) >> 3;   // (63 - count) / 8
     count |= TopUpBits;
 }
 
@@ -344,10 +344,12 @@ static inline bool IsLiteral(uint32_t entry)
     return (int32_t)entry < 0;
 }
 
+// The count of bits held is the low 6 bits of count: the whole entry is taken off, whose bits
+// above the low byte only change count's bits above those.
 static inline void Consume(uint32_t entry, uint64_t& buffer, unsigned& count)
 {
     buffer >>= (uint8_t)entry;
-    count -= (uint8_t)entry;
+    count -= entry;
 }
 
 // Follows links from a first-level entry to the code's own entry; its bits are not taken.
@@ -468,6 +470,7 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances, B
     if (in != InputNext)
         LastInputByte = in[-1];
     InputNext = in;
+    count &= 63;
     state.Buffer = buffer & ((uint64_t(1) << count) - 1);
     state.Count = count;
     pos = (unsigned)(out - window);

@@ -240,21 +240,41 @@ static inline void CopyWords(unsigned char* to, const unsigned char* from, unsig
 // they hold. The second source word is loaded after the first store: a source 8 to 15 bytes
 // behind reads bytes that store has just laid down.
 constexpr unsigned ShortMatch = 16;
+#if UINTPTR_MAX > 0xFFFFFFFFu
+typedef uint64_t MachineWord;
+#else
+typedef uint32_t MachineWord;
+#endif
+constexpr unsigned WordBytes = sizeof(MachineWord);
+
+// Stores the first n bytes of the word at from (n <= WordBytes) over those at to.
+static inline void BlendWord(unsigned char* to, const unsigned char* from, unsigned n)
+{
+    MachineWord mask = (MachineWord(1) << (4 * n) << (4 * n)) - 1;
+    MachineWord word, kept;
+    memcpy(&word, from, sizeof word);
+    memcpy(&kept, to, sizeof kept);
+    word = kept ^ ((word ^ kept) & mask);
+    memcpy(to, &word, sizeof word);
+}
+
+static inline unsigned TakeWord(unsigned& left)
+{
+    unsigned n = left < WordBytes ? left : WordBytes;
+    left -= n;
+    return n;
+}
+
 static inline void CopyShort(unsigned char* to, const unsigned char* from, unsigned length)
 {
-    unsigned head = length < 8 ? length : 8;   // at least 3
-    unsigned tail = length - head;
-    uint64_t headMask = ~uint64_t(0) >> (64 - 8 * head);
-    uint64_t tailMask = (uint64_t(1) << (4 * tail) << (4 * tail)) - 1;
-    uint64_t first, second, kept;
-    memcpy(&first, from, sizeof first);
-    memcpy(&kept, to, sizeof kept);
-    first = kept ^ ((first ^ kept) & headMask);
-    memcpy(to, &first, sizeof first);
-    memcpy(&second, from + 8, sizeof second);
-    memcpy(&kept, to + 8, sizeof kept);
-    second = kept ^ ((second ^ kept) & tailMask);
-    memcpy(to + 8, &second, sizeof second);
+    static_assert(ShortMatch == 16 && (WordBytes == 8 || WordBytes == 4), "two or four words");
+    unsigned left = length;
+    BlendWord(to, from, TakeWord(left));
+    BlendWord(to + WordBytes, from + WordBytes, TakeWord(left));
+    if constexpr (WordBytes == 4) {
+        BlendWord(to + 8, from + 8, TakeWord(left));
+        BlendWord(to + 12, from + 12, TakeWord(left));
+    }
 }
 
 // A match closer than 8 bytes repeats a pattern of distance bytes. Its first bytes are copied

@@ -6,8 +6,9 @@
 // Symbols are decoded by one loop in two gears. While the input block holds FastInputBytes more
 // and the window has room for FastWindowRoom more, bounds are checked once per iteration: the
 // bit buffer is topped up a word at a time without a test, up to three literals are stored per
-// top-up, and matches are copied by words. Near the end of the input block, of the window or of
-// the data, one symbol at a time goes the careful way, where every bit is asked for.
+// top-up, short matches are copied without a branch on their length and longer ones by words.
+// Near the end of the input block, of the window or of the data, one symbol at a time goes the
+// careful way, where every bit is asked for.
 #include "unzip/decode.h"
 
 #include <stdio.h>
@@ -235,10 +236,12 @@ static inline void CopyWords(unsigned char* to, const unsigned char* from, unsig
 }
 
 // A match of up to ShortMatch bytes whose source lies at least 8 bytes before or after its
-// destination, without a branch: two words of the window are loaded and stored back with the
-// match's bytes in place of their first length bytes, so the bytes behind the match keep what
-// they hold. The second source word is loaded after the first store: a source 8 to 15 bytes
-// behind reads bytes that store has just laid down.
+// destination, and inside the window, is copied without a branch on its length: the 16 bytes at
+// the destination are loaded a machine word at a time and stored back with the match's bytes in
+// place of their first length bytes, so the bytes behind the match keep what they hold (bytes
+// of the window's previous round that later distances may reach). Each source word is loaded
+// after the words before it are stored: a source 8 to 15 bytes behind reads bytes just laid
+// down, one ahead reads bytes that no store of the match reaches.
 constexpr unsigned ShortMatch = 16;
 #if UINTPTR_MAX > 0xFFFFFFFFu
 typedef uint64_t MachineWord;
@@ -392,9 +395,12 @@ static inline unsigned TakeBaseFast(uint32_t entry, uint64_t& buffer, unsigned& 
 }
 
 // The fast gear of DecodeSymbols: runs while the input block holds FastInputBytes and the window
-// has FastWindowRoom, and leaves the position inside the window. Each iteration stores up to three literals from one top-up and then, if
-// the next code is not a literal too, a match; the entry of the code after a match is looked up
-// before the match is copied, so the copy hides the lookup.
+// has FastWindowRoom, and leaves the position inside the window. Each iteration stores up to
+// three literals from one top-up and then, if the next code is not a literal too, a match; the
+// entry of the code after a match is looked up before the match is copied, so the copy hides the
+// lookup. Literals are told by the sign of their entry's word, lengths and distances by an
+// operation of at most MaxExtraBits; everything else (links, the end, invalid codes) is asked
+// for after those.
 // Returns 0 at the end of the block, 1 for damaged data, -1 when a bound is reached.
 static int DecodeFast(const TableEntry* literals, const TableEntry* distances, BitState& state,
                       unsigned& pos)
@@ -467,6 +473,7 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances, B
         unsigned at = (unsigned)(out - window);
         unsigned source = (at - distance) & WindowMask;
         if (length <= ShortMatch && distance - 8 <= WindowSize - 16 && source <= WindowSize - ShortMatch) {
+            TQ_INVARIANT(at + ShortMatch <= WindowSize && source + ShortMatch <= WindowSize);
             CopyShort(out, window + source, length);
         } else if (distance <= at) {
             if (distance >= 8)

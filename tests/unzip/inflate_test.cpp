@@ -352,16 +352,21 @@ TEST_F(InflateOutputTest, MatchesRepeatAndWrapAroundTheWindow)
 }
 
 // Every way a match is copied while the decoder runs at full speed, each checked against a
-// byte-by-byte copy: distances 1 to 20 (patterns shorter than a word, then words) with lengths
-// around the word sizes, and after the window has wrapped, sources ahead of the output: far
-// enough for words, closer than a word, and running over the window's end.
+// byte-by-byte copy: distances 1 to 20 (patterns shorter than a word, then words, then sources
+// that the match's own first words overwrite) with every length of a short match and lengths
+// beyond, and after the window has wrapped, sources ahead of the output: far enough for words,
+// closer than a word, and running over the window's end; then short matches from 0 to 24 bytes
+// ahead, and from sources that end at the window's end, just before it and just over it.
 TEST_F(InflateOutputTest, EveryKindOfMatchCopy)
 {
     FixedScript script;
     script.Literals(RandomBytes(40000, 7));
-    for (unsigned distance = 1; distance <= 20; ++distance)
-        for (unsigned length : {3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 64, 258})
+    for (unsigned distance = 1; distance <= 20; ++distance) {
+        for (unsigned length = 3; length <= 18; ++length)
             script.Match(length, distance);
+        for (unsigned length : {31, 64, 258})
+            script.Match(length, distance);
+    }
     // Up to 100 bytes into the window's third round, so that distances above 100 reach ahead.
     script.Literals(RandomBytes(2 * 32768 + 100 - script.Expected.size(), 8));
     script.Match(100, 150);     // from 50 bytes before the window's end, over it
@@ -371,6 +376,18 @@ TEST_F(InflateOutputTest, EveryKindOfMatchCopy)
     script.Match(43, 32764);    // 4 and 6 bytes ahead: closer than a word, so that the last word
     script.Match(41, 32762);    // would read bytes already replaced
     script.Literals(RandomBytes(300, 9));
+    for (unsigned ahead = 0; ahead <= 24; ++ahead)
+        for (unsigned length = 3; length <= 17; ++length) {
+            script.Match(length, 32768 - ahead);
+            script.Literals(RandomBytes(1, ahead * 32 + length));
+        }
+    // 20 bytes into the next round, then sources starting 40 to 1 bytes before the window's end.
+    script.Literals(RandomBytes(32768 + 20 - script.Expected.size() % 32768, 10));
+    for (unsigned before = 40; before >= 1; --before) {
+        unsigned at = (unsigned)(script.Expected.size() % 32768);
+        script.Match(3 + before % 14, at + before);   // the source: window position 32768 - before
+    }
+    script.Literals(RandomBytes(300, 11));
     Bytes stream = script.Finish();
     EXPECT_EQ(script.Expected, Decode(stream, script.Expected));
 }

@@ -15,6 +15,18 @@ static inline uint32_t Mask(unsigned n)
     return (1u << n) - 1;
 }
 
+static inline unsigned HighestBit(unsigned x)   // x != 0
+{
+#if defined(__GNUC__)
+    return 31 - (unsigned)__builtin_clz(x);
+#else
+    unsigned n = 0;
+    while (x >>= 1)
+        ++n;
+    return n;
+#endif
+}
+
 // A code's symbols sorted by code length, and what their entries are made of.
 struct CodeList {
     const unsigned* LengthCount;   // codes of each length, fillers included
@@ -116,12 +128,10 @@ static unsigned PlaceCodes(const CodeList& list, TableEntry* entries)
             }
             ++placed;
 
-            unsigned bit = 1u << (k - 1);
-            while (code & bit) {
-                code ^= bit;
-                bit >>= 1;
-            }
-            code ^= bit;
+            // The next code, bit-reversed: the ones from the top down to the first zero are
+            // cleared, that zero set (after the last code of all, none is left: 0).
+            unsigned zeros = ~code & Mask(k);
+            code = zeros != 0 ? (code & Mask(HighestBit(zeros))) | (1u << HighestBit(zeros)) : 0;
             while ((code & Mask((unsigned)start)) != levelCode[level]) {
                 --level;
                 start -= (int)lookup;

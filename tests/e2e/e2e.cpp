@@ -45,6 +45,23 @@ bool LoadE2eConfig(E2eConfig* config)
     return !config->Dist.empty() && FolderExists(config->Dist);
 }
 
+// The lines of a log the stand-ins write, without their line ends (CR LF or LF).
+static std::vector<std::string> TextLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(at, end - at));
+        if (!lines.back().empty() && lines.back().back() == '\r')
+            lines.back().pop_back();
+        at = end + 1;
+    }
+    return lines;
+}
+
 // The stand-in writes its record afresh at each start: "CommandLine=", "CurrentFolder=" and
 // "ProgramFile=" lines. Setup starts it a second time only when the first start failed, and
 // then the first start has written nothing, so one record is one start.
@@ -55,19 +72,11 @@ std::vector<LaunchRecord> ReadLaunchRecords(const E2eConfig& config)
     if (!ReadWholeFile(config.LaunchLog, &text) || text.empty())
         return records;
     LaunchRecord record;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    for (const std::string& line : TextLines(text)) {
         if (line.compare(0, 12, "CommandLine=") == 0)
             record.CommandLine = line.substr(12);
         else if (line.compare(0, 14, "CurrentFolder=") == 0)
             record.CurrentFolder = line.substr(14);
-        at = end + 1;
     }
     records.push_back(record);
     return records;
@@ -252,12 +261,7 @@ MeterTrace MeterSpy::Stop()
     if (!ReadWholeFile(MeterSpyLogPath, &text))
         return trace;
     unsigned int lastPosition = 1;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(at, end - at);
+    for (const std::string& line : TextLines(text)) {
         unsigned int value = (unsigned int)strtoul(line.c_str() + line.find(' ') + 1, nullptr, 10);
         if (line.compare(0, 6, "range ") == 0) {
             trace.Range = value;
@@ -267,7 +271,6 @@ MeterTrace MeterSpy::Stop()
             trace.Positions.push_back(value);
             lastPosition = value;
         }
-        at = end + 1;
     }
     return trace;
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <stdlib.h>
 #include <string.h>
 
 static std::vector<std::string> Traced;
@@ -423,4 +424,32 @@ TEST(TurnOffShellExtension, RemovesTheRegistrationsAndRecordsTheSwitch)
     EXPECT_EQ((DWORD)REG_SZ, type);
     EXPECT_EQ('0', data[0]);
     EXPECT_LE(size, 2u); // one byte stored; the platform may add the terminator when reading
+}
+
+// Under a file-size limit (the group win.steps.stub_short_write), a stub payload larger than the
+// limit: the one write comes back short, WriteStub fails and the partly written file stays.
+TEST(ShortWrite, OfTheStubLibraryFailsTheWrite)
+{
+    char limitText[16];
+    ASSERT_NE(0u, GetEnvironmentVariableA("TQ_FILE_SIZE_LIMIT_KIB", limitText, sizeof limitText));
+    const size_t limit = (size_t)atoi(limitText) * 1024;
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::vector<unsigned char> large = ReadWholeBytes(self);
+    ASSERT_GT(large.size(), limit);
+    StubData = large.data();
+    StubSize = (DWORD)large.size();
+
+    ScratchFolder scratch;
+    lstrcpyA(InstallFolder, scratch.Path().c_str());
+    Traced.clear();
+    SetTraceSink(RecordTrace);
+    EXPECT_EQ(0, WriteStub());
+    SetTraceSink(nullptr);
+    EXPECT_EQ((std::vector<std::string>{ "Extracting stub DLL to " + scratch.File("TQSHLSTB.DLL"),
+                                         "Failed to write to file for stub DLL." }),
+              Traced);
+    EXPECT_EQ(limit, ReadWholeBytes(scratch.File("TQSHLSTB.DLL")).size());
+    StubData = nullptr;
+    StubSize = 0;
 }

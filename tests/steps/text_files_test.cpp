@@ -9,6 +9,7 @@
 #include "ui/ui.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string.h>
 
 static std::vector<WPARAM> MeterPositions;
@@ -434,4 +435,56 @@ TEST_F(CopyErrors, ReportCopyErrorNamesTheRightFile)
         EXPECT_EQ((UINT)MB_ICONERROR, box.type);
         EXPECT_EQ("Tessel Setup", box.caption);
     }
+}
+
+// Short writes: the group win.steps.text_files_short_write runs this program under a file-size
+// limit (file-size-limit.sh), where a write that crosses the limit comes back short, as on a disk
+// that fills up; the copy must report it as error 1019.
+TEST(ShortWrite, IsReportedAsAWriteErrorWithNoMoreWrittenThanRead)
+{
+    char limitText[16];
+    ASSERT_NE(0u, GetEnvironmentVariableA("TQ_FILE_SIZE_LIMIT_KIB", limitText, sizeof limitText))
+        << "run this group through file-size-limit.sh";
+    const size_t limit = (size_t)atoi(limitText) * 1024;
+    ASSERT_EQ(0u, limit % 1024);
+    ASSERT_NE(0u, limit % 15360) << "the limit must fall inside a buffer to give a short write";
+
+    ModuleInstance = GetModuleHandleA(nullptr);
+    LoadStringA(ModuleInstance, IDS_SETUP_TITLE, SetupTitle, sizeof SetupTitle);
+    ProgressDialog = CreateWindowA("STATIC", "progress", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                   ModuleInstance, nullptr);
+    PayloadTimestamp = MakeFileTime(2001, 2, 3, 4, 5, 6);
+    CopiedBytes = 0;
+    CopiedAtLastReport = 0;
+
+    // The source is this program's own file: larger than the limit, and it need not be written.
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::vector<unsigned char> source = ReadWholeBytes(self);
+    ASSERT_GT(source.size(), limit + 15360);
+
+    ScratchFolder scratch;
+    std::string install = scratch.Path();
+    lstrcpyA(InstallFolder, install.c_str());
+    MessageBoxRecorder recorder;
+    EXPECT_EQ(0, CopyTextFile(self, 0));
+    const std::vector<RecordedBox>& boxes = recorder.Boxes();
+
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Error writing to " + install + "README.TXT", boxes[0].text);
+    EXPECT_EQ(ProgressDialog, boxes[0].owner);
+    EXPECT_EQ(SetupTitle, boxes[0].caption);
+    EXPECT_EQ((UINT)MB_ICONERROR, boxes[0].type);
+
+    // Whole buffers before the limit are counted; the short one is not.
+    EXPECT_EQ(limit / 15360 * 15360, CopiedBytes);
+    FILETIME write;
+    ASSERT_TRUE(GetTimes(install + "README.TXT", nullptr, nullptr, &write));
+    EXPECT_FALSE(SameTime(PayloadTimestamp, write));
+    std::vector<unsigned char> copied = ReadWholeBytes(install + "README.TXT");
+    ASSERT_EQ(limit, copied.size());
+    EXPECT_TRUE(std::equal(copied.begin(), copied.end(), source.begin()));
+
+    DestroyWindow(ProgressDialog);
+    ProgressDialog = nullptr;
 }

@@ -472,7 +472,11 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances, B
         // where the window still holds bytes of its previous round.
         unsigned at = (unsigned)(out - window);
         unsigned source = (at - distance) & WindowMask;
-        if (length <= ShortMatch && distance - 8 <= WindowSize - 16 && source <= WindowSize - ShortMatch) {
+        // Short, from 8 to WindowSize - 8 bytes back (one unsigned comparison), from a source
+        // that ends inside the window.
+        bool shortCopy = length <= ShortMatch && distance - 8 <= WindowSize - 16 &&
+                         source <= WindowSize - ShortMatch;
+        if (shortCopy) {
             TQ_INVARIANT(at + ShortMatch <= WindowSize && source + ShortMatch <= WindowSize);
             CopyShort(out, window + source, length);
         } else if (distance <= at) {
@@ -523,7 +527,8 @@ static int DecodeSymbols(const TableEntry* literals, const TableEntry* distances
     if (literals == nullptr)
         return 1;   // no literal/length code at all: not even the end of the block is there
     const TableEntry* fastDistances = distances != nullptr ? distances : NoDistanceCodes.Entries;
-    bool fast = literalBits == LiteralLookupBits && (distances == nullptr || distanceBits == DistanceLookupBits);
+    bool fast = literalBits == LiteralLookupBits &&
+                (distances == nullptr || distanceBits == DistanceLookupBits);
     BitState state = {BitBuffer, BitCount};
     unsigned pos = WindowPos;
     unsigned char* window = InflateWindow;

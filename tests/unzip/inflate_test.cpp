@@ -1,6 +1,7 @@
 // The Deflate decoder by fault class: valid streams of our own writers (and, natively, of zlib
 // as a control) must come out exactly; invalid streams, one per line, give their result code.
 #include "harness.h"
+#include "unzip/engine.h"
 
 #include <algorithm>
 #include <stdio.h>
@@ -246,6 +247,85 @@ TEST(Inflate, EdgeStreamsThatAreValid)
         e.Literal('b');
         e.Literal(256);
         EXPECT_EQ(0, InflateStream(e.Bits.Finish())) << shift;
+    }
+}
+
+// The lookup tables by code, one row each: every code, followed by every pattern of the bits
+// after it that the first level sees (a short code's entry repeated over them, up to the width
+// asked for even where every code is shorter) or, for a code longer than the first level, by a
+// few patterns and through its link, gives its own entry: its symbol, its code's length and its
+// extra bits. The width comes back as asked unless the shortest code is longer.
+TEST(Inflate, DecodeTablesGiveEveryCodeItsEntry)
+{
+    struct Row {
+        const char* What;
+        std::vector<unsigned> Lengths;
+        unsigned SimpleCount, Width, WidthUsed;
+        int Result;
+    };
+    std::vector<unsigned> fixed(288, 8);
+    std::fill(fixed.begin() + 144, fixed.begin() + 256, 9);
+    std::fill(fixed.begin() + 256, fixed.begin() + 280, 7);
+    std::vector<unsigned> longCodes(16);   // 1 to 15 bits, and a second code of 15: complete
+    for (unsigned symbol = 0; symbol < 16; ++symbol)
+        longCodes[symbol] = symbol < 15 ? symbol + 1 : 15;
+    const Row rows[] = {
+        {"four codes of 2 bits", SmallLiteralCode(), 257, 11, 11, 0},
+        {"fixed literal/length code", fixed, 257, 11, 11, 0},
+        {"fixed distance code", std::vector<unsigned>(30, 5), 0, 8, 8, 1},
+        {"one distance code of 1 bit", {1}, 0, 8, 8, 0},
+        {"codes of up to 15 bits", longCodes, 8, 11, 11, 0},
+        {"shortest code longer than the width", std::vector<unsigned>(256, 8), 257, 7, 8, 0},
+    };
+    uint16_t bases[31], extras[31];
+    for (unsigned i = 0; i < 31; ++i) {
+        bases[i] = (uint16_t)(100 + 7 * i);
+        extras[i] = (uint16_t)(i % 6);
+    }
+    for (const Row& row : rows) {
+        TableEntry* table = nullptr;
+        unsigned width = row.Width;
+        int result = BuildDecodeTable(row.Lengths.data(), (unsigned)row.Lengths.size(),
+                                      row.SimpleCount, bases, extras, &table, &width);
+        EXPECT_EQ(row.Result, result) << row.What;
+        EXPECT_EQ(row.WidthUsed, width) << row.What;
+        ASSERT_NE(nullptr, table) << row.What;
+        std::vector<unsigned> codes = CanonicalCodes(row.Lengths);
+        for (unsigned symbol = 0; symbol < row.Lengths.size(); ++symbol) {
+            unsigned length = row.Lengths[symbol];
+            if (length == 0)
+                continue;
+            unsigned code = 0;   // bit-reversed: the order in which the bits arrive
+            for (unsigned i = 0; i < length; ++i)
+                code = code << 1 | (codes[symbol] >> i & 1);
+            unsigned patterns = length < width ? 1u << (width - length) : 4;
+            for (unsigned pattern = 0; pattern < patterns; ++pattern) {
+                uint32_t bits = code | pattern << length;
+                const TableEntry* entry = &table[bits & ((1u << width) - 1)];
+                unsigned taken = 0;
+                for (int links = 0; links < 2 && entry->Operation > Literal &&
+                                    entry->Operation != InvalidCode; ++links) {
+                    taken += entry->Bits;
+                    unsigned n = entry->Operation - Literal;
+                    entry = &table[entry->Value + ((bits >> taken) & ((1u << n) - 1))];
+                }
+                std::string where = std::string(row.What) + ", symbol " + std::to_string(symbol);
+                bool simple = symbol < row.SimpleCount;
+                unsigned extra = simple ? 0 : extras[symbol - row.SimpleCount];
+                ASSERT_EQ(length, taken + entry->Bits - extra) << where;
+                if (simple && symbol < 256) {
+                    EXPECT_EQ(Literal, entry->Operation) << where;
+                    EXPECT_EQ(symbol | LiteralFlag, entry->Value) << where;
+                } else if (simple) {
+                    EXPECT_EQ(EndOfBlock, entry->Operation) << where;
+                    EXPECT_EQ(symbol, entry->Value) << where;
+                } else {
+                    EXPECT_EQ(extra, entry->Operation) << where;
+                    EXPECT_EQ(bases[symbol - row.SimpleCount], entry->Value) << where;
+                }
+            }
+        }
+        free(table);
     }
 }
 

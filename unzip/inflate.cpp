@@ -88,6 +88,13 @@ static unsigned OverrunBytes;          // bytes counted in after the entry's dat
 static TableEntry* CodeLengthTable;
 static TableEntry* LiteralTable;
 static TableEntry* DistanceTable;
+// The fixed codes' tables, built at a run's first fixed block and kept until the run ends: an
+// archive of small entries has a fixed block in nearly every entry, and a stream flushed often
+// one every few bytes.
+static TableEntry* FixedLiteralTable;
+static TableEntry* FixedDistanceTable;
+static unsigned FixedLiteralBits;
+static unsigned FixedDistanceBits;
 
 struct BitState {
     uint64_t Buffer;   // bits above Count are zero (in the fast loop: the bits that follow)
@@ -183,6 +190,8 @@ void ReleaseDecodeTables(void)
     ReleaseTable(CodeLengthTable);
     ReleaseTable(LiteralTable);
     ReleaseTable(DistanceTable);
+    ReleaseTable(FixedLiteralTable);
+    ReleaseTable(FixedDistanceTable);
 }
 
 // Finds the entry for the next code, following links, without taking its own bits; null for
@@ -628,8 +637,8 @@ static int CopyStoredBlock(void)
     return 0;
 }
 
-// RFC 1951 3.2.6: the fixed codes, built anew for every fixed block.
-static int DecodeFixedBlock(void)
+// RFC 1951 3.2.6: the fixed codes.
+static int BuildFixedTables(void)
 {
     unsigned lengths[FixedLiteralCodes];
     unsigned symbol = 0;
@@ -641,23 +650,35 @@ static int DecodeFixedBlock(void)
         lengths[symbol] = 7;
     for (; symbol < FixedLiteralCodes; ++symbol)
         lengths[symbol] = 8;
-    unsigned literalBits = LiteralLookupBits;
+    FixedLiteralBits = LiteralLookupBits;
     int result = BuildDecodeTable(lengths, FixedLiteralCodes, SimpleLiteralCount, LengthBases,
-                                  LengthExtras, &LiteralTable, &literalBits);
+                                  LengthExtras, &FixedLiteralTable, &FixedLiteralBits);
     if (result != 0) {
-        ReleaseTable(LiteralTable);
+        ReleaseTable(FixedLiteralTable);
         return result;
     }
     for (symbol = 0; symbol < FixedDistanceCodes; ++symbol)
         lengths[symbol] = 5;
-    unsigned distanceBits = DistanceLookupBits;
+    FixedDistanceBits = DistanceLookupBits;
     result = BuildDecodeTable(lengths, FixedDistanceCodes, 0, DistanceBases, DistanceExtras,
-                              &DistanceTable, &distanceBits);
+                              &FixedDistanceTable, &FixedDistanceBits);
     if (result > 1) {   // the fixed distance code is incomplete by design: 1 is expected
-        ReleaseTable(LiteralTable);
+        ReleaseTable(FixedLiteralTable);
+        ReleaseTable(FixedDistanceTable);
         return result;
     }
-    return DecodeWithBlockTables(literalBits, distanceBits);
+    return 0;
+}
+
+static int DecodeFixedBlock(void)
+{
+    if (FixedDistanceTable == nullptr) {
+        int result = BuildFixedTables();
+        if (result != 0)
+            return result;
+    }
+    int result = DecodeSymbols(FixedLiteralTable, FixedDistanceTable, FixedLiteralBits, FixedDistanceBits);
+    return result != 0 ? 1 : 0;
 }
 
 // RFC 1951 3.2.7: code lengths sent through a code-length code, then the block's symbols.

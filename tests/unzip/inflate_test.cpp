@@ -414,7 +414,8 @@ TEST_F(InflateOutputTest, MatchesRepeatAndWrapAroundTheWindow)
         expected.push_back(expected[expected.size() - 32768]);
     EXPECT_EQ(expected, Decode(w.Finish(), expected));
 
-    // Stored, fixed and dynamic blocks in one stream, matches reaching across blocks.
+    // Stored, fixed, dynamic and fixed blocks in one stream, matches reaching across blocks: the
+    // second fixed block decodes with the fixed codes kept from the first, not the dynamic ones.
     w = {};
     PutStoredBlock(w, {'a', 'b', 'c'}, false);
     FixedHeader(w, false);
@@ -422,12 +423,16 @@ TEST_F(InflateOutputTest, MatchesRepeatAndWrapAroundTheWindow)
     PutFixedLiteral(w, 256);
     DynamicWriter d;
     d.Bits = w;
-    d.Header(true, SmallLiteralCode(), {1});
+    d.Header(false, SmallLiteralCode(), {1});
     d.Literal('b');
     d.Literal(257);
     d.Distance(0);
     d.Literal(256);
-    expected = {'a', 'b', 'c', 'a', 'b', 'c', 'b', 'b', 'b', 'b'};
+    FixedHeader(d.Bits);
+    PutFixedLiteral(d.Bits, 'z');
+    PutFixedMatch(d.Bits, 4, 3);
+    PutFixedLiteral(d.Bits, 256);
+    expected = {'a', 'b', 'c', 'a', 'b', 'c', 'b', 'b', 'b', 'b', 'z', 'b', 'b', 'z', 'b'};
     EXPECT_EQ(expected, Decode(d.Bits.Finish(), expected));
 }
 

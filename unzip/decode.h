@@ -84,10 +84,14 @@ struct TableEntry {
     uint8_t Operation;  // 0-13 extra bits of a base, 15 end of block, 16 literal, 16+n link, 99 invalid
     uint16_t Value;     // literal, symbol, length or distance base, or a link's sub-table index
 };
+// A literal's or code-length symbol's Value also carries LiteralFlag: read as one word, with the
+// Value in the high half, a literal's entry is negative.
+constexpr uint16_t LiteralFlag = 0x8000;
 
 // Builds the tables of the code given by count code lengths: symbols below simpleCount are
 // literals (below 256) or the end of the block, the others take bases[] and extras[] from
-// simpleCount on. *width is the first level's width asked for and becomes the one used. Returns
+// simpleCount on. *width is the first level's width asked for; it stays, also for a code whose
+// codes are all shorter, unless the shortest code is longer (then it becomes that). Returns
 // 0 (complete, a single code of length 1, or no codes: then *table is null), 1 (incomplete,
 // completed with invalid codes; the table is handed back), 2 (over-subscribed; nothing
 // allocated) or 3 (out of memory; nothing kept). The table is one allocation for free().

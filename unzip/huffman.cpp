@@ -15,6 +15,18 @@ static inline uint32_t Mask(unsigned n)
     return (1u << n) - 1;
 }
 
+static inline unsigned HighestBit(unsigned x)   // x != 0
+{
+#if defined(__GNUC__)
+    return 31 - (unsigned)__builtin_clz(x);
+#else
+    unsigned n = 0;
+    while (x >>= 1)
+        ++n;
+    return n;
+#endif
+}
+
 // A code's symbols sorted by code length, and what their entries are made of.
 struct CodeList {
     const unsigned* LengthCount;   // codes of each length, fillers included
@@ -38,7 +50,7 @@ static TableEntry MakeEntry(const CodeList& list, unsigned placed, unsigned code
     unsigned symbol = list.Sorted[placed];
     if (symbol < list.SimpleCount) {
         entry.Operation = symbol < 256 ? Literal : EndOfBlock;
-        entry.Value = (uint16_t)symbol;
+        entry.Value = (uint16_t)(symbol < 256 ? symbol | LiteralFlag : symbol);
     } else {
         entry.Operation = (uint8_t)list.Extras[symbol - list.SimpleCount];
         entry.Value = list.Bases[symbol - list.SimpleCount];
@@ -116,12 +128,10 @@ static unsigned PlaceCodes(const CodeList& list, TableEntry* entries)
             }
             ++placed;
 
-            unsigned bit = 1u << (k - 1);
-            while (code & bit) {
-                code ^= bit;
-                bit >>= 1;
-            }
-            code ^= bit;
+            // The next code, bit-reversed: the ones from the top down to the first zero are
+            // cleared, that zero set (after the last code of all, none is left: 0).
+            unsigned zeros = ~code & Mask(k);
+            code = zeros != 0 ? (code & Mask(HighestBit(zeros))) | (1u << HighestBit(zeros)) : 0;
             while ((code & Mask((unsigned)start)) != levelCode[level]) {
                 --level;
                 start -= (int)lookup;
@@ -151,12 +161,13 @@ int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCou
     unsigned longest = MaxCodeLength;
     while (lengthCount[longest] == 0)
         --longest;
+    // A code whose longest code is shorter than the width asked for fills the first level at
+    // that width all the same, each entry repeated, so that its users may take the width as fixed.
     unsigned lookup = *width;
     if (lookup < shortest)
-        lookup = shortest;
+        lookup = *width = shortest;
     if (lookup > longest)
         lookup = longest;
-    *width = lookup;
 
     int freeCodes = 1 << shortest;
     for (unsigned k = shortest; k < longest; ++k, freeCodes <<= 1)
@@ -178,12 +189,17 @@ int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCou
 
     CodeList list = {lengthCount, sorted, count - lengthCount[0], simpleCount, bases, extras,
                      shortest, longest, lookup};
-    TableEntry* entries = (TableEntry*)malloc(PlaceCodes(list, nullptr) * sizeof(TableEntry));
+    unsigned size = PlaceCodes(list, nullptr);
+    if (size < (1u << *width))
+        size = 1u << *width;   // no sub-tables: the first level repeated
+    TableEntry* entries = (TableEntry*)malloc(size * sizeof(TableEntry));
     if (entries == nullptr) {
         fputs("\n*** inflate out of memory *** ", stderr);
         return 3;
     }
     PlaceCodes(list, entries);
+    for (unsigned index = 1u << lookup; index < (1u << *width); ++index)
+        entries[index] = entries[index & Mask(lookup)];
     *table = entries;
     return fillers != 0 && longest != 1 ? 1 : 0;
 }

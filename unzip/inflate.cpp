@@ -6,8 +6,9 @@
 // Symbols are decoded by one loop in two gears. While the input block holds FastInputBytes more
 // and the window has room for FastWindowRoom more, bounds are checked once per iteration: the
 // bit buffer is topped up a word at a time without a test, up to three literals are stored per
-// top-up, and matches are copied by words. Near the end of the input block, of the window or of
-// the data, one symbol at a time goes the careful way, where every bit is asked for.
+// top-up, short matches are copied without a branch on their length and longer ones by words.
+// Near the end of the input block, of the window or of the data, one symbol at a time goes the
+// careful way, where every bit is asked for.
 #include "unzip/decode.h"
 
 #include <stdio.h>
@@ -22,12 +23,11 @@ constexpr unsigned CodeLengthCodes = 19;
 constexpr unsigned SimpleLiteralCount = 257; // literals 0 to 255 and end of block
 // First-level widths: a literal/length code of up to 11 bits and a distance code of up to 8
 // take one lookup (most codes of real streams); tables of 2048 and 256 entries of 4 bytes stay
-// in the first-level data cache.
+// in the first-level data cache. Fixed blocks use the same widths, so that the fast gear's masks
+// are constants.
 constexpr unsigned LiteralLookupBits = 11;
 constexpr unsigned DistanceLookupBits = 8;
 constexpr unsigned CodeLengthLookupBits = 7;
-constexpr unsigned FixedLiteralLookupBits = 9;
-constexpr unsigned FixedDistanceLookupBits = 5;
 constexpr unsigned WindowMask = WindowSize - 1;
 // A lookup at the end of a valid stream reads ahead at most two bytes that the data does not
 // have; more than this many means the decoder is running on damaged data.
@@ -39,6 +39,7 @@ constexpr unsigned MaxOverrunBytes = 4;
 // filled it to the end would need the write-out that only the careful way does, so one byte of
 // room is kept over. The fast gear never writes the window out.
 constexpr unsigned MaxMatchLength = 258;
+constexpr unsigned MaxExtraBits = 13;   // of a length or distance base; operations above are others
 constexpr unsigned MaxFastStep = MaxMatchLength + 3;
 constexpr unsigned FastInputBytes = 24;
 constexpr unsigned FastWindowRoom = MaxFastStep + 1;
@@ -87,13 +88,20 @@ static unsigned OverrunBytes;          // bytes counted in after the entry's dat
 static TableEntry* CodeLengthTable;
 static TableEntry* LiteralTable;
 static TableEntry* DistanceTable;
+// The fixed codes' tables, built at a run's first fixed block and kept until the run ends: an
+// archive of small entries has a fixed block in nearly every entry, and a stream flushed often
+// one every few bytes.
+static TableEntry* FixedLiteralTable;
+static TableEntry* FixedDistanceTable;
+static unsigned FixedLiteralBits;
+static unsigned FixedDistanceBits;
 
 struct BitState {
     uint64_t Buffer;   // bits above Count are zero (in the fast loop: the bits that follow)
     unsigned Count;
 };
 
-static inline uint32_t Mask(unsigned n)
+static constexpr uint32_t Mask(unsigned n)
 {
     return (1u << n) - 1;
 }
@@ -182,6 +190,8 @@ void ReleaseDecodeTables(void)
     ReleaseTable(CodeLengthTable);
     ReleaseTable(LiteralTable);
     ReleaseTable(DistanceTable);
+    ReleaseTable(FixedLiteralTable);
+    ReleaseTable(FixedDistanceTable);
 }
 
 // Finds the entry for the next code, following links, without taking its own bits; null for
@@ -231,6 +241,51 @@ static inline void CopyWords(unsigned char* to, const unsigned char* from, unsig
     } else {
         for (unsigned i = 0; i < length; ++i)
             to[i] = from[i];
+    }
+}
+
+// A match of up to ShortMatch bytes whose source lies at least 8 bytes before or after its
+// destination, and inside the window, is copied without a branch on its length: the 16 bytes at
+// the destination are loaded a machine word at a time and stored back with the match's bytes in
+// place of their first length bytes, so the bytes behind the match keep what they hold (bytes
+// of the window's previous round that later distances may reach). Each source word is loaded
+// after the words before it are stored: a source 8 to 15 bytes behind reads bytes just laid
+// down, one ahead reads bytes that no store of the match reaches.
+constexpr unsigned ShortMatch = 16;
+#if UINTPTR_MAX > 0xFFFFFFFFu
+typedef uint64_t MachineWord;
+#else
+typedef uint32_t MachineWord;
+#endif
+constexpr unsigned WordBytes = sizeof(MachineWord);
+
+// Stores the first n bytes of the word at from (n <= WordBytes) over those at to.
+static inline void BlendWord(unsigned char* to, const unsigned char* from, unsigned n)
+{
+    MachineWord mask = (MachineWord(1) << (4 * n) << (4 * n)) - 1;
+    MachineWord word, kept;
+    memcpy(&word, from, sizeof word);
+    memcpy(&kept, to, sizeof kept);
+    word = kept ^ ((word ^ kept) & mask);
+    memcpy(to, &word, sizeof word);
+}
+
+static inline unsigned TakeWord(unsigned& left)
+{
+    unsigned n = left < WordBytes ? left : WordBytes;
+    left -= n;
+    return n;
+}
+
+static inline void CopyShort(unsigned char* to, const unsigned char* from, unsigned length)
+{
+    static_assert(ShortMatch == 16 && (WordBytes == 8 || WordBytes == 4), "two or four words");
+    unsigned left = length;
+    BlendWord(to, from, TakeWord(left));
+    BlendWord(to + WordBytes, from + WordBytes, TakeWord(left));
+    if constexpr (WordBytes == 4) {
+        BlendWord(to + 8, from + 8, TakeWord(left));
+        BlendWord(to + 12, from + 12, TakeWord(left));
     }
 }
 
@@ -291,8 +346,8 @@ static unsigned CopyMatch(unsigned pos, unsigned source, unsigned length)
 // places, so they may stay in the buffer.
 static inline void TopUp(uint64_t& buffer, unsigned& count, const unsigned char*& in)
 {
-    buffer |= LoadLittle64(in) << count;
-    in += (63 - count) >> 3;
+    buffer |= LoadLittle64(in) << (count & 63);
+    in += (~count & 63) >> 3;   // (63 - count) / 8
     count |= TopUpBits;
 }
 
@@ -316,10 +371,17 @@ static inline unsigned OperationOf(uint32_t entry)
     return (entry >> 8) & 0xFF;
 }
 
+static inline bool IsLiteral(uint32_t entry)
+{
+    return (int32_t)entry < 0;
+}
+
+// The count of bits held is the low 6 bits of count: the whole entry is taken off, whose bits
+// above the low byte only change count's bits above those.
 static inline void Consume(uint32_t entry, uint64_t& buffer, unsigned& count)
 {
     buffer >>= (uint8_t)entry;
-    count -= (uint8_t)entry;
+    count -= entry;
 }
 
 // Follows links from a first-level entry to the code's own entry; its bits are not taken.
@@ -342,13 +404,18 @@ static inline unsigned TakeBaseFast(uint32_t entry, uint64_t& buffer, unsigned& 
 }
 
 // The fast gear of DecodeSymbols: runs while the input block holds FastInputBytes and the window
-// has FastWindowRoom, and leaves the position inside the window. Each iteration stores up to three literals from one top-up and then, if
-// the next code is not a literal too, a match; the entry of the code after a match is looked up
-// before the match is copied, so the copy hides the lookup.
+// has FastWindowRoom, and leaves the position inside the window. Each iteration stores up to
+// three literals from one top-up and then, if the next code is not a literal too, a match; the
+// entry of the code after a match is looked up before the match is copied, so the copy hides the
+// lookup. Literals are told by the sign of their entry's word, lengths and distances by an
+// operation of at most MaxExtraBits; everything else (links, the end, invalid codes) is asked
+// for after those.
 // Returns 0 at the end of the block, 1 for damaged data, -1 when a bound is reached.
-static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
-                      unsigned literalMask, unsigned distanceMask, BitState& state, unsigned& pos)
+static int DecodeFast(const TableEntry* literals, const TableEntry* distances, BitState& state,
+                      unsigned& pos)
 {
+    constexpr unsigned literalMask = Mask(LiteralLookupBits);
+    constexpr unsigned distanceMask = Mask(DistanceLookupBits);
     unsigned char* const window = InflateWindow;
     unsigned char* out = window + pos;
     unsigned char* const outLast = window + (WindowSize - FastWindowRoom);
@@ -360,46 +427,51 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
     TopUp(buffer, count, in);
     uint32_t entry = LoadEntry(literals + (buffer & literalMask));
     do {
-        if (OperationOf(entry) == Literal) {
+        if (IsLiteral(entry)) {
             Consume(entry, buffer, count);
             *out++ = (unsigned char)(entry >> 16);
             entry = LoadEntry(literals + (buffer & literalMask));
-            if (OperationOf(entry) == Literal) {
+            if (IsLiteral(entry)) {
                 Consume(entry, buffer, count);
                 *out++ = (unsigned char)(entry >> 16);
                 entry = LoadEntry(literals + (buffer & literalMask));
-                if (OperationOf(entry) == Literal) {
+                if (IsLiteral(entry)) {
                     Consume(entry, buffer, count);
                     *out++ = (unsigned char)(entry >> 16);
                     entry = LoadEntry(literals + (buffer & literalMask));
                 }
             }
             TopUp(buffer, count, in);
-            if (OperationOf(entry) == Literal)
+            if (IsLiteral(entry))
                 continue;
         }
-        entry = FollowLinks(entry, literals, buffer, count);
-        if (OperationOf(entry) == Literal) {
-            Consume(entry, buffer, count);
-            *out++ = (unsigned char)(entry >> 16);
-            TopUp(buffer, count, in);
-            entry = LoadEntry(literals + (buffer & literalMask));
-            continue;
-        }
-        if (OperationOf(entry) == EndOfBlock) {
-            Consume(entry, buffer, count);
-            outcome = 0;
-            break;
-        }
-        if (OperationOf(entry) == InvalidCode) {
-            outcome = 1;
-            break;
+        if (OperationOf(entry) > MaxExtraBits) {   // not a length: a link, the end or invalid
+            entry = FollowLinks(entry, literals, buffer, count);
+            if (IsLiteral(entry)) {
+                Consume(entry, buffer, count);
+                *out++ = (unsigned char)(entry >> 16);
+                TopUp(buffer, count, in);
+                entry = LoadEntry(literals + (buffer & literalMask));
+                continue;
+            }
+            if (OperationOf(entry) == EndOfBlock) {
+                Consume(entry, buffer, count);
+                outcome = 0;
+                break;
+            }
+            if (OperationOf(entry) == InvalidCode) {
+                outcome = 1;
+                break;
+            }
         }
         unsigned length = TakeBaseFast(entry, buffer, count);
-        entry = FollowLinks(LoadEntry(distances + (buffer & distanceMask)), distances, buffer, count);
-        if (OperationOf(entry) == InvalidCode) {
-            outcome = 1;
-            break;
+        entry = LoadEntry(distances + (buffer & distanceMask));
+        if (OperationOf(entry) > MaxExtraBits) {   // not a distance: a link or invalid
+            entry = FollowLinks(entry, distances, buffer, count);
+            if (OperationOf(entry) == InvalidCode) {
+                outcome = 1;
+                break;
+            }
         }
         unsigned distance = TakeBaseFast(entry, buffer, count);
         TopUp(buffer, count, in);
@@ -408,13 +480,20 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
         // The destination stays inside the window; the source lies behind it, or ahead of it
         // where the window still holds bytes of its previous round.
         unsigned at = (unsigned)(out - window);
-        if (distance <= at) {
+        unsigned source = (at - distance) & WindowMask;
+        // Short, from 8 to WindowSize - 8 bytes back (one unsigned comparison), from a source
+        // that ends inside the window.
+        bool shortCopy = length <= ShortMatch && distance - 8 <= WindowSize - 16 &&
+                         source <= WindowSize - ShortMatch;
+        if (shortCopy) {
+            TQ_INVARIANT(at + ShortMatch <= WindowSize && source + ShortMatch <= WindowSize);
+            CopyShort(out, window + source, length);
+        } else if (distance <= at) {
             if (distance >= 8)
                 CopyWords(out, out - distance, length);
             else
                 CopyPattern(out, distance, length);
         } else {
-            unsigned source = at + WindowSize - distance;
             if (source >= at + 8 && source + length <= WindowSize)
                 CopyWords(out, window + source, length);
             else {
@@ -431,30 +510,40 @@ static int DecodeFast(const TableEntry* literals, const TableEntry* distances,
     if (in != InputNext)
         LastInputByte = in[-1];
     InputNext = in;
+    count &= 63;
     state.Buffer = buffer & ((uint64_t(1) << count) - 1);
     state.Count = count;
     pos = (unsigned)(out - window);
     return outcome;
 }
 
+// The distance table of a block without distance codes: invalid entries, which any length meets.
+struct InvalidTable {
+    TableEntry Entries[1u << DistanceLookupBits];
+    constexpr InvalidTable() : Entries()
+    {
+        for (TableEntry& entry : Entries)
+            entry = {0, InvalidCode, 0};
+    }
+};
+static constexpr InvalidTable NoDistanceCodes;
+
 // Literal/length and distance codes until the end of the block (RFC 1951 3.2.5): in the fast
-// gear while the bounds allow, else one symbol at a time, each bit asked for. A block without
-// distance codes gives the fast gear a table of one invalid entry, which any length meets.
+// gear while the bounds allow, else one symbol at a time, each bit asked for.
 static int DecodeSymbols(const TableEntry* literals, const TableEntry* distances,
                          unsigned literalBits, unsigned distanceBits)
 {
-    static const TableEntry NoDistanceCodes[1] = {{0, InvalidCode, 0}};
     if (literals == nullptr)
         return 1;   // no literal/length code at all: not even the end of the block is there
-    const TableEntry* fastDistances = distances != nullptr ? distances : NoDistanceCodes;
-    unsigned fastDistanceMask = distances != nullptr ? Mask(distanceBits) : 0;
+    const TableEntry* fastDistances = distances != nullptr ? distances : NoDistanceCodes.Entries;
+    bool fast = literalBits == LiteralLookupBits &&
+                (distances == nullptr || distanceBits == DistanceLookupBits);
     BitState state = {BitBuffer, BitCount};
     unsigned pos = WindowPos;
     unsigned char* window = InflateWindow;
     for (;;) {
-        if (InputCount >= FastInputBytes && pos <= WindowSize - FastWindowRoom) {
-            int outcome = DecodeFast(literals, fastDistances, Mask(literalBits), fastDistanceMask,
-                                     state, pos);
+        if (fast && InputCount >= FastInputBytes && pos <= WindowSize - FastWindowRoom) {
+            int outcome = DecodeFast(literals, fastDistances, state, pos);
             if (outcome == 1)
                 return 1;
             if (outcome == 0)
@@ -548,8 +637,8 @@ static int CopyStoredBlock(void)
     return 0;
 }
 
-// RFC 1951 3.2.6: the fixed codes, built anew for every fixed block.
-static int DecodeFixedBlock(void)
+// RFC 1951 3.2.6: the fixed codes.
+static int BuildFixedTables(void)
 {
     unsigned lengths[FixedLiteralCodes];
     unsigned symbol = 0;
@@ -561,23 +650,35 @@ static int DecodeFixedBlock(void)
         lengths[symbol] = 7;
     for (; symbol < FixedLiteralCodes; ++symbol)
         lengths[symbol] = 8;
-    unsigned literalBits = FixedLiteralLookupBits;
+    FixedLiteralBits = LiteralLookupBits;
     int result = BuildDecodeTable(lengths, FixedLiteralCodes, SimpleLiteralCount, LengthBases,
-                                  LengthExtras, &LiteralTable, &literalBits);
+                                  LengthExtras, &FixedLiteralTable, &FixedLiteralBits);
     if (result != 0) {
-        ReleaseTable(LiteralTable);
+        ReleaseTable(FixedLiteralTable);
         return result;
     }
     for (symbol = 0; symbol < FixedDistanceCodes; ++symbol)
         lengths[symbol] = 5;
-    unsigned distanceBits = FixedDistanceLookupBits;
+    FixedDistanceBits = DistanceLookupBits;
     result = BuildDecodeTable(lengths, FixedDistanceCodes, 0, DistanceBases, DistanceExtras,
-                              &DistanceTable, &distanceBits);
+                              &FixedDistanceTable, &FixedDistanceBits);
     if (result > 1) {   // the fixed distance code is incomplete by design: 1 is expected
-        ReleaseTable(LiteralTable);
+        ReleaseTable(FixedLiteralTable);
+        ReleaseTable(FixedDistanceTable);
         return result;
     }
-    return DecodeWithBlockTables(literalBits, distanceBits);
+    return 0;
+}
+
+static int DecodeFixedBlock(void)
+{
+    if (FixedDistanceTable == nullptr) {
+        int result = BuildFixedTables();
+        if (result != 0)
+            return result;
+    }
+    int result = DecodeSymbols(FixedLiteralTable, FixedDistanceTable, FixedLiteralBits, FixedDistanceBits);
+    return result != 0 ? 1 : 0;
 }
 
 // RFC 1951 3.2.7: code lengths sent through a code-length code, then the block's symbols.
@@ -618,7 +719,7 @@ static int DecodeDynamicBlock(void)
         }
         const TableEntry& entry = CodeLengthTable[(unsigned)state.Buffer & Mask(codeLengthBits)];
         TakeBits(state, entry.Bits);
-        unsigned symbol = entry.Value;
+        unsigned symbol = entry.Value & ~LiteralFlag;
         if (symbol < RepeatPrevious) {
             lengths[i++] = previous = symbol;
             continue;

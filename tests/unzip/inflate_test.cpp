@@ -1,6 +1,7 @@
 // The Deflate decoder by fault class: valid streams of our own writers (and, natively, of zlib
 // as a control) must come out exactly; invalid streams, one per line, give their result code.
 #include "harness.h"
+#include "unzip/engine.h"
 
 #include <algorithm>
 #include <stdio.h>
@@ -249,6 +250,85 @@ TEST(Inflate, EdgeStreamsThatAreValid)
     }
 }
 
+// The lookup tables by code, one row each: every code, followed by every pattern of the bits
+// after it that the first level sees (a short code's entry repeated over them, up to the width
+// asked for even where every code is shorter) or, for a code longer than the first level, by a
+// few patterns and through its link, gives its own entry: its symbol, its code's length and its
+// extra bits. The width comes back as asked unless the shortest code is longer.
+TEST(Inflate, DecodeTablesGiveEveryCodeItsEntry)
+{
+    struct Row {
+        const char* What;
+        std::vector<unsigned> Lengths;
+        unsigned SimpleCount, Width, WidthUsed;
+        int Result;
+    };
+    std::vector<unsigned> fixed(288, 8);
+    std::fill(fixed.begin() + 144, fixed.begin() + 256, 9);
+    std::fill(fixed.begin() + 256, fixed.begin() + 280, 7);
+    std::vector<unsigned> longCodes(16);   // 1 to 15 bits, and a second code of 15: complete
+    for (unsigned symbol = 0; symbol < 16; ++symbol)
+        longCodes[symbol] = symbol < 15 ? symbol + 1 : 15;
+    const Row rows[] = {
+        {"four codes of 2 bits", SmallLiteralCode(), 257, 11, 11, 0},
+        {"fixed literal/length code", fixed, 257, 11, 11, 0},
+        {"fixed distance code", std::vector<unsigned>(30, 5), 0, 8, 8, 1},
+        {"one distance code of 1 bit", {1}, 0, 8, 8, 0},
+        {"codes of up to 15 bits", longCodes, 8, 11, 11, 0},
+        {"shortest code longer than the width", std::vector<unsigned>(256, 8), 257, 7, 8, 0},
+    };
+    uint16_t bases[31], extras[31];
+    for (unsigned i = 0; i < 31; ++i) {
+        bases[i] = (uint16_t)(100 + 7 * i);
+        extras[i] = (uint16_t)(i % 6);
+    }
+    for (const Row& row : rows) {
+        TableEntry* table = nullptr;
+        unsigned width = row.Width;
+        int result = BuildDecodeTable(row.Lengths.data(), (unsigned)row.Lengths.size(),
+                                      row.SimpleCount, bases, extras, &table, &width);
+        EXPECT_EQ(row.Result, result) << row.What;
+        EXPECT_EQ(row.WidthUsed, width) << row.What;
+        ASSERT_NE(nullptr, table) << row.What;
+        std::vector<unsigned> codes = CanonicalCodes(row.Lengths);
+        for (unsigned symbol = 0; symbol < row.Lengths.size(); ++symbol) {
+            unsigned length = row.Lengths[symbol];
+            if (length == 0)
+                continue;
+            unsigned code = 0;   // bit-reversed: the order in which the bits arrive
+            for (unsigned i = 0; i < length; ++i)
+                code = code << 1 | (codes[symbol] >> i & 1);
+            unsigned patterns = length < width ? 1u << (width - length) : 4;
+            for (unsigned pattern = 0; pattern < patterns; ++pattern) {
+                uint32_t bits = code | pattern << length;
+                const TableEntry* entry = &table[bits & ((1u << width) - 1)];
+                unsigned taken = 0;
+                for (int links = 0; links < 2 && entry->Operation > Literal &&
+                                    entry->Operation != InvalidCode; ++links) {
+                    taken += entry->Bits;
+                    unsigned n = entry->Operation - Literal;
+                    entry = &table[entry->Value + ((bits >> taken) & ((1u << n) - 1))];
+                }
+                std::string where = std::string(row.What) + ", symbol " + std::to_string(symbol);
+                bool simple = symbol < row.SimpleCount;
+                unsigned extra = simple ? 0 : extras[symbol - row.SimpleCount];
+                ASSERT_EQ(length, taken + entry->Bits - extra) << where;
+                if (simple && symbol < 256) {
+                    EXPECT_EQ(Literal, entry->Operation) << where;
+                    EXPECT_EQ(symbol | LiteralFlag, entry->Value) << where;
+                } else if (simple) {
+                    EXPECT_EQ(EndOfBlock, entry->Operation) << where;
+                    EXPECT_EQ(symbol, entry->Value) << where;
+                } else {
+                    EXPECT_EQ(extra, entry->Operation) << where;
+                    EXPECT_EQ(bases[symbol - row.SimpleCount], entry->Value) << where;
+                }
+            }
+        }
+        free(table);
+    }
+}
+
 // A final fixed block written symbol by symbol, with the bytes it must decode to.
 struct FixedScript {
     BitWriter Writer;
@@ -334,7 +414,8 @@ TEST_F(InflateOutputTest, MatchesRepeatAndWrapAroundTheWindow)
         expected.push_back(expected[expected.size() - 32768]);
     EXPECT_EQ(expected, Decode(w.Finish(), expected));
 
-    // Stored, fixed and dynamic blocks in one stream, matches reaching across blocks.
+    // Stored, fixed, dynamic and fixed blocks in one stream, matches reaching across blocks: the
+    // second fixed block decodes with the fixed codes kept from the first, not the dynamic ones.
     w = {};
     PutStoredBlock(w, {'a', 'b', 'c'}, false);
     FixedHeader(w, false);
@@ -342,26 +423,35 @@ TEST_F(InflateOutputTest, MatchesRepeatAndWrapAroundTheWindow)
     PutFixedLiteral(w, 256);
     DynamicWriter d;
     d.Bits = w;
-    d.Header(true, SmallLiteralCode(), {1});
+    d.Header(false, SmallLiteralCode(), {1});
     d.Literal('b');
     d.Literal(257);
     d.Distance(0);
     d.Literal(256);
-    expected = {'a', 'b', 'c', 'a', 'b', 'c', 'b', 'b', 'b', 'b'};
+    FixedHeader(d.Bits);
+    PutFixedLiteral(d.Bits, 'z');
+    PutFixedMatch(d.Bits, 4, 3);
+    PutFixedLiteral(d.Bits, 256);
+    expected = {'a', 'b', 'c', 'a', 'b', 'c', 'b', 'b', 'b', 'b', 'z', 'b', 'b', 'z', 'b'};
     EXPECT_EQ(expected, Decode(d.Bits.Finish(), expected));
 }
 
 // Every way a match is copied while the decoder runs at full speed, each checked against a
-// byte-by-byte copy: distances 1 to 20 (patterns shorter than a word, then words) with lengths
-// around the word sizes, and after the window has wrapped, sources ahead of the output: far
-// enough for words, closer than a word, and running over the window's end.
+// byte-by-byte copy: distances 1 to 20 (patterns shorter than a word, then words, then sources
+// that the match's own first words overwrite) with every length of a short match and lengths
+// beyond, and after the window has wrapped, sources ahead of the output: far enough for words,
+// closer than a word, and running over the window's end; then short matches from 0 to 24 bytes
+// ahead, and from sources that end at the window's end, just before it and just over it.
 TEST_F(InflateOutputTest, EveryKindOfMatchCopy)
 {
     FixedScript script;
     script.Literals(RandomBytes(40000, 7));
-    for (unsigned distance = 1; distance <= 20; ++distance)
-        for (unsigned length : {3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 64, 258})
+    for (unsigned distance = 1; distance <= 20; ++distance) {
+        for (unsigned length = 3; length <= 18; ++length)
             script.Match(length, distance);
+        for (unsigned length : {31, 64, 258})
+            script.Match(length, distance);
+    }
     // Up to 100 bytes into the window's third round, so that distances above 100 reach ahead.
     script.Literals(RandomBytes(2 * 32768 + 100 - script.Expected.size(), 8));
     script.Match(100, 150);     // from 50 bytes before the window's end, over it
@@ -371,6 +461,18 @@ TEST_F(InflateOutputTest, EveryKindOfMatchCopy)
     script.Match(43, 32764);    // 4 and 6 bytes ahead: closer than a word, so that the last word
     script.Match(41, 32762);    // would read bytes already replaced
     script.Literals(RandomBytes(300, 9));
+    for (unsigned ahead = 0; ahead <= 24; ++ahead)
+        for (unsigned length = 3; length <= 17; ++length) {
+            script.Match(length, 32768 - ahead);
+            script.Literals(RandomBytes(1, ahead * 32 + length));
+        }
+    // 20 bytes into the next round, then sources starting 40 to 1 bytes before the window's end.
+    script.Literals(RandomBytes(32768 + 20 - script.Expected.size() % 32768, 10));
+    for (unsigned before = 40; before >= 1; --before) {
+        unsigned at = (unsigned)(script.Expected.size() % 32768);
+        script.Match(3 + before % 14, at + before);   // the source: window position 32768 - before
+    }
+    script.Literals(RandomBytes(300, 11));
     Bytes stream = script.Finish();
     EXPECT_EQ(script.Expected, Decode(stream, script.Expected));
 }

@@ -7,6 +7,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 constexpr unsigned MaxSymbols = 288;   // the fixed literal/length code's, the largest
 
@@ -198,8 +199,11 @@ int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCou
         return 3;
     }
     PlaceCodes(list, entries);
-    for (unsigned index = 1u << lookup; index < (1u << *width); ++index)
-        entries[index] = entries[index & Mask(lookup)];
+    // entries[i] = entries[i mod 2^lookup] up to the width, by doubling copies: a small block's
+    // short codes would otherwise cost a store per entry of the 2^width, which is most of the
+    // decoding of a file of a few hundred bytes.
+    for (unsigned filled = 1u << lookup; filled < (1u << *width); filled *= 2)
+        memcpy(entries + filled, entries, filled * sizeof(TableEntry));
     *table = entries;
     return fillers != 0 && longest != 1 ? 1 : 0;
 }

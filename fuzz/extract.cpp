@@ -3,8 +3,9 @@
 // them (so later entries are reached). Stored paths are not kept, so nothing lands outside it.
 // Then once more with placed entries, as a tool places them: one at each local header
 // signature of the input, in file order, with the header's own size and CRC-32, under names of
-// their own; the placed run reads the archive ahead in blocks, and the input's sizes make it
-// step over, into and beyond what it holds.
+// their own, and the first few once more behind them (back to where the run has been); the
+// placed run reads the archive ahead in blocks, and the input's sizes make it step over, into,
+// back and beyond what it holds.
 #include "fuzz/run_checked.h"
 #include "base/posix/sink.h"
 #include "unzip/unzip.h"
@@ -24,6 +25,7 @@ constexpr uint32_t LocalHeaderSignature = 0x04034b50;   // APPNOTE 4.3.7
 constexpr size_t CompressedSizeField = 18;               // from the signature
 constexpr size_t CrcField = 14;
 constexpr size_t MostPlaced = 64;
+constexpr size_t PlacedAgain = 4;
 
 static int SilentBox(HWND, const char*, const char*, UINT) { return IDOK; }
 static LRESULT SilentOwner(HWND, UINT, WPARAM, LPARAM) { return 0; }
@@ -100,6 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             entry.LastWrite.dwLowDateTime = (DWORD)at;   // now and then none: the header's time
             placed.push_back(entry);
         }
+    for (size_t again = 0, found = placed.size(); again < PlacedAgain && again < found; ++again)
+        placed.push_back(placed[again]);
     if (!placed.empty()) {
         for (const char* destination : {(const char*)nullptr, output.c_str()}) {
             ExtractRequest request;

@@ -43,7 +43,9 @@ run)
   mkdir -p "$tree/corpus/$target" "$tree/artifacts"
   max_len=4096
   [ "$target" = extract ] && max_len=16384
-  log="$tree/$target.log"
+  # A log of its own per run: runs of one target side by side (one per core) share the grown
+  # corpus, and each adds its own line to the record.
+  log="$tree/$target-$$.log"
   status=0
   started=$(date +%s)
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

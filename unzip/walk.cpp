@@ -441,7 +441,8 @@ static void ProcessPlacedEntry(const PlacedEntry* placed)
 // data behind the header's lengths too where the entries follow each other.
 static void WalkPlacedEntries(void)
 {
-    AheadStart = 0;
+    // No block yet, and the file stands at the start offset: the first position seeks.
+    AheadStart = UINT64_MAX;
     AheadCount = AheadNext = 0;
     for (unsigned i = 0; i < Request->PlacedCount; ++i) {
         const PlacedEntry* placed = &Request->Placed[i];
